@@ -1,0 +1,35 @@
+# Shared by the README's commands: the Debian packages the project needs and
+# a check that installs them (as root) or says how to.
+# shellcheck shell=bash
+
+ZENDRIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+# Build and library packages.
+ZENDRIK_BUILD_PACKAGES=(
+  build-essential cmake pkg-config
+  lv2-dev liblilv-dev libsndfile1-dev libcli11-dev
+  libgtest-dev libbenchmark-dev
+)
+# Hosts and tools the tests and the main job drive.
+ZENDRIK_HOST_PACKAGES=(
+  lilv-utils lv2file sordi sox
+)
+
+# ensure_packages PKG...: installs what is missing when run as root,
+# otherwise prints the exact command and fails.
+ensure_packages() {
+  local missing=() pkg
+  for pkg in "$@"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -eq 0 ]; then
+    echo "zendrik: installing ${missing[*]}" >&2
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"
+  else
+    echo "zendrik: missing Debian packages. Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y ${missing[*]}" >&2
+    return 1
+  fi
+}

@@ -1,0 +1,398 @@
+// The plugin as a host sees it: loaded with dlopen, reached through
+// lv2_descriptor, checked against an oscillator written out in this file.
+#include "support/lv2_module.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+using zendrik_test::Instance;
+using zendrik_test::Lv2Module;
+using zendrik_test::ReferenceTone;
+
+namespace {
+
+constexpr double TWO_PI = 6.283185307179586;
+constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float INF = std::numeric_limits<float>::infinity();
+
+const LV2_Descriptor* descriptor()
+{
+    static Lv2Module module;
+    return module.descriptor();
+}
+
+uint64_t bits(double x) { return std::bit_cast<uint64_t>(x); }
+
+// Distance in float units in the last place; 0 for two NaNs or equal values.
+int64_t ulp_distance(float a, float b)
+{
+    if (std::isnan(a) || std::isnan(b)) {
+        return std::isnan(a) && std::isnan(b) ? 0 : std::numeric_limits<int64_t>::max();
+    }
+    auto ordered = [](float f) {
+        const auto i = static_cast<int64_t>(std::bit_cast<int32_t>(f));
+        return i < 0 ? std::numeric_limits<int32_t>::min() - i : i;
+    };
+    return std::llabs(ordered(a) - ordered(b));
+}
+
+// The double-precision sine may be any correct library's, so a tone sample
+// may sit one float ulp from the reference; it may not stray further.
+void expect_tone(const std::vector<float>& expected, const float* actual, const char* what)
+{
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_LE(ulp_distance(expected[i], actual[i]), 1)
+            << what << ": sample " << i << " is " << actual[i] << ", expected " << expected[i];
+    }
+}
+
+std::vector<float> noise(size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
+    std::vector<float> v(n);
+    for (auto& x : v) {
+        x = dist(rng);
+    }
+    return v;
+}
+
+} // namespace
+
+TEST(Descriptor, EnumeratesExactlyOnePlugin)
+{
+    Lv2Module module;
+    const LV2_Descriptor* first = module.entry()(0);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first, module.entry()(0));
+    EXPECT_EQ(module.entry()(1), nullptr);
+    EXPECT_EQ(module.entry()(UINT32_MAX), nullptr);
+
+    const std::string uri = first->URI;
+    EXPECT_EQ(uri, ZENDRIK_URI);
+    EXPECT_EQ(uri.rfind("http://", 0), 0u);
+    const std::string tail = "/plugins/zendrik";
+    ASSERT_GE(uri.size(), tail.size());
+    EXPECT_EQ(uri.substr(uri.size() - tail.size()), tail);
+
+    EXPECT_NE(first->instantiate, nullptr);
+    EXPECT_NE(first->connect_port, nullptr);
+    EXPECT_NE(first->run, nullptr);
+    EXPECT_NE(first->cleanup, nullptr);
+    EXPECT_EQ(first->activate, nullptr);
+    EXPECT_EQ(first->deactivate, nullptr);
+    EXPECT_EQ(first->extension_data, nullptr);
+}
+
+TEST(Instance, StartsUnconnectedAtPhaseZeroWithItsExactRate)
+{
+    const LV2_Descriptor* d = descriptor();
+    for (double rate : {44100.0, 48000.0, 96000.0 + 1e-9, 0.0, -1.0, std::nan("")}) {
+        LV2_Handle h = d->instantiate(d, rate, "", nullptr);
+        ASSERT_NE(h, nullptr);
+        const auto& r = *static_cast<const PluginInstance*>(h);
+        EXPECT_EQ(r.frequency, nullptr);
+        EXPECT_EQ(r.level, nullptr);
+        EXPECT_EQ(r.enable, nullptr);
+        EXPECT_EQ(r.input, nullptr);
+        EXPECT_EQ(r.output, nullptr);
+        EXPECT_EQ(bits(r.sample_rate), bits(rate));
+        EXPECT_EQ(bits(r.phase), bits(0.0));
+        d->cleanup(h);
+    }
+}
+
+TEST(Instance, ConnectPortStoresTheLastAddressAndIgnoresUnknownPorts)
+{
+    Instance inst(descriptor(), 48000.0);
+    float a[4], b[4];
+    inst.connect(PORT_INPUT, a);
+    inst.connect(PORT_OUTPUT, a);
+    inst.connect(PORT_INPUT, b);
+    EXPECT_EQ(inst.record().input, b);
+    EXPECT_EQ(inst.record().output, a);
+
+    const PluginInstance before = inst.record();
+    float stray = 0.0f;
+    for (uint32_t port : {5u, 6u, 1000u, UINT32_MAX}) {
+        inst.connect(port, &stray);
+    }
+    EXPECT_EQ(std::memcmp(&before, &inst.record(), sizeof before), 0);
+    EXPECT_EQ(inst.record().frequency, &inst.frequency);
+    EXPECT_EQ(inst.record().level, &inst.level);
+    EXPECT_EQ(inst.record().enable, &inst.enable);
+}
+
+TEST(Switch, ThresholdIsStrictlyAboveHalfAndNaNPasses)
+{
+    Instance inst(descriptor(), 48000.0);
+    const auto in = noise(64, 1);
+    std::vector<float> out(64);
+    struct Case {
+        float enable;
+        bool tone;
+    };
+    for (Case c : {Case{0.5f, false}, Case{NaN, false}, Case{-INF, false}, Case{0.0f, false},
+                   Case{std::nextafter(0.5f, 1.0f), true}, Case{1.0f, true}, Case{INF, true}}) {
+        inst.enable = 1.0f; // leave a non-zero phase behind
+        inst.process(in.data(), out.data(), 3);
+        inst.enable = c.enable;
+        inst.process(in.data(), out.data(), 64);
+        if (c.tone) {
+            EXPECT_NE(inst.record().phase, 0.0) << "enable " << c.enable;
+        } else {
+            EXPECT_EQ(std::memcmp(in.data(), out.data(), 64 * sizeof(float)), 0) << "enable " << c.enable;
+            EXPECT_EQ(bits(inst.record().phase), bits(0.0)) << "enable " << c.enable;
+        }
+    }
+}
+
+TEST(Blocks, EmptyBlockTouchesNothingAndKeepsThePhase)
+{
+    Instance inst(descriptor(), 48000.0);
+    std::vector<float> out(10);
+    inst.enable = 1.0f;
+    inst.process(nullptr, out.data(), 10);
+    const double phase = inst.record().phase;
+    ASSERT_NE(phase, 0.0);
+
+    // Every port null: an empty block must not read any of them.
+    for (uint32_t port = 0; port <= PORT_OUTPUT; ++port) {
+        inst.connect(port, nullptr);
+    }
+    inst.run(0);
+    EXPECT_EQ(bits(inst.record().phase), bits(phase));
+
+    inst.connect(PORT_ENABLE, &inst.enable);
+    inst.enable = 0.0f;
+    inst.connect(PORT_INPUT, nullptr);
+    inst.run(0);
+    EXPECT_EQ(bits(inst.record().phase), bits(phase));
+}
+
+TEST(Tone, QuarterRateRunsThroughExactQuartersAndWrapsToZero)
+{
+    Instance inst(descriptor(), 48000.0);
+    inst.enable = 1.0f;
+    inst.frequency = 12000.0f;
+    inst.level = 1.0f;
+    const double expected_phase[] = {TWO_PI / 4, TWO_PI / 2, 3 * TWO_PI / 4, 0.0, TWO_PI / 4};
+    const float expected_out[] = {0.0f, 1.0f, static_cast<float>(std::sin(TWO_PI / 2)), -1.0f, 0.0f};
+    for (int i = 0; i < 5; ++i) {
+        float out = 99.0f;
+        inst.process(nullptr, &out, 1);
+        EXPECT_EQ(bits(inst.record().phase), bits(expected_phase[i])) << "after sample " << i;
+        EXPECT_EQ(out, expected_out[i]) << "sample " << i;
+    }
+    EXPECT_GT(expected_out[2], 0.0f); // sin(pi) in doubles is tiny, not zero
+}
+
+TEST(Tone, MatchesTheReferenceForLevelsAndFrequencies)
+{
+    struct Case {
+        float frequency, level;
+    };
+    for (Case c : {Case{1000.0f, 0.5f}, Case{440.0f, -1.0f}, Case{0.0f, 1.0f}, Case{-250.0f, 0.75f},
+                   Case{48000.0f, 1.0f}, Case{50000.0f, 1.0f}, Case{19999.5f, 0.0f}, Case{1.0f, 1e30f}}) {
+        SCOPED_TRACE(testing::Message() << "F=" << c.frequency << " L=" << c.level);
+        Instance inst(descriptor(), 48000.0);
+        ReferenceTone ref{48000.0};
+        inst.enable = 1.0f;
+        inst.frequency = c.frequency;
+        inst.level = c.level;
+        std::vector<float> expected(4096), out(4096);
+        for (int block = 0; block < 4; ++block) {
+            ref.tone(c.frequency, c.level, expected.data(), 4096);
+            inst.process(nullptr, out.data(), 4096);
+            expect_tone(expected, out.data(), "tone");
+            ASSERT_EQ(bits(inst.record().phase), bits(ref.phase));
+        }
+        EXPECT_EQ(out.size(), expected.size());
+    }
+}
+
+TEST(Tone, EdgeFrequenciesShapeThePhaseAsTheRecurrenceSays)
+{
+    Instance inst(descriptor(), 48000.0);
+    std::vector<float> out(1000);
+    inst.enable = 1.0f;
+
+    // Standing still: zeros after a reset, whatever the level.
+    inst.frequency = 0.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_EQ(bits(inst.record().phase), bits(0.0));
+    for (float s : out) {
+        ASSERT_EQ(s, 0.0f);
+    }
+
+    // Falling phase: never wrapped back up.
+    inst.frequency = -1000.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_NEAR(inst.record().phase, -1000.0 * TWO_PI * 1000 / 48000, 1e-9);
+
+    // Above the sample rate one subtraction a sample cannot keep up: the
+    // phase grows without bound.
+    inst.frequency = 96000.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_GT(inst.record().phase, 900 * TWO_PI);
+}
+
+TEST(Tone, ZeroLevelWritesSignedZerosAndStillAdvances)
+{
+    Instance inst(descriptor(), 48000.0);
+    inst.enable = 1.0f;
+    inst.frequency = 1000.0f;
+    inst.level = 0.0f;
+    std::vector<float> out(48, 1.0f);
+    inst.process(nullptr, out.data(), 48); // one full cycle
+    for (size_t i = 0; i < out.size(); ++i) {
+        ASSERT_EQ(out[i], 0.0f);
+        // Negative zeros where the sine is negative; sample 24 sits on pi
+        // itself, where the sign depends on the last bit of the phase.
+        if (i != 24) {
+            EXPECT_EQ(std::signbit(out[i]), i > 24) << i;
+        }
+    }
+    ReferenceTone ref{48000.0};
+    ref.tone(1000.0f, 0.0f, out.data(), 48);
+    EXPECT_EQ(bits(inst.record().phase), bits(ref.phase));
+    EXPECT_NE(ref.phase, 0.0);
+}
+
+TEST(Bursts, ContinueAcrossToneBlocksAndRestartAfterPassThrough)
+{
+    Instance inst(descriptor(), 44100.0);
+    ReferenceTone ref{44100.0};
+    const auto in = noise(300, 7);
+    std::vector<float> out(300), expected(300);
+    inst.enable = 1.0f;
+    inst.frequency = 997.0f;
+    inst.level = 0.8f;
+
+    inst.process(nullptr, out.data(), 300);
+    ref.tone(997.0f, 0.8f, expected.data(), 300);
+    EXPECT_EQ(out[0], 0.0f);
+    inst.process(nullptr, out.data(), 300);
+    ref.tone(997.0f, 0.8f, expected.data(), 300);
+    expect_tone(expected, out.data(), "second tone block continues");
+    EXPECT_NE(out[0], 0.0f);
+
+    inst.enable = 0.0f;
+    inst.process(in.data(), out.data(), 1);
+    ref.pass(1);
+    EXPECT_EQ(bits(inst.record().phase), bits(0.0));
+
+    inst.enable = 1.0f;
+    inst.process(nullptr, out.data(), 300);
+    ref.tone(997.0f, 0.8f, expected.data(), 300);
+    EXPECT_EQ(out[0], 0.0f);
+    expect_tone(expected, out.data(), "burst after pass-through restarts");
+    EXPECT_EQ(bits(inst.record().phase), bits(ref.phase));
+}
+
+TEST(Bursts, AnyBlockSplitGivesTheSameSamplesAsOneBlock)
+{
+    constexpr uint32_t total = 200000;
+    std::mt19937 rng(42);
+    std::uniform_int_distribution<uint32_t> size(0, 2000);
+    for (float frequency : {1000.0f, 12345.678f, 47999.0f, -300.0f}) {
+        Instance whole(descriptor(), 48000.0), split(descriptor(), 48000.0);
+        for (Instance* inst : {&whole, &split}) {
+            inst->enable = 1.0f;
+            inst->frequency = frequency;
+            inst->level = 0.9f;
+        }
+        std::vector<float> a(total), b(total);
+        whole.process(nullptr, a.data(), total);
+        uint32_t done = 0;
+        while (done < total) {
+            const uint32_t n = std::min(size(rng), total - done);
+            split.process(nullptr, b.data() + done, n);
+            done += n;
+        }
+        EXPECT_EQ(std::memcmp(a.data(), b.data(), total * sizeof(float)), 0) << "F=" << frequency;
+        EXPECT_EQ(bits(whole.record().phase), bits(split.record().phase));
+    }
+}
+
+TEST(Bursts, InstancesAtDifferentRatesKeepTheirOwnState)
+{
+    Instance a(descriptor(), 44100.0), b(descriptor(), 96000.0);
+    ReferenceTone ref_a{44100.0}, ref_b{96000.0};
+    a.enable = b.enable = 1.0f;
+    a.frequency = b.frequency = 1000.0f;
+    std::vector<float> out(512), expected(512);
+    for (int block = 0; block < 50; ++block) {
+        const uint32_t n = static_cast<uint32_t>(100 + block * 7);
+        a.process(nullptr, out.data(), n);
+        ref_a.tone(1000.0f, 1.0f, expected.data(), n);
+        expect_tone({expected.begin(), expected.begin() + n}, out.data(), "44.1 kHz instance");
+        b.process(nullptr, out.data(), n);
+        ref_b.tone(1000.0f, 1.0f, expected.data(), n);
+        expect_tone({expected.begin(), expected.begin() + n}, out.data(), "96 kHz instance");
+    }
+    EXPECT_EQ(bits(a.record().phase), bits(ref_a.phase));
+    EXPECT_EQ(bits(b.record().phase), bits(ref_b.phase));
+    EXPECT_EQ(a.record().sample_rate, 44100.0);
+    EXPECT_EQ(b.record().sample_rate, 96000.0);
+}
+
+TEST(InPlace, PassThroughKeepsTheBufferAndToneOverwritesIt)
+{
+    Instance inst(descriptor(), 48000.0);
+    const auto original = noise(1024, 3);
+    auto buffer = original;
+    inst.enable = 0.0f;
+    inst.process(buffer.data(), buffer.data(), 1024);
+    EXPECT_EQ(buffer, original);
+
+    inst.enable = 1.0f;
+    inst.frequency = 3000.0f;
+    inst.level = 0.25f;
+    inst.process(buffer.data(), buffer.data(), 1024);
+    ReferenceTone ref{48000.0};
+    std::vector<float> expected(1024);
+    ref.tone(3000.0f, 0.25f, expected.data(), 1024);
+    expect_tone(expected, buffer.data(), "in-place tone");
+}
+
+TEST(NonFinite, ControlsAndRatesFollowFloatingPointUntilAPassThrough)
+{
+    struct Case {
+        double rate;
+        float frequency, level;
+    };
+    for (Case c : {Case{48000.0, NaN, 1.0f}, Case{48000.0, INF, 1.0f}, Case{48000.0, -INF, 1.0f},
+                   Case{48000.0, 1000.0f, NaN}, Case{48000.0, 1000.0f, INF}, Case{0.0, 1000.0f, 1.0f},
+                   Case{-48000.0, 1000.0f, 1.0f}, Case{std::nan(""), 1000.0f, 1.0f},
+                   Case{std::numeric_limits<double>::infinity(), 1000.0f, 1.0f},
+                   Case{48000.0, 3.0e38f, 1.0f}, Case{48000.0, 1e-45f, 1.0f}}) {
+        SCOPED_TRACE(testing::Message() << "rate=" << c.rate << " F=" << c.frequency << " L=" << c.level);
+        Instance inst(descriptor(), c.rate);
+        ReferenceTone ref{c.rate};
+        inst.enable = 1.0f;
+        inst.frequency = c.frequency;
+        inst.level = c.level;
+        std::vector<float> out(257), expected(257);
+        for (int block = 0; block < 3; ++block) {
+            inst.process(nullptr, out.data(), 257);
+            ref.tone(c.frequency, c.level, expected.data(), 257);
+            expect_tone(expected, out.data(), "tone");
+            const double p = inst.record().phase;
+            ASSERT_TRUE(bits(p) == bits(ref.phase) || (std::isnan(p) && std::isnan(ref.phase)))
+                << p << " vs " << ref.phase;
+        }
+        // A pass-through block brings any phase back to a clean start.
+        const auto in = noise(8, 5);
+        inst.enable = 0.0f;
+        inst.process(in.data(), out.data(), 8);
+        EXPECT_EQ(bits(inst.record().phase), bits(0.0));
+        EXPECT_EQ(std::memcmp(in.data(), out.data(), 8 * sizeof(float)), 0);
+    }
+}

@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# The built module exports lv2_descriptor and nothing else, needs nothing
+# beyond the C and maths libraries, and is bound at load time.
+#   module_check.sh MODULE
+set -euo pipefail
+module=$1
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+exports=$(nm -D --defined-only "$module" | awk '{print $3}')
+[ "$exports" = "lv2_descriptor" ] || fail "exported symbols: $(echo $exports)"
+
+needed=$(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+for lib in $needed; do
+  case "$lib" in
+    libc.so.*|libm.so.*|libmvec.so.*) ;;
+    *) fail "needs $lib" ;;
+  esac
+done
+readelf -d "$module" | grep -q 'FLAGS.*\bNOW\b' || fail "not linked with -z now"
+readelf -l "$module" | grep -q GNU_RELRO || fail "not linked with -z relro"
+# No C++ runtime may sneak in through undefined references either
+# (__cxa_finalize is the C library's own).
+if nm -D --undefined-only "$module" | grep -v '@GLIBC_' | grep -E '_Z|__cxa|__gxx|_Unwind'; then
+  fail "the module refers to the C++ runtime"
+fi
+echo "exports: $exports; needs: $(echo $needed)"

@@ -1,0 +1,341 @@
+// The tone against a reference written here: the per-sample recurrence with
+// std::sin. Long random programs of tone and pass-through blocks (block sizes
+// 0 to 8192, every kind of frequency, level and sample rate, non-finite ones
+// included) check after every block that
+//   - the phase is bit for bit the reference's,
+//   - every sample is within one float ulp of the reference (NaN where it is
+//     NaN) and nothing is written past the block,
+//   - pass-through copies exactly and resets the phase.
+// The module runs through lv2_descriptor with whatever kernel it picks on this
+// CPU; each kernel also runs on its own, so every path the CPU has is covered.
+#include "support/lv2_module.h"
+#include "tone.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cfloat>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#if ZENDRIK_HAVE_LIBMVEC
+#include <sys/platform/x86.h>
+#endif
+
+namespace {
+
+constexpr double REF_TWO_PI = 6.283185307179586;
+constexpr uint32_t MAX_BLOCK = 8192;
+constexpr uint32_t GUARD = 32;            // samples past the block that must stay untouched
+constexpr float SENTINEL = -12345.678f;
+
+// The reference oscillator.
+double reference_tone(float* out, uint32_t n, double phase, double increment, double level)
+{
+    for (uint32_t i = 0; i < n; ++i) {
+        out[i] = static_cast<float>(std::sin(phase) * level);
+        phase += increment;
+        if (phase >= REF_TWO_PI) {
+            phase -= REF_TWO_PI;
+        }
+    }
+    return phase;
+}
+
+int64_t ordered(float f)
+{
+    const auto i = static_cast<int64_t>(std::bit_cast<int32_t>(f));
+    return i < 0 ? std::numeric_limits<int32_t>::min() - i : i;
+}
+
+struct Tally {
+    uint64_t samples = 0;
+    uint64_t off_by_one = 0; // one float ulp from the reference
+    uint64_t blocks = 0;
+    int failures = 0;
+
+    void report(const std::string& what) const
+    {
+        const double pct = samples ? 100.0 * static_cast<double>(off_by_one) / static_cast<double>(samples) : 0.0;
+        std::printf("[ tone     ] %s: %llu samples in %llu blocks, %llu (%.5f%%) one float ulp from std::sin, "
+                    "the rest identical\n",
+                    what.c_str(), static_cast<unsigned long long>(samples), static_cast<unsigned long long>(blocks),
+                    static_cast<unsigned long long>(off_by_one), pct);
+        ::testing::Test::RecordProperty("samples", std::to_string(samples));
+        ::testing::Test::RecordProperty("off_by_one", std::to_string(off_by_one));
+    }
+};
+
+// Compares one block; returns false (after reporting) on the first fault.
+bool check_block(const std::vector<float>& expected, const float* actual, uint32_t n, bool guarded, Tally& tally,
+                 const char* context)
+{
+    for (uint32_t i = 0; i < n; ++i) {
+        const float e = expected[i];
+        const float a = actual[i];
+        if (std::isnan(e)) {
+            if (!std::isnan(a)) {
+                ADD_FAILURE() << context << ": sample " << i << " of " << n << " is " << a << ", expected NaN";
+                return false;
+            }
+            continue;
+        }
+        if (std::bit_cast<uint32_t>(e) == std::bit_cast<uint32_t>(a)) {
+            continue;
+        }
+        const int64_t d = ordered(e) - ordered(a);
+        if (std::isnan(a) || d > 1 || d < -1) {
+            ADD_FAILURE() << context << ": sample " << i << " of " << n << " is " << a << ", expected " << e;
+            return false;
+        }
+        ++tally.off_by_one;
+    }
+    if (guarded) {
+        for (uint32_t i = n; i < n + GUARD; ++i) {
+            if (std::bit_cast<uint32_t>(actual[i]) != std::bit_cast<uint32_t>(SENTINEL)) {
+                ADD_FAILURE() << context << ": wrote sample " << i << " past a block of " << n;
+                return false;
+            }
+        }
+    }
+    tally.samples += n;
+    ++tally.blocks;
+    return true;
+}
+
+// Random controls, weighted toward what hosts send but with every edge.
+struct Program {
+    std::mt19937_64 rng;
+
+    explicit Program(uint64_t seed) : rng(seed) {}
+
+    double uniform(double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(rng); }
+    uint32_t below(uint32_t n) { return std::uniform_int_distribution<uint32_t>(0, n - 1)(rng); }
+
+    double sample_rate()
+    {
+        static constexpr double common[] = {44100, 48000, 96000, 8000, 192000, 22050, 88200};
+        const uint32_t r = below(100);
+        if (r < 1) return 0.0;
+        if (r < 2) return -48000.0;
+        if (r < 12) return std::floor(uniform(1.0, 400000.0));
+        return common[below(7)];
+    }
+
+    float frequency(double rate)
+    {
+        const auto r = static_cast<float>(rate);
+        const uint32_t k = below(100);
+        if (k < 60) return static_cast<float>(uniform(0.0, 0.5 * rate));
+        if (k < 68) return static_cast<float>(uniform(-20000.0, 0.0));
+        if (k < 73) return r;
+        if (k < 78) return static_cast<float>(uniform(rate, 3.0 * rate));
+        if (k < 83) return 0.0f;
+        if (k < 85) return std::numeric_limits<float>::quiet_NaN();
+        if (k < 87) return std::numeric_limits<float>::infinity();
+        if (k < 89) return -std::numeric_limits<float>::infinity();
+        if (k < 91) return 1e30f;
+        if (k < 93) return FLT_MIN / 4.0f; // denormal
+        return static_cast<float>(uniform(0.0, 20.0));
+    }
+
+    float level()
+    {
+        const uint32_t k = below(100);
+        if (k < 80) return static_cast<float>(uniform(-2.0, 2.0));
+        if (k < 85) return 0.0f;
+        if (k < 90) return 1.0f;
+        if (k < 93) return FLT_MAX;
+        if (k < 95) return std::numeric_limits<float>::quiet_NaN();
+        if (k < 97) return std::numeric_limits<float>::infinity();
+        return 1e-30f;
+    }
+
+    uint32_t block()
+    {
+        const uint32_t k = below(100);
+        if (k < 35) return below(65);
+        if (k < 65) return below(1025);
+        if (k < 90) return below(MAX_BLOCK + 1);
+        if (k < 95) return MAX_BLOCK;
+        return 1 + below(17);
+    }
+};
+
+// A kernel from tone.h, compiled into this test.
+using Kernel = double (*)(float*, uint32_t, double, double, double);
+
+// Runs blocks straight through one kernel, with phases and controls drawn as
+// above, until at least `target` samples went through.
+Tally sweep_kernel(Kernel kernel, uint64_t target, uint64_t seed)
+{
+    Program p(seed);
+    Tally tally;
+    std::vector<float> expected(MAX_BLOCK);
+    std::vector<float> actual(MAX_BLOCK + GUARD);
+    while (tally.samples < target && tally.failures == 0) {
+        const double rate = p.sample_rate();
+        double phase = 0.0;
+        double ref_phase = 0.0;
+        if (p.below(4) == 0) {
+            // Start anywhere: in the cycle, far out, or negative.
+            static constexpr double starts[] = {1.0, 3.14159, 6.2831853, 1e6, -50.0, 1e15};
+            phase = ref_phase = p.below(2) ? p.uniform(0.0, REF_TWO_PI) : starts[p.below(6)];
+        }
+        for (uint32_t segment = 1 + p.below(6); segment > 0; --segment) {
+            const double increment = (static_cast<double>(p.frequency(rate)) * REF_TWO_PI) / rate;
+            const double level = p.level();
+            for (uint32_t b = 1 + p.below(4); b > 0; --b) {
+                const uint32_t n = p.block();
+                std::fill(actual.begin(), actual.end(), SENTINEL);
+                ref_phase = reference_tone(expected.data(), n, ref_phase, increment, level);
+                phase = kernel(actual.data(), n, phase, increment, level);
+                if (std::bit_cast<uint64_t>(phase) != std::bit_cast<uint64_t>(ref_phase)) {
+                    ADD_FAILURE() << "phase " << phase << " after a block of " << n << ", expected " << ref_phase
+                                  << " (increment " << increment << ")";
+                    return tally;
+                }
+                if (!check_block(expected, actual.data(), n, true, tally, "kernel")) {
+                    ++tally.failures;
+                    return tally;
+                }
+            }
+        }
+    }
+    return tally;
+}
+
+struct KernelCase {
+    const char* name;
+    Kernel kernel;
+    bool (*available)();
+};
+
+bool always() { return true; }
+
+#if ZENDRIK_HAVE_LIBMVEC
+// Asked at run time, from what glibc found out about this CPU (and what a
+// simulator such as valgrind lets it see), as the module itself does.
+bool has_avx2() { return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(FMA); }
+bool has_avx512() { return CPU_FEATURE_ACTIVE(AVX512F); }
+#endif
+
+const KernelCase KERNELS[] = {
+    {"scalar", zendrik::tone_scalar, always},
+#if ZENDRIK_HAVE_LIBMVEC
+    {"sse2", zendrik::tone_sse2, always},
+    {"avx2", zendrik::tone_avx2, has_avx2},
+    {"avx512", zendrik::tone_avx512, has_avx512},
+#endif
+};
+
+class KernelTest : public ::testing::TestWithParam<KernelCase> {};
+
+TEST_P(KernelTest, MatchesTheRecurrenceWithStdSin)
+{
+    const KernelCase& k = GetParam();
+    if (!k.available()) {
+        GTEST_SKIP() << "this CPU (or the simulator running the test) has no " << k.name;
+    }
+    const Tally tally = sweep_kernel(k.kernel, 2'000'000, 0x7a656e64 + std::string(k.name).size());
+    tally.report(std::string("kernel ") + k.name);
+    if (std::string(k.name) == "scalar") {
+        // The fallback uses std::sin itself: it must agree to the bit.
+        EXPECT_EQ(tally.off_by_one, 0u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelTest, ::testing::ValuesIn(KERNELS),
+                         [](const ::testing::TestParamInfo<KernelCase>& param_info) { return std::string(param_info.param.name); });
+
+// Vector lanes are independent and short blocks are padded, never read past:
+// at vector edges the samples must not depend on how the tone is cut.
+TEST_P(KernelTest, AnySplitGivesTheSameSamples)
+{
+    const KernelCase& k = GetParam();
+    if (!k.available()) {
+        GTEST_SKIP() << "this CPU (or the simulator running the test) has no " << k.name;
+    }
+    constexpr uint32_t total = 3000;
+    const double increment = (440.0 * REF_TWO_PI) / 48000.0;
+    std::vector<float> whole(total);
+    const double end = k.kernel(whole.data(), total, 0.25, increment, 0.8);
+    std::mt19937 rng(7);
+    for (int round = 0; round < 20; ++round) {
+        std::vector<float> cut(total);
+        double phase = 0.25;
+        uint32_t done = 0;
+        while (done < total) {
+            const uint32_t n = std::min<uint32_t>(total - done, std::uniform_int_distribution<uint32_t>(0, 40)(rng));
+            phase = k.kernel(cut.data() + done, n, phase, increment, 0.8);
+            done += n;
+        }
+        ASSERT_EQ(std::bit_cast<uint64_t>(phase), std::bit_cast<uint64_t>(end));
+        ASSERT_EQ(0, std::memcmp(whole.data(), cut.data(), total * sizeof(float))) << "round " << round;
+    }
+}
+
+// The module through its descriptor, as a host drives it: tone blocks with
+// the input connected, unconnected or the same buffer as the output, and
+// pass-through blocks, in place or not, between them.
+TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
+{
+    zendrik_test::Lv2Module module;
+    Program p(20240601);
+    Tally tally;
+    std::vector<float> expected(MAX_BLOCK);
+    std::vector<float> buffer(MAX_BLOCK + GUARD);
+    std::vector<float> input(MAX_BLOCK);
+    std::vector<float> saved(MAX_BLOCK);
+    for (auto& x : input) {
+        x = static_cast<float>(p.uniform(-1.0, 1.0));
+    }
+    while (tally.samples < 10'000'000) {
+        const double rate = p.sample_rate();
+        zendrik_test::Instance plugin(module.descriptor(), rate);
+        double ref_phase = 0.0;
+        for (uint32_t segment = 1 + p.below(6); segment > 0; --segment) {
+            plugin.frequency = p.frequency(rate);
+            plugin.level = p.level();
+            plugin.enable = 1.0f;
+            const double increment = (static_cast<double>(plugin.frequency) * REF_TWO_PI) / rate;
+            for (uint32_t b = 1 + p.below(4); b > 0; --b) {
+                const uint32_t n = p.block();
+                std::fill(buffer.begin(), buffer.end(), SENTINEL);
+                const uint32_t wiring = p.below(3);
+                const float* in = wiring == 0 ? input.data() : wiring == 1 ? nullptr : buffer.data();
+                plugin.process(in, buffer.data(), n);
+                ref_phase = reference_tone(expected.data(), n, ref_phase, increment, plugin.level);
+                ASSERT_EQ(std::bit_cast<uint64_t>(plugin.record().phase), std::bit_cast<uint64_t>(ref_phase))
+                    << "phase after a tone block of " << n << " at " << plugin.frequency << " Hz, rate " << rate;
+                ASSERT_TRUE(check_block(expected, buffer.data(), n, true, tally, "module"));
+            }
+            if (p.below(3) == 0) {
+                const uint32_t n = p.block();
+                plugin.enable = p.below(2) ? 0.0f : 0.5f;
+                const bool in_place = p.below(2);
+                if (in_place) {
+                    std::copy(input.begin(), input.begin() + n, buffer.begin());
+                    plugin.process(buffer.data(), buffer.data(), n);
+                } else {
+                    std::fill(buffer.begin(), buffer.end(), SENTINEL);
+                    plugin.process(input.data(), buffer.data(), n);
+                }
+                ASSERT_EQ(0, std::memcmp(buffer.data(), input.data(), n * sizeof(float))) << "pass-through of " << n;
+                if (n > 0) {
+                    ref_phase = 0.0;
+                }
+                ASSERT_EQ(std::bit_cast<uint64_t>(plugin.record().phase), std::bit_cast<uint64_t>(ref_phase));
+            }
+        }
+    }
+    tally.report("module");
+}
+
+} // namespace

@@ -417,9 +417,6 @@ void process(const Options& o)
 
     const int64_t frames = in_info.frames == SF_COUNT_MAX ? -1 : in_info.frames;
     Plan plan = plan_ranges(time_ranges, in_info.samplerate, frames);
-    for (const std::string& w : plan.warnings) {
-        warn(o.quiet, w);
-    }
 
     SF_INFO out_info{};
     out_info.samplerate = in_info.samplerate;
@@ -430,6 +427,10 @@ void process(const Options& o)
     configure_plugin(host, o);
     const auto channels = static_cast<unsigned>(in_info.channels);
     host.instantiate(in_info.samplerate, channels);
+    // Everything is checked: now the warnings are worth reading.
+    for (const std::string& w : plan.warnings) {
+        warn(o.quiet, w);
+    }
 
     mode_t mode = 0;
     if (out_exists) {

@@ -14,6 +14,11 @@ ZENDRIK_BUILD_PACKAGES=(
 ZENDRIK_HOST_PACKAGES=(
   lilv-utils lv2file sordi sox
 )
+# Wanted but not required: the main job's speech synthesiser (without it the
+# job uses a shipped recording) and /usr/bin/time for the benchmark's memory.
+ZENDRIK_OPTIONAL_PACKAGES=(
+  espeak-ng time
+)
 
 # ensure_packages PKG...: installs what is missing when run as root,
 # otherwise prints the exact command and fails.

@@ -1,35 +1,68 @@
 #!/usr/bin/env bash
-# The main job: build the plugin, install the bundle into ~/.lv2 where every
-# LV2 host looks, and run it through a real host (lv2apply) over a short
-# test signal, once with the bleep off and once on.
+# The main job: build everything, install the bundle and zendrik-mask for this
+# user, and bleep two passages (a name and a phone number) out of a short
+# speech recording. Leaves the masked WAV and a before-and-after spectrogram
+# in out/demo and says how to listen.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" "${ZENDRIK_HOST_PACKAGES[@]}"
+ensure_packages espeak-ng || echo "zendrik: going on with the shipped recording" >&2
 cd "$ZENDRIK_ROOT"
 
 cmake --preset release -DZENDRIK_INSTALL_USER=ON >/dev/null
 cmake --build --preset release
-cmake --install build/release
+cmake --install build/release >/dev/null
+mask="$HOME/.local/bin/zendrik-mask"
 
 out="$ZENDRIK_ROOT/out/demo"
+rm -rf "$out"
 mkdir -p "$out"
-uri="http://zendrik.org/plugins/zendrik"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
 
-# Three seconds of a 220 Hz tone with a little noise, as 32-bit float WAV.
-sox -q -n -r 48000 -c 1 -e floating-point -b 32 "$out/input.wav" \
-  synth 3 sine 220 synth 3 pinknoise mix vol 0.5
+# The recording, spoken in four pieces so the masked passages are known to the
+# sample: pieces 2 (the name) and 4 (the number, less its trailing silence)
+# become the labels.
+if command -v espeak-ng >/dev/null; then
+  source_note="synthesised just now with espeak-ng"
+  pieces=("Hello, my name is" "Jonathan Smith" "and my phone number is" "five five five, one two three four.")
+  files=()
+  for i in "${!pieces[@]}"; do
+    espeak-ng -v en-us -s 150 -w "$work/piece$i.wav" "${pieces[$i]}"
+    files+=("$work/piece$i.wav")
+  done
+  sox "${files[@]}" -r 48000 "$out/speech.wav"
+  read -r d0 d1 d2 d3 < <(for f in "${files[@]}"; do soxi -D "$f"; done | tr '\n' ' '; echo)
+  awk -v a="$d0" -v b="$d1" -v c="$d2" -v d="$d3" 'BEGIN {
+    printf "%.6f\t%.6f\tname\n", a, a + b
+    printf "%.6f\t%.6f\tphone number\n", a + b + c, a + b + c + d - 0.1 }' >"$out/speech-labels.txt"
+else
+  source_note="the sample shipped in tools/mask/samples (espeak-ng is not installed)"
+  sox tools/mask/samples/speech.flac -r 48000 "$out/speech.wav"
+  cp tools/mask/samples/speech-labels.txt "$out/speech-labels.txt"
+fi
 
-# Only the standard locations, so this shows what any host on this machine sees.
+# Only the standard locations, so this finds what any host here would find.
 unset LV2_PATH
-lv2apply -i "$out/input.wav" -o "$out/bleep-off.wav" -c enable 0 "$uri"
-lv2apply -i "$out/input.wav" -o "$out/bleep-on.wav" -c enable 1 -c frequency 1000 -c level 0.5 "$uri"
+"$mask" "$out/speech.wav" "$out/speech-masked.wav" --labels "$out/speech-labels.txt" --preset broadcast
+
+# Before (top row) and after (bottom row) in one picture: the two files as the
+# two channels of one, which sox draws one above the other.
+sox -M "$out/speech.wav" "$out/speech-masked.wav" "$work/both.wav"
+sox "$work/both.wav" -n rate 16k spectrogram -x 1200 -y 257 -z 90 \
+  -t "zendrik-mask: before (top) and after (bottom)" \
+  -c "masked: the ranges in speech-labels.txt" \
+  -o "$out/spectrogram.png"
 
 cat <<MSG
 
-Installed the bundle in $HOME/.lv2/zendrik.lv2 and ran it through lv2apply.
+Built and installed for $(id -un): the bundle in $HOME/.lv2/zendrik.lv2, the
+program in $mask.
+The recording is $source_note.
 Files in $out:
-  input.wav      the test signal
-  bleep-off.wav  switch off: the input, bit for bit
-  bleep-on.wav   switch on: a 1 kHz tone at half scale
-Listen with: play $out/bleep-on.wav   (or aplay, or any audio player)
+  speech.wav             the recording
+  speech-labels.txt      the two passages masked (Audacity labels)
+  speech-masked.wav      the recording with the name and the number bleeped
+  spectrogram.png        before (top) and after (bottom)
+Listen with: play $out/speech-masked.wav   (or aplay, or any audio player)
 MSG

@@ -9,10 +9,17 @@ namespace zendrik {
 namespace {
 
 struct Avx512Sine {
+    using Vec = __m512d;
     static constexpr uint32_t WIDTH = 8;
-    static void apply(const double* ph, float* out, double level)
+    static Vec load(const double* p) { return _mm512_load_pd(p); }
+    static Vec zero() { return _mm512_setzero_pd(); }
+    static Vec put(Vec v, uint32_t lane, double phase)
     {
-        const __m512d y = _mm512_mul_pd(_ZGVeN8v_sin(_mm512_load_pd(ph)), _mm512_set1_pd(level));
+        return _mm512_mask_broadcastsd_pd(v, static_cast<__mmask8>(1U << lane), _mm_set_sd(phase));
+    }
+    static void apply(Vec phases, double level, float* out)
+    {
+        const __m512d y = _mm512_mul_pd(_ZGVeN8v_sin(phases), _mm512_set1_pd(level));
         // Full mask: the plain conversion, spelt so that GCC 12 does not warn
         // about its undefined pass-through operand.
         _mm256_storeu_ps(out, _mm512_maskz_cvtpd_ps(0xFF, y));

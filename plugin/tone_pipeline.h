@@ -12,6 +12,9 @@
 // one, so the dependent additions run while the vector sine works, and the
 // sines read phases stored a whole group earlier (reading a vector right
 // after writing its elements one by one stalls on store forwarding).
+//
+// A block shorter than a group has nothing to overlap and would meet that
+// stall at once, so its phases go straight into vector lanes instead.
 #ifndef ZENDRIK_TONE_PIPELINE_H
 #define ZENDRIK_TONE_PIPELINE_H
 
@@ -26,47 +29,78 @@ namespace {
 // Samples per group; a multiple of every vector width.
 constexpr uint32_t GROUP = 16;
 
+// Sine provides, for its vector type Sine::Vec of Sine::WIDTH doubles:
+//   load(p)                   the vector at p, aligned to 64 bytes
+//   zero()                    all lanes 0.0 (a harmless argument for sin)
+//   put(v, lane, phase)       v with `phase` in lane `lane`, in registers
+//   apply(v, level, out)      out[k] = (float)(sin(v[k]) * level), all lanes
+
+inline double advance(double phase, double increment)
+{
+    phase += increment;
+    if (phase >= TWO_PI) {
+        phase -= TWO_PI;
+    }
+    return phase;
+}
+
 // Writes the n phases starting at `phase` to ph and returns the next one.
 inline double fill_phases(double* ph, uint32_t n, double phase, double increment)
 {
     for (uint32_t i = 0; i < n; ++i) {
         ph[i] = phase;
-        phase += increment;
-        if (phase >= TWO_PI) {
-            phase -= TWO_PI;
-        }
+        phase = advance(phase, increment);
     }
     return phase;
 }
 
-// Sine::WIDTH samples per step; Sine::apply(ph, out, level) writes
-// (float)(sin(ph[k]) * level) for k below the width, ph aligned to 64 bytes.
+// count (at most WIDTH) sines; only `count` samples leave for `out`.
 template <class Sine>
-inline void sine_group(double* ph, float* out, uint32_t n, double level)
+inline void write_sines(typename Sine::Vec phases, float* out, uint32_t count, double level)
 {
-    constexpr uint32_t W = Sine::WIDTH;
-    uint32_t k = 0;
-    for (; k + W <= n; k += W) {
-        Sine::apply(ph + k, out + k, level);
+    if (count == Sine::WIDTH) {
+        Sine::apply(phases, level, out);
+    } else {
+        float last[Sine::WIDTH];
+        Sine::apply(phases, level, last);
+        std::memcpy(out, last, count * sizeof(float));
     }
-    if (k < n) {
-        // A short last vector: zero phases in the unused lanes, and only the
-        // samples of the block leave the scratch.
-        for (uint32_t j = n; j < k + W; ++j) {
-            ph[j] = 0.0;
+}
+
+template <class Sine>
+inline void sine_group(const double* ph, float* out, uint32_t n, double level)
+{
+    // Lanes past n hold stale phases of this block or zeros: both are
+    // ordinary arguments for the sine, and their results are dropped.
+    for (uint32_t k = 0; k < n; k += Sine::WIDTH) {
+        write_sines<Sine>(Sine::load(ph + k), out + k, n - k < Sine::WIDTH ? n - k : Sine::WIDTH, level);
+    }
+}
+
+template <class Sine>
+inline double tone_short(float* out, uint32_t n, double phase, double increment, double level)
+{
+    for (uint32_t k = 0; k < n; k += Sine::WIDTH) {
+        const uint32_t count = n - k < Sine::WIDTH ? n - k : Sine::WIDTH;
+        typename Sine::Vec v = Sine::zero();
+        for (uint32_t lane = 0; lane < count; ++lane) {
+            v = Sine::put(v, lane, phase);
+            phase = advance(phase, increment);
         }
-        float last[W];
-        Sine::apply(ph + k, last, level);
-        std::memcpy(out + k, last, (n - k) * sizeof(float));
+        write_sines<Sine>(v, out + k, count, level);
     }
+    return phase;
 }
 
 template <class Sine>
 inline double tone_pipelined(float* out, uint32_t n, double phase, double increment, double level)
 {
-    alignas(64) double ph[2][GROUP];
+    if (n < GROUP) {
+        return tone_short<Sine>(out, n, phase, increment, level);
+    }
+    alignas(64) double ph[2][GROUP] = {};
     uint32_t start = 0;
-    uint32_t len = n < GROUP ? n : GROUP;
+    uint32_t len = GROUP;
     uint32_t cur = 0;
     phase = fill_phases(ph[cur], len, phase, increment);
     for (;;) {

@@ -1,0 +1,179 @@
+// libFuzzer target for zendrik-mask's parsers: times, ranges and label files,
+// and the plan and block schedule made from them. Bad input must end in an
+// InputError (any other exception escapes and is reported); good input must
+// satisfy what the parsers promise, checked here against values computed
+// independently.
+//
+// Input: one byte picking the parser, then the text. For label files two
+// more bytes pick the sample rate and the input length in samples.
+#include "ranges.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int64_t NS = 1000000000;
+
+void require(bool ok, const char* what, std::string_view input)
+{
+    if (!ok) {
+        std::fprintf(stderr, "mask parsers fuzz: %s for input '%.*s'\n", what, static_cast<int>(input.size()),
+                     input.data());
+        std::abort();
+    }
+}
+
+// Any time the parser accepted, written back in both notations, reads back
+// exactly.
+void round_trip(int64_t ns, std::string_view input)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "%" PRId64 ".%09" PRId64, ns / NS, ns % NS);
+    require(zmask::parse_time_ns(text) == ns, "seconds notation does not read back", input);
+    const int64_t s = ns / NS;
+    std::snprintf(text, sizeof text, " %" PRId64 ":%02" PRId64 ":%02" PRId64 ",%09" PRId64 "\t", s / 3600,
+                  s / 60 % 60, s % 60, ns % NS);
+    require(zmask::parse_time_ns(text) == ns, "h:m:s notation does not read back", input);
+}
+
+void time(std::string_view text)
+{
+    int64_t ns = 0;
+    try {
+        ns = zmask::parse_time_ns(text);
+    } catch (const zmask::InputError& e) {
+        require(*e.what() != '\0', "empty error message", text);
+        return;
+    }
+    require(ns >= 0, "negative time accepted", text);
+    round_trip(ns, text);
+}
+
+void range(std::string_view text)
+{
+    zmask::TimeRange r{};
+    try {
+        r = zmask::parse_range(text);
+    } catch (const zmask::InputError& e) {
+        require(*e.what() != '\0', "empty error message", text);
+        return;
+    }
+    require(r.start_ns >= 0 && r.start_ns < r.end_ns, "range accepted with start not before end", text);
+    require(!r.origin.empty(), "range without origin", text);
+    // Both ends are times the time parser reads the same way.
+    const auto dash = text.find('-', text.find_first_not_of(" \t\r\n"));
+    require(dash != std::string_view::npos, "range accepted without a dash", text);
+    require(zmask::parse_time_ns(text.substr(0, dash)) == r.start_ns, "start differs from the time parser", text);
+    require(zmask::parse_time_ns(text.substr(dash + 1)) == r.end_ns, "end differs from the time parser", text);
+    round_trip(r.start_ns, text);
+    round_trip(r.end_ns, text);
+}
+
+// The sample a time falls on, nearest with halves up, by long division.
+int64_t frame_ref(int64_t ns, int64_t rate)
+{
+    const int64_t whole = ns / NS * rate;
+    const int64_t part = ns % NS * rate; // < 1e9 * 384000, fits
+    return whole + (part + NS / 2) / NS;
+}
+
+void labels(std::string_view text, int64_t rate, int64_t frames)
+{
+    std::vector<zmask::TimeRange> ranges;
+    std::istringstream in{std::string(text)};
+    try {
+        ranges = zmask::parse_labels(in, "fuzz.txt");
+    } catch (const zmask::InputError& e) {
+        require(std::string_view(e.what()).substr(0, 9) == "fuzz.txt:", "label error does not name the file",
+                text);
+        return;
+    }
+    for (const auto& r : ranges) {
+        require(r.start_ns >= 0 && r.start_ns < r.end_ns, "label accepted with start not before end", text);
+        require(zmask::frame_of(r.start_ns, rate) == frame_ref(r.start_ns, rate), "frame_of differs", text);
+        require(zmask::frame_of(r.end_ns, rate) == frame_ref(r.end_ns, rate), "frame_of differs", text);
+    }
+
+    const zmask::Plan plan = zmask::plan_ranges(ranges, rate, frames);
+    // Sorted, disjoint, not touching, not empty, inside the input.
+    for (std::size_t i = 0; i < plan.ranges.size(); ++i) {
+        const auto& r = plan.ranges[i];
+        require(r.start < r.end, "empty range in the plan", text);
+        require(r.start >= 0 && r.end <= frames, "plan range outside the input", text);
+        require(i == 0 || plan.ranges[i - 1].end < r.start, "plan ranges overlap or touch", text);
+    }
+    // A sample is in the plan exactly when some label covers it.
+    auto labelled = [&](int64_t f) {
+        return std::any_of(ranges.begin(), ranges.end(), [&](const zmask::TimeRange& r) {
+            return f >= frame_ref(r.start_ns, rate) && f < frame_ref(r.end_ns, rate);
+        });
+    };
+    auto planned = [&](int64_t f) {
+        // The plan is sorted (checked above): the last range starting at or
+        // before f decides.
+        auto it = std::upper_bound(plan.ranges.begin(), plan.ranges.end(), f,
+                                   [](int64_t v, const zmask::FrameRange& r) { return v < r.start; });
+        return it != plan.ranges.begin() && f < std::prev(it)->end;
+    };
+    // Around every label's edges (the first few hundred labels: the check
+    // is quadratic).
+    std::vector<int64_t> edges{0, frames - 1};
+    for (const auto& r : ranges) {
+        if (edges.size() > 1024) {
+            break;
+        }
+        for (int64_t f : {frame_ref(r.start_ns, rate), frame_ref(r.end_ns, rate)}) {
+            edges.insert(edges.end(), {f - 1, f});
+        }
+    }
+    for (int64_t f : edges) {
+        if (f >= 0 && f < frames) {
+            require(planned(f) == labelled(f), "plan and labels disagree about a sample", text);
+        }
+    }
+
+    // The schedule walks the input in blocks that never cross a range edge.
+    zmask::Schedule schedule(plan.ranges);
+    const int64_t max_len = 1 + (frames % 997);
+    int64_t pos = 0;
+    while (pos < frames) {
+        const auto block = schedule.next(pos, max_len);
+        require(block.length > 0 && block.length <= max_len, "schedule block of bad length", text);
+        const int64_t last = std::min(pos + block.length, frames) - 1;
+        require(planned(pos) == block.on && planned(last) == block.on, "schedule block crosses an edge", text);
+        pos += block.length;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    if (size < 1) {
+        return 0;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+    switch (data[0] % 3) {
+    case 0: time(text); break;
+    case 1: range(text); break;
+    default: {
+        if (text.size() < 2) {
+            return 0;
+        }
+        static const int64_t rates[8] = {8000, 22050, 44100, 48000, 96000, 192000, 384000, 1};
+        const int64_t rate = rates[static_cast<uint8_t>(text[0]) % 8];
+        const int64_t frames = static_cast<uint8_t>(text[1]) * 1000;
+        labels(text.substr(2), rate, frames);
+        break;
+    }
+    }
+    return 0;
+}

@@ -14,6 +14,11 @@ ZENDRIK_BUILD_PACKAGES=(
 ZENDRIK_HOST_PACKAGES=(
   lilv-utils lv2file sordi sox
 )
+# Hardening: memory and system-call checkers, a real-time host under JACK,
+# and clang with its sanitizer and libFuzzer runtimes.
+ZENDRIK_HARDENING_PACKAGES=(
+  valgrind strace jalv jackd2 clang-14 libclang-rt-14-dev
+)
 # Wanted but not required: the main job's speech synthesiser (without it the
 # job uses a shipped recording) and /usr/bin/time for the benchmark's memory.
 ZENDRIK_OPTIONAL_PACKAGES=(

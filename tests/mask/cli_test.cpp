@@ -520,6 +520,25 @@ TEST_F(MaskCli, MissingPluginNamesLv2PathAndTheBuildTreeIsALastResort)
     EXPECT_EQ(built.status, 0) << built.err;
 }
 
+TEST_F(MaskCli, RelativeLv2PathEntriesAreFound)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 800);
+    // A copy outside the build tree, so only LV2_PATH can lead to the plugin.
+    fs::create_directory(dir / "bin");
+    fs::copy_file(ZENDRIK_MASK_EXE, dir / "bin" / "zendrik-mask");
+    fs::create_directory_symlink(std::getenv("LV2_PATH"), dir / "plugins");
+    const fs::path cwd = fs::current_path();
+    fs::current_path(dir);
+    const Result r = finish(spawn({(dir / "bin" / "zendrik-mask").string(), "in.wav", "out.wav", "--mask",
+                                   "0.01-0.02", "-q"},
+                                  logs, {{"LV2_PATH", "missing:plugins"}}),
+                            logs);
+    fs::current_path(cwd);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_TRUE(fs::exists(p("out.wav")));
+}
+
 // ---- Failed writes and interruptions -------------------------------------
 
 TEST_F(MaskCli, FailedWriteExitsOneAndLeavesTheTargetAlone)

@@ -10,6 +10,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <sstream>
 #include <unordered_map>
 
 namespace zmask {
@@ -33,6 +35,29 @@ std::string to_string(const LilvNode* node)
 {
     const char* s = node ? lilv_node_as_string(node) : nullptr;
     return s ? s : "";
+}
+
+// lilv turns each LV2_PATH entry into a file URI as it stands and crashes on
+// a relative one, so relative entries are made absolute before it looks.
+void make_lv2_path_absolute()
+{
+    const char* value = std::getenv("LV2_PATH");
+    if (!value) {
+        return;
+    }
+    std::istringstream entries(value);
+    std::string entry, result;
+    for (bool first = true; std::getline(entries, entry, ':'); first = false) {
+        if (!entry.empty() && entry[0] != '/' && entry[0] != '~') {
+            std::error_code ec;
+            const std::filesystem::path absolute = std::filesystem::absolute(entry, ec);
+            if (!ec) {
+                entry = absolute.string();
+            }
+        }
+        result += (first ? "" : ":") + entry;
+    }
+    setenv("LV2_PATH", result.c_str(), 1);
 }
 
 } // namespace
@@ -81,6 +106,7 @@ struct Lv2Host::Impl {
 Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl_(new Impl)
 {
     Impl& d = *impl_;
+    make_lv2_path_absolute();
     d.world = lilv_world_new();
     lilv_world_load_all(d.world);
     d.plugin = d.find(uri);

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -423,6 +424,32 @@ TEST_F(MaskCli, FormatOptionConvertsAndStaysExact)
     // Another container: the encoding is kept where it fits.
     ASSERT_EQ(mask({p("in.wav"), p("out.flac"), "--mask", "0.1-0.2", "--format", "flac", "-q"}).status, 0);
     EXPECT_EQ(read_audio(p("out.flac"), Kind::Int).info.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+}
+
+TEST_F(MaskCli, FloatInputToIntegerOutputKeepsTheSignal)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, 2, 8000);
+    const Audio in = read_audio(p("in.wav"), Kind::Float);
+    const auto tone = reference_tone(1600, 1000.0, 0.5, 16000);
+    for (const char* format : {":pcm16", "flac"}) {
+        SCOPED_TRACE(format);
+        const std::string out_name = p(format[0] == ':' ? "out.wav" : "out.flac");
+        ASSERT_EQ(mask({p("in.wav"), out_name, "--mask", "0.1-0.2", "--format", format, "-q"}).status, 0);
+        const Audio out = read_audio(out_name, Kind::Float);
+        ASSERT_EQ(out.floats.size(), in.floats.size());
+        // The integer grid is the only loss: within two 16-bit steps of the
+        // input (clipped to full scale) outside, of the tone inside.
+        double worst = 0.0;
+        for (std::size_t i = 0; i < 8000; ++i) {
+            for (std::size_t c = 0; c < 2; ++c) {
+                const float x = in.floats[i * 2 + c];
+                const double want = i >= 1600 && i < 3200 ? static_cast<double>(tone[i - 1600])
+                                                          : std::clamp(static_cast<double>(x), -1.0, 1.0);
+                worst = std::max(worst, std::fabs(static_cast<double>(out.floats[i * 2 + c]) - want));
+            }
+        }
+        EXPECT_LE(worst, 2.0 / 32768);
+    }
 }
 
 TEST_F(MaskCli, PresetsSetTheToneAndOptionsOverrideThem)

@@ -14,13 +14,10 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#ifndef ZENDRIK_MASK_URI
-#define ZENDRIK_MASK_URI "http://zendrik.org/plugins/zendrik"
-#endif
 
 namespace zmask {
 
@@ -236,6 +233,27 @@ int output_format(const std::string& spec, const SF_INFO& in)
 // and written as 32-bit integers: libsndfile moves those without rounding, so
 // passed-through samples come out as they went in. Float and double formats
 // use their own type; everything else (lossy codecs) goes through float.
+// libsndfile opens a WAV or AIFF file cut short inside its audio as a shorter
+// file, and says so only in its log, on the line of the audio chunk:
+// "data : 288000 (should be 199920)". Processing it would lose the missing
+// audio without a word, so the log is read for that line.
+bool audio_chunk_cut_short(SNDFILE* f)
+{
+    char log[16384] = {};
+    sf_command(f, SFC_GET_LOG_INFO, log, sizeof log - 1);
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line)) {
+        long long declared = 0, present = 0;
+        char chunk[8] = {};
+        if (std::sscanf(line.c_str(), " %4s : %lld (should be %lld)", chunk, &declared, &present) == 3 &&
+            (std::strcmp(chunk, "data") == 0 || std::strcmp(chunk, "SSND") == 0) && present < declared) {
+            return true;
+        }
+    }
+    return false;
+}
+
 enum class Io { Int, Float, Double };
 
 struct SampleType {
@@ -405,6 +423,11 @@ void process(const Options& o)
         fail(EXIT_BAD_INPUT, "cannot read input '" + o.input + "': " + sf_strerror(nullptr));
     }
 
+    if (audio_chunk_cut_short(in.f)) {
+        fail(EXIT_BAD_INPUT, "input '" + o.input +
+                                 "' is truncated: its header promises more audio than the file holds");
+    }
+
     // The output must not be the input, under any name.
     struct stat out_stat {};
     const bool out_exists = stat(o.output.c_str(), &out_stat) == 0;
@@ -453,7 +476,14 @@ void process(const Options& o)
         }
     }
 
-    const SampleType type = sample_type(out_info.format);
+    SampleType type = sample_type(out_info.format);
+    // Integers pass through bit for bit only when both files hold integers.
+    // libsndfile does not scale float samples it reads as ints (all but
+    // their sign would be lost), so a float or double input bound for an
+    // integer output goes by double and libsndfile converts on writing.
+    if (type.io == Io::Int && sample_type(in_info.format).io != Io::Int) {
+        type.io = Io::Double;
+    }
     const auto B = static_cast<std::size_t>(o.block);
     const std::size_t ch = channels;
     std::vector<int32_t> ibuf(type.io == Io::Int ? B * ch : 0);
@@ -559,9 +589,15 @@ void process(const Options& o)
         progress.update(pos);
     }
     progress.finish();
+    // A read error, or fewer frames than the header promised, means a damaged
+    // or truncated input: frames would be missing from the output.
+    if (sf_error(in.f) != SF_ERR_NO_ERROR) {
+        fail(EXIT_BAD_INPUT, "cannot read input '" + o.input + "' past frame " + std::to_string(pos) + ": " +
+                                 sf_strerror(in.f));
+    }
     if (frames >= 0 && pos < frames) {
-        warn(o.quiet, "input '" + o.input + "' ended after " + std::to_string(pos) + " of " +
-                          std::to_string(frames) + " frames");
+        fail(EXIT_BAD_INPUT, "input '" + o.input + "' is truncated or damaged: it ends after " +
+                                 std::to_string(pos) + " of its " + std::to_string(frames) + " frames");
     }
 
     errno = 0;
@@ -618,6 +654,10 @@ int run_job(const Options& options)
         return EXIT_BAD_INPUT;
     } catch (const std::bad_alloc&) {
         std::fprintf(stderr, "zendrik-mask: error: out of memory\n");
+        return EXIT_WRITE_FAILED;
+    } catch (const std::exception& e) {
+        // Caught so that the temporary output is removed on the way out.
+        std::fprintf(stderr, "zendrik-mask: error: %s\n", e.what());
         return EXIT_WRITE_FAILED;
     }
 }

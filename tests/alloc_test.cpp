@@ -72,12 +72,20 @@ TEST(RealTime, RunAllocatesNothingInEitherMode)
     using zendrik_test::Instance;
     zendrik_test::Lv2Module module;
 
-    // The interposition itself works: instantiate's one allocation is seen.
+    // The interposition reaches into the module: its instantiate makes
+    // exactly one allocation, and the free in cleanup is seen too.
+    const LV2_Descriptor* d = module.descriptor();
     armed = true;
-    auto* inst = new Instance(module.descriptor(), 48000.0);
+    LV2_Handle probe = d->instantiate(d, 48000.0, "", nullptr);
     armed = false;
-    ASSERT_GE(calls.load(), 1) << "allocator interposition is not in effect";
+    ASSERT_EQ(calls.load(), 1) << "allocator interposition is not in effect";
+    armed = true;
+    d->cleanup(probe);
+    armed = false;
+    ASSERT_EQ(calls.load(), 2);
     calls = 0;
+
+    auto* inst = new Instance(d, 48000.0);
 
     std::vector<float> in(8192, 0.25f), out(8192);
     const uint32_t sizes[] = {0, 1, 7, 64, 512, 4096, 8192};

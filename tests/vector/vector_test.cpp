@@ -292,7 +292,6 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
     std::vector<float> expected(MAX_BLOCK);
     std::vector<float> buffer(MAX_BLOCK + GUARD);
     std::vector<float> input(MAX_BLOCK);
-    std::vector<float> saved(MAX_BLOCK);
     for (auto& x : input) {
         x = static_cast<float>(p.uniform(-1.0, 1.0));
     }

@@ -180,20 +180,20 @@ bool format_ok(int format, const SF_INFO& in)
 }
 
 // The output format: the input's, with what --format names replaced.
-int output_format(const std::string& spec, const SF_INFO& in)
+int output_format(const std::string& request, const SF_INFO& in)
 {
     const int in_major = in.format & SF_FORMAT_TYPEMASK;
     const int in_sub = in.format & SF_FORMAT_SUBMASK;
     int major = in_major;
     int sub = 0;
-    if (!spec.empty()) {
-        const auto colon = spec.find(':');
-        const std::string container = spec.substr(0, colon);
+    if (!request.empty()) {
+        const auto colon = request.find(':');
+        const std::string container = request.substr(0, colon);
         if (!container.empty()) {
             major = lookup(container, std::begin(CONTAINERS), std::end(CONTAINERS), "container");
         }
         if (colon != std::string::npos) {
-            sub = lookup(spec.substr(colon + 1), std::begin(ENCODINGS), std::end(ENCODINGS), "encoding");
+            sub = lookup(request.substr(colon + 1), std::begin(ENCODINGS), std::end(ENCODINGS), "encoding");
         }
         if (container == "opus" && sub == 0) {
             sub = SF_FORMAT_OPUS;
@@ -210,7 +210,7 @@ int output_format(const std::string& spec, const SF_INFO& in)
                 return major | s | endian;
             }
         }
-        fail(EXIT_BAD_INPUT, "--format " + spec + ": that container cannot hold that encoding at " +
+        fail(EXIT_BAD_INPUT, "--format " + request + ": that container cannot hold that encoding at " +
                                  std::to_string(in.samplerate) + " Hz, " +
                                  std::to_string(in.channels) + " channels");
     }
@@ -224,7 +224,7 @@ int output_format(const std::string& spec, const SF_INFO& in)
             return major | s | endian;
         }
     }
-    fail(EXIT_BAD_INPUT, "--format " + spec + ": no encoding of that container fits the input (" +
+    fail(EXIT_BAD_INPUT, "--format " + request + ": no encoding of that container fits the input (" +
                              std::to_string(in.samplerate) + " Hz, " +
                              std::to_string(in.channels) + " channels)");
 }

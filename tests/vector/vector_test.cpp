@@ -217,6 +217,9 @@ struct KernelCase {
     bool (*available)();
 };
 
+// Keeps test names readable (and free of addresses) in GoogleTest and CTest.
+void PrintTo(const KernelCase& c, std::ostream* os) { *os << c.name; }
+
 bool always() { return true; }
 
 #if ZENDRIK_HAVE_LIBMVEC

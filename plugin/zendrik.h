@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#define ZENDRIK_URI "http://zendrik.org/plugins/zendrik"
+// ZENDRIK_URI, the plugin URI, comes from the build (CMakeLists.txt).
 
 // Port numbers, fixed by the bundle metadata.
 enum PortIndex : uint32_t {

@@ -1,6 +1,7 @@
+# SPDX-License-Identifier: ISC
 # Shared by the README's commands: the Debian packages the project needs and
 # a check that installs them (as root) or says how to.
-# shellcheck shell=bash
+# shellcheck shell=bash disable=SC2034 # the variables are for the scripts that source this file
 
 ZENDRIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -18,6 +19,10 @@ ZENDRIK_HOST_PACKAGES=(
 # and clang with its sanitizer and libFuzzer runtimes.
 ZENDRIK_HARDENING_PACKAGES=(
   valgrind strace jalv jackd2 clang-14 libclang-rt-14-dev
+)
+# The style checks the default workflow runs.
+ZENDRIK_STYLE_PACKAGES=(
+  clang-format shellcheck
 )
 # Wanted but not required: the main job's speech synthesiser (without it the
 # job uses a shipped recording) and /usr/bin/time for the benchmark's memory.

@@ -6,7 +6,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" "${ZENDRIK_HOST_PACKAGES[@]}"
-ensure_packages espeak-ng || echo "zendrik: going on with the shipped recording" >&2
+ensure_packages "${ZENDRIK_OPTIONAL_PACKAGES[@]}" || echo "zendrik: going on with the shipped recording" >&2
 cd "$ZENDRIK_ROOT"
 
 cmake --preset release -DZENDRIK_INSTALL_USER=ON >/dev/null

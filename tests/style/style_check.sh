@@ -34,7 +34,7 @@ shell)
   echo "shellcheck: ${#files[@]} scripts clean"
   ;;
 licence)
-  mapfile -t files < <(list '*.cpp' '*.h' '*.sh' '*.py' '*.cmake' 'CMakeLists.txt' '*/CMakeLists.txt' '.ci/run')
+  mapfile -t files < <(list '*.cpp' '*.h' '*.sh' '*.py' '*.cmake' '*.ttl.in' 'CMakeLists.txt' '*/CMakeLists.txt' '.ci/run')
   missing=0
   for f in "${files[@]}"; do
     # The line may follow a shebang.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask's planning library: times, ranges, label files, rounding to
 // samples, merging and clipping, and the block schedule.
 #include "ranges.h"
@@ -8,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-using namespace zmask;
+using namespace zendrik_mask;
 
 namespace {
 

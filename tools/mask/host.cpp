@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "host.h"
 
 #include "ranges.h"
@@ -14,7 +15,7 @@
 #include <sstream>
 #include <unordered_map>
 
-namespace zmask {
+namespace zendrik_mask {
 
 namespace {
 
@@ -299,4 +300,4 @@ void Lv2Host::run(unsigned channel, const float* in, float* out, uint32_t frames
     lilv_instance_run(inst, frames);
 }
 
-} // namespace zmask
+} // namespace zendrik_mask

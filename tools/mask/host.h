@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask's LV2 side: finds the plugin through lilv, reads its ports and
 // presets from the bundle, and runs one instance per channel.
 #ifndef ZENDRIK_MASK_HOST_H
@@ -9,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace zmask {
+namespace zendrik_mask {
 
 struct Preset {
     std::string name;  // the URI's fragment without "preset-": "broadcast"
@@ -50,6 +51,6 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace zmask
+} // namespace zendrik_mask
 
 #endif

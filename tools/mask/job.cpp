@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "job.h"
 
 #include "host.h"
@@ -19,7 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zmask {
+namespace zendrik_mask {
 
 namespace {
 
@@ -683,4 +684,4 @@ int list_presets()
     }
 }
 
-} // namespace zmask
+} // namespace zendrik_mask

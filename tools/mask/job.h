@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // One zendrik-mask run: read the input, run the plugin over it, write the
 // output through a temporary file.
 #ifndef ZENDRIK_MASK_JOB_H
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace zmask {
+namespace zendrik_mask {
 
 struct Options {
     std::string input;
@@ -37,6 +38,6 @@ int list_presets();
 // program runs from the build tree; otherwise empty.
 std::string fallback_lv2_dir();
 
-} // namespace zmask
+} // namespace zendrik_mask
 
 #endif

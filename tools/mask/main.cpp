@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask: bleeps time ranges of audio files through the zendrik LV2
 // plugin, exact to the sample.
 #include "job.h"
@@ -41,7 +42,7 @@ const char* const FOOTER =
 
 int main(int argc, char** argv)
 {
-    zmask::Options o;
+    zendrik_mask::Options o;
     bool list = false;
     float frequency = 0.0f;
     float level = 0.0f;
@@ -79,7 +80,7 @@ int main(int argc, char** argv)
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
         std::fprintf(stderr, "zendrik-mask: error: %s (see --help)\n", e.what());
-        return zmask::EXIT_BAD_INPUT;
+        return zendrik_mask::EXIT_BAD_INPUT;
     }
     if (*freq_opt) {
         o.frequency = frequency;
@@ -89,15 +90,15 @@ int main(int argc, char** argv)
     }
 
     if (list) {
-        return zmask::list_presets();
+        return zendrik_mask::list_presets();
     }
     if (o.input.empty() || o.output.empty()) {
         std::fprintf(stderr, "zendrik-mask: error: give an input and an output file (see --help)\n");
-        return zmask::EXIT_BAD_INPUT;
+        return zendrik_mask::EXIT_BAD_INPUT;
     }
     if (o.masks.empty() && o.label_files.empty()) {
         std::fprintf(stderr, "zendrik-mask: error: nothing to mask: give --mask or --labels (see --help)\n");
-        return zmask::EXIT_BAD_INPUT;
+        return zendrik_mask::EXIT_BAD_INPUT;
     }
-    return zmask::run_job(o);
+    return zendrik_mask::run_job(o);
 }

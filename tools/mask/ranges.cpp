@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: ISC
 #include "ranges.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 
-namespace zmask {
+namespace zendrik_mask {
 
 namespace {
 
@@ -295,4 +296,4 @@ std::string format_time(int64_t ns)
     return buf;
 }
 
-} // namespace zmask
+} // namespace zendrik_mask

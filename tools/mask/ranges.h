@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask's pure planning code: reading times, ranges and label files,
 // and turning them into the sorted, merged, clipped list of sample ranges the
 // host switches the plugin on for. No audio, no LV2, no I/O beyond streams.
@@ -11,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zmask {
+namespace zendrik_mask {
 
 // Every complaint about the user's input; the message is ready to print.
 struct InputError : std::runtime_error {
@@ -82,6 +83,6 @@ private:
 // "1:02:03.250" style, for messages.
 std::string format_time(int64_t ns);
 
-} // namespace zmask
+} // namespace zendrik_mask
 
 #endif

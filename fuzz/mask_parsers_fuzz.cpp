@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
 // libFuzzer target for zendrik-mask's parsers: times, ranges and label files,
 // and the plan and block schedule made from them. Bad input must end in an
-// InputError (any other exception escapes and is reported); good input must
+// Error (any other exception escapes and is reported); good input must
 // satisfy what the parsers promise, checked here against values computed
 // independently.
 //
@@ -50,7 +50,7 @@ void time(std::string_view text)
     int64_t ns = 0;
     try {
         ns = zendrik_mask::parse_time_ns(text);
-    } catch (const zendrik_mask::InputError& e) {
+    } catch (const zendrik_mask::Error& e) {
         require(*e.what() != '\0', "empty error message", text);
         return;
     }
@@ -63,7 +63,7 @@ void range(std::string_view text)
     zendrik_mask::TimeRange r{};
     try {
         r = zendrik_mask::parse_range(text);
-    } catch (const zendrik_mask::InputError& e) {
+    } catch (const zendrik_mask::Error& e) {
         require(*e.what() != '\0', "empty error message", text);
         return;
     }
@@ -92,7 +92,7 @@ void labels(std::string_view text, int64_t rate, int64_t frames)
     std::istringstream in{std::string(text)};
     try {
         ranges = zendrik_mask::parse_labels(in, "fuzz.txt");
-    } catch (const zendrik_mask::InputError& e) {
+    } catch (const zendrik_mask::Error& e) {
         require(std::string_view(e.what()).substr(0, 9) == "fuzz.txt:", "label error does not name the file",
                 text);
         return;

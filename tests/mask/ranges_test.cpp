@@ -19,7 +19,7 @@ std::string error_of(const std::function<void()>& f)
 {
     try {
         f();
-    } catch (const InputError& e) {
+    } catch (const Error& e) {
         return e.what();
     }
     return "(no error)";

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "host.h"
 
-#include "ranges.h"
+#include "errors.h"
 
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
@@ -119,7 +119,7 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
     }
     if (!d.plugin) {
         const char* path = std::getenv("LV2_PATH");
-        throw InputError("plugin <" + uri + "> not found " +
+        throw bad_input("plugin <" + uri + "> not found " +
                          (path ? "in LV2_PATH (" + std::string(path) + ")"
                                : std::string("in the standard LV2 locations (LV2_PATH is not set)")) +
                          "; install the bundle or set LV2_PATH to the folder holding zendrik.lv2");
@@ -129,7 +129,7 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
     if (required && lilv_nodes_size(required) > 0) {
         const std::string first = to_string(lilv_nodes_get(required, lilv_nodes_begin(required)));
         lilv_nodes_free(required);
-        throw InputError("the plugin requires the LV2 feature <" + first + ">, which this host lacks");
+        throw bad_input("the plugin requires the LV2 feature <" + first + ">, which this host lacks");
     }
     lilv_nodes_free(required);
 
@@ -176,7 +176,7 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
         }
     }
     if (!bad.empty()) {
-        throw InputError("the plugin found at " + bundle_path() + " is not usable: " + bad);
+        throw bad_input("the plugin found at " + bundle_path() + " is not usable: " + bad);
     }
 }
 
@@ -251,7 +251,7 @@ ControlInfo Lv2Host::control(const std::string& symbol) const
 {
     const uint32_t i = impl_->port_index(symbol);
     if (i == UINT32_MAX || !impl_->is_control[i]) {
-        throw InputError("the plugin has no control '" + symbol + "'");
+        throw bad_input("the plugin has no control '" + symbol + "'");
     }
     return {impl_->minimum[i], impl_->maximum[i], impl_->defaults[i]};
 }
@@ -260,7 +260,7 @@ void Lv2Host::set_control(const std::string& symbol, float value)
 {
     const uint32_t i = impl_->port_index(symbol);
     if (i == UINT32_MAX || !impl_->is_control[i]) {
-        throw InputError("the plugin has no control '" + symbol + "'");
+        throw bad_input("the plugin has no control '" + symbol + "'");
     }
     impl_->controls[i] = value;
 }
@@ -273,7 +273,7 @@ void Lv2Host::instantiate(double rate, unsigned channels)
     for (unsigned c = 0; c < channels; ++c) {
         LilvInstance* inst = lilv_plugin_instantiate(d.plugin, rate, features);
         if (!inst) {
-            throw InputError("the plugin in " + bundle_path() + " could not be instantiated");
+            throw bad_input("the plugin in " + bundle_path() + " could not be instantiated");
         }
         d.instances.push_back(inst);
         for (uint32_t p = 0; p < d.controls.size(); ++p) {

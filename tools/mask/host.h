@@ -29,7 +29,7 @@ class Lv2Host {
 public:
     // Loads LV2_PATH or the standard locations; when the plugin is not there
     // and `fallback_dir` is not empty, the bundles in that folder too.
-    // Throws InputError when the plugin cannot be found or used.
+    // Throws the bad-input Error when the plugin cannot be found or used.
     Lv2Host(const std::string& uri, const std::string& fallback_dir);
     ~Lv2Host();
     Lv2Host(const Lv2Host&) = delete;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "job.h"
 
+#include "errors.h"
 #include "host.h"
 #include "ranges.h"
 
@@ -23,24 +24,6 @@
 namespace zendrik_mask {
 
 namespace {
-
-// A failure with its exit status; the message is printed by run_job.
-struct Failure {
-    int status;
-    std::string message;
-};
-
-[[noreturn]] void fail(int status, std::string message)
-{
-    throw Failure{status, std::move(message)};
-}
-
-void warn(bool quiet, const std::string& message)
-{
-    if (!quiet) {
-        std::fprintf(stderr, "zendrik-mask: warning: %s\n", message.c_str());
-    }
-}
 
 // ---- The temporary output file and the signals that must remove it ------
 
@@ -77,7 +60,7 @@ public:
         const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
         std::string templ = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
         if (templ.size() > PATH_MAX) {
-            fail(EXIT_BAD_INPUT, "output path too long");
+            throw bad_input("output path too long");
         }
         // Block the signals while the path becomes known to the handler.
         sigset_t all, old;
@@ -91,7 +74,7 @@ public:
         }
         sigprocmask(SIG_SETMASK, &old, nullptr);
         if (fd_ < 0) {
-            fail(EXIT_WRITE_FAILED, "cannot create a file in '" + dir + "': " + std::strerror(err));
+            throw write_failed("cannot create a file in '" + dir + "': " + std::strerror(err));
         }
         path_ = templ;
         fchmod(fd_, mode);
@@ -112,11 +95,11 @@ public:
     {
         if (fsync(fd_) != 0 || close(fd_) != 0) {
             fd_ = -1;
-            fail(EXIT_WRITE_FAILED, "cannot write '" + target + "': " + std::strerror(errno));
+            throw write_failed("cannot write '" + target + "': " + std::strerror(errno));
         }
         fd_ = -1;
         if (rename(path_.c_str(), target.c_str()) != 0) {
-            fail(EXIT_WRITE_FAILED, "cannot rename the output to '" + target + "': " + std::strerror(errno));
+            throw write_failed("cannot rename the output to '" + target + "': " + std::strerror(errno));
         }
         g_temp_live = 0;
     }
@@ -167,7 +150,7 @@ int lookup(const std::string& text, const Name* begin, const Name* end, const ch
             return n->format;
         }
     }
-    fail(EXIT_BAD_INPUT, "unknown " + std::string(what) + " '" + text + "' (one of " +
+    throw bad_input("unknown " + std::string(what) + " '" + text + "' (one of " +
                              names_of(begin, end) + ")");
 }
 
@@ -211,7 +194,7 @@ int output_format(const std::string& request, const SF_INFO& in)
                 return major | s | endian;
             }
         }
-        fail(EXIT_BAD_INPUT, "--format " + request + ": that container cannot hold that encoding at " +
+        throw bad_input("--format " + request + ": that container cannot hold that encoding at " +
                                  std::to_string(in.samplerate) + " Hz, " +
                                  std::to_string(in.channels) + " channels");
     }
@@ -225,7 +208,7 @@ int output_format(const std::string& request, const SF_INFO& in)
             return major | s | endian;
         }
     }
-    fail(EXIT_BAD_INPUT, "--format " + request + ": no encoding of that container fits the input (" +
+    throw bad_input("--format " + request + ": no encoding of that container fits the input (" +
                              std::to_string(in.samplerate) + " Hz, " +
                              std::to_string(in.channels) + " channels)");
 }
@@ -340,22 +323,18 @@ struct SndFile {
 std::vector<TimeRange> read_ranges(const Options& o)
 {
     std::vector<TimeRange> ranges;
-    try {
-        for (const std::string& m : o.masks) {
-            ranges.push_back(parse_range(m));
-            ranges.back().origin = "--mask " + m;
+    for (const std::string& m : o.masks) {
+        ranges.push_back(parse_range(m));
+        ranges.back().origin = "--mask " + m;
+    }
+    for (const std::string& path : o.label_files) {
+        std::ifstream in(path);
+        if (!in) {
+            throw bad_input("cannot read label file '" + path + "': " + std::strerror(errno));
         }
-        for (const std::string& path : o.label_files) {
-            std::ifstream in(path);
-            if (!in) {
-                fail(EXIT_BAD_INPUT, "cannot read label file '" + path + "': " + std::strerror(errno));
-            }
-            for (TimeRange& r : parse_labels(in, path)) {
-                ranges.push_back(std::move(r));
-            }
+        for (TimeRange& r : parse_labels(in, path)) {
+            ranges.push_back(std::move(r));
         }
-    } catch (const InputError& e) {
-        fail(EXIT_BAD_INPUT, e.what());
     }
     return ranges;
 }
@@ -375,7 +354,7 @@ void configure_plugin(Lv2Host& host, const Options& o)
             }
         }
         if (!found) {
-            fail(EXIT_BAD_INPUT, "no preset '" + o.preset + "' (see --list-presets)");
+            throw bad_input("no preset '" + o.preset + "' (see --list-presets)");
         }
     }
     const std::pair<const char*, const std::optional<float>*> settings[] = {
@@ -391,7 +370,7 @@ void configure_plugin(Lv2Host& host, const Options& o)
             std::snprintf(msg, sizeof msg, "--%s %g is outside the plugin's range %g to %g", symbol,
                           static_cast<double>(v), static_cast<double>(info.minimum),
                           static_cast<double>(info.maximum));
-            fail(EXIT_BAD_INPUT, msg);
+            throw bad_input(msg);
         }
         host.set_control(symbol, v);
     }
@@ -400,17 +379,17 @@ void configure_plugin(Lv2Host& host, const Options& o)
 void process(const Options& o)
 {
     if (o.block < 1 || o.block > (1 << 20)) {
-        fail(EXIT_BAD_INPUT, "--block must be 1 to 1048576 frames");
+        throw bad_input("--block must be 1 to 1048576 frames");
     }
     std::vector<TimeRange> time_ranges = read_ranges(o);
 
     // The input.
     struct stat in_stat {};
     if (stat(o.input.c_str(), &in_stat) != 0) {
-        fail(EXIT_BAD_INPUT, "cannot open input '" + o.input + "': " + std::strerror(errno));
+        throw bad_input("cannot open input '" + o.input + "': " + std::strerror(errno));
     }
     if (S_ISDIR(in_stat.st_mode)) {
-        fail(EXIT_BAD_INPUT, "input '" + o.input + "' is a folder");
+        throw bad_input("input '" + o.input + "' is a folder");
     }
     SF_INFO in_info{};
     SndFile in;
@@ -418,14 +397,14 @@ void process(const Options& o)
     if (!in.f) {
         const int fd = open(o.input.c_str(), O_RDONLY);
         if (fd < 0) {
-            fail(EXIT_BAD_INPUT, "cannot open input '" + o.input + "': " + std::strerror(errno));
+            throw bad_input("cannot open input '" + o.input + "': " + std::strerror(errno));
         }
         close(fd);
-        fail(EXIT_BAD_INPUT, "cannot read input '" + o.input + "': " + sf_strerror(nullptr));
+        throw bad_input("cannot read input '" + o.input + "': " + sf_strerror(nullptr));
     }
 
     if (audio_chunk_cut_short(in.f)) {
-        fail(EXIT_BAD_INPUT, "input '" + o.input +
+        throw bad_input("input '" + o.input +
                                  "' is truncated: its header promises more audio than the file holds");
     }
 
@@ -433,10 +412,10 @@ void process(const Options& o)
     struct stat out_stat {};
     const bool out_exists = stat(o.output.c_str(), &out_stat) == 0;
     if (out_exists && out_stat.st_dev == in_stat.st_dev && out_stat.st_ino == in_stat.st_ino) {
-        fail(EXIT_BAD_INPUT, "output '" + o.output + "' is the input file; choose another name");
+        throw bad_input("output '" + o.output + "' is the input file; choose another name");
     }
     if (out_exists && S_ISDIR(out_stat.st_mode)) {
-        fail(EXIT_BAD_INPUT, "output '" + o.output + "' is a folder");
+        throw bad_input("output '" + o.output + "' is a folder");
     }
 
     const int64_t frames = in_info.frames == SF_COUNT_MAX ? -1 : in_info.frames;
@@ -468,7 +447,7 @@ void process(const Options& o)
     SndFile out;
     out.f = sf_open_fd(temp.fd(), SFM_WRITE, &out_info, SF_FALSE);
     if (!out.f) {
-        fail(EXIT_BAD_INPUT, "cannot write that format to '" + o.output + "': " + sf_strerror(nullptr));
+        throw bad_input("cannot write that format to '" + o.output + "': " + sf_strerror(nullptr));
     }
     sf_command(out.f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     for (int s = SF_STR_FIRST; s <= SF_STR_LAST; ++s) {
@@ -583,7 +562,7 @@ void process(const Options& o)
         if (put != got) {
             const int err = errno;
             progress.finish();
-            fail(EXIT_WRITE_FAILED, "cannot write '" + o.output + "': " +
+            throw write_failed("cannot write '" + o.output + "': " +
                                         (err ? std::strerror(err) : sf_strerror(out.f)));
         }
         pos += got;
@@ -593,11 +572,11 @@ void process(const Options& o)
     // A read error, or fewer frames than the header promised, means a damaged
     // or truncated input: frames would be missing from the output.
     if (sf_error(in.f) != SF_ERR_NO_ERROR) {
-        fail(EXIT_BAD_INPUT, "cannot read input '" + o.input + "' past frame " + std::to_string(pos) + ": " +
+        throw bad_input("cannot read input '" + o.input + "' past frame " + std::to_string(pos) + ": " +
                                  sf_strerror(in.f));
     }
     if (frames >= 0 && pos < frames) {
-        fail(EXIT_BAD_INPUT, "input '" + o.input + "' is truncated or damaged: it ends after " +
+        throw bad_input("input '" + o.input + "' is truncated or damaged: it ends after " +
                                  std::to_string(pos) + " of its " + std::to_string(frames) + " frames");
     }
 
@@ -606,7 +585,7 @@ void process(const Options& o)
     const int close_err = sf_close(out.f);
     out.f = nullptr;
     if (close_err != 0) {
-        fail(EXIT_WRITE_FAILED, "cannot write '" + o.output + "': " + sf_error_number(close_err));
+        throw write_failed("cannot write '" + o.output + "': " + sf_error_number(close_err));
     }
     temp.commit(o.output);
 
@@ -647,19 +626,13 @@ int run_job(const Options& options)
     try {
         process(options);
         return 0;
-    } catch (const Failure& f) {
-        std::fprintf(stderr, "zendrik-mask: error: %s\n", f.message.c_str());
-        return f.status;
-    } catch (const InputError& e) {
-        std::fprintf(stderr, "zendrik-mask: error: %s\n", e.what());
-        return EXIT_BAD_INPUT;
+    } catch (const Error& e) {
+        return report(e);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "zendrik-mask: error: out of memory\n");
-        return EXIT_WRITE_FAILED;
+        return report(write_failed("out of memory"));
     } catch (const std::exception& e) {
         // Caught so that the temporary output is removed on the way out.
-        std::fprintf(stderr, "zendrik-mask: error: %s\n", e.what());
-        return EXIT_WRITE_FAILED;
+        return report(write_failed(e.what()));
     }
 }
 
@@ -678,9 +651,8 @@ int list_presets()
             std::printf("%-12s %s (%s)\n", p.name.c_str(), p.label.c_str(), values.c_str());
         }
         return 0;
-    } catch (const InputError& e) {
-        std::fprintf(stderr, "zendrik-mask: error: %s\n", e.what());
-        return EXIT_BAD_INPUT;
+    } catch (const Error& e) {
+        return report(e);
     }
 }
 

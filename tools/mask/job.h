@@ -4,6 +4,8 @@
 #ifndef ZENDRIK_MASK_JOB_H
 #define ZENDRIK_MASK_JOB_H
 
+#include "errors.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,10 +25,6 @@ struct Options {
     int64_t block = 1024;
     bool quiet = false;
 };
-
-// Exit statuses.
-constexpr int EXIT_BAD_INPUT = 2;
-constexpr int EXIT_WRITE_FAILED = 1;
 
 // Runs the job and returns the exit status; errors are printed.
 int run_job(const Options& options);

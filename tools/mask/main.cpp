@@ -79,8 +79,7 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "zendrik-mask: error: %s (see --help)\n", e.what());
-        return zendrik_mask::EXIT_BAD_INPUT;
+        return zendrik_mask::report(zendrik_mask::bad_input(std::string(e.what()) + " (see --help)"));
     }
     if (*freq_opt) {
         o.frequency = frequency;
@@ -93,12 +92,10 @@ int main(int argc, char** argv)
         return zendrik_mask::list_presets();
     }
     if (o.input.empty() || o.output.empty()) {
-        std::fprintf(stderr, "zendrik-mask: error: give an input and an output file (see --help)\n");
-        return zendrik_mask::EXIT_BAD_INPUT;
+        return zendrik_mask::report(zendrik_mask::bad_input("give an input and an output file (see --help)"));
     }
     if (o.masks.empty() && o.label_files.empty()) {
-        std::fprintf(stderr, "zendrik-mask: error: nothing to mask: give --mask or --labels (see --help)\n");
-        return zendrik_mask::EXIT_BAD_INPUT;
+        return zendrik_mask::report(zendrik_mask::bad_input("nothing to mask: give --mask or --labels (see --help)"));
     }
     return zendrik_mask::run_job(o);
 }

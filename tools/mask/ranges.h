@@ -5,23 +5,19 @@
 #ifndef ZENDRIK_MASK_RANGES_H
 #define ZENDRIK_MASK_RANGES_H
 
+#include "errors.h"
+
 #include <cstdint>
 #include <istream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zendrik_mask {
 
-// Every complaint about the user's input; the message is ready to print.
-struct InputError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
 // A time as written by the user: seconds ("12.5", "75") or [h:]m:s[.fff]
 // ("1:02:03.25", "2:05"). A decimal comma is accepted too. The result is in
-// nanoseconds, rounded to the nearest one (halves up). Throws InputError.
+// nanoseconds, rounded to the nearest one (halves up). Throws the bad-input Error.
 int64_t parse_time_ns(std::string_view text);
 
 // A time range in nanoseconds, start before end, and where it came from
@@ -32,7 +28,7 @@ struct TimeRange {
     std::string origin;
 };
 
-// "START-END", each side a time as above. Throws InputError.
+// "START-END", each side a time as above. Throws the bad-input Error.
 TimeRange parse_range(std::string_view text);
 
 // Audacity label file: one label per line, start, end and text separated by

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: ISC
 // zendrik-mask: bleeps time ranges of audio files through the zendrik LV2
 // plugin, exact to the sample.
+#include "formats.h"
 #include "job.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <string>
 
 #ifndef ZENDRIK_MASK_VERSION
 #define ZENDRIK_MASK_VERSION "unknown"
@@ -18,25 +20,28 @@ const char* const DESCRIPTION =
     "replaces the sound with its tone, starting at a zero sample; outside, every\n"
     "sample comes out exactly as it went in.";
 
-const char* const FOOTER =
-    "Times: seconds (12.5) or [h:]m:s[.fff] (1:02:03.25). A range START-END covers\n"
-    "the samples from round(START x rate) up to but not including round(END x rate),\n"
-    "rounding to the nearest sample, halves up. Overlapping and touching ranges are\n"
-    "merged; ranges reaching past the end are clipped with a warning.\n"
-    "\n"
-    "Label files: Audacity's format, one label per line: start, end and text separated\n"
-    "by tabs. Point labels (start = end) are errors.\n"
-    "\n"
-    "The output keeps the input's container, encoding, rate and channels unless\n"
-    "--format says otherwise, e.g. --format flac, --format wav:float, --format :pcm16.\n"
-    "Containers: wav wavex w64 rf64 aiff au caf flac ogg opus mp3. Encodings: pcm8\n"
-    "pcm16 pcm24 pcm32 float double vorbis opus ulaw alaw mp3.\n"
-    "\n"
-    "The plugin is looked up by its URI in LV2_PATH, or in the standard LV2 folders\n"
-    "when LV2_PATH is unset.\n"
-    "\n"
-    "Exit status: 0 done, 2 bad input (nothing written), 1 the output could not be\n"
-    "written (nothing left behind; an existing output file is untouched).";
+std::string footer()
+{
+    return "Times: seconds (12.5) or [h:]m:s[.fff] (1:02:03.25). A range START-END covers\n"
+           "the samples from round(START x rate) up to but not including round(END x rate),\n"
+           "rounding to the nearest sample, halves up. Overlapping and touching ranges are\n"
+           "merged; ranges reaching past the end are clipped with a warning.\n"
+           "\n"
+           "Label files: Audacity's format, one label per line: start, end and text separated\n"
+           "by tabs. Point labels (start = end) are errors.\n"
+           "\n"
+           "The output keeps the input's container, encoding, rate and channels unless\n"
+           "--format says otherwise, e.g. --format flac, --format wav:float, --format :pcm16.\n"
+           "Containers: " +
+           zendrik_mask::container_names(" ") + ".\nEncodings: " + zendrik_mask::encoding_names(" ") +
+           ".\n"
+           "\n"
+           "The plugin is looked up by its URI in LV2_PATH, or in the standard LV2 folders\n"
+           "when LV2_PATH is unset.\n"
+           "\n"
+           "Exit status: 0 done, 2 bad input (nothing written), 1 the output could not be\n"
+           "written (nothing left behind; an existing output file is untouched).";
+}
 
 } // namespace
 
@@ -48,7 +53,7 @@ int main(int argc, char** argv)
     float level = 0.0f;
 
     CLI::App app(DESCRIPTION, "zendrik-mask");
-    app.footer(FOOTER);
+    app.footer(footer());
     app.set_version_flag("--version", "zendrik-mask " ZENDRIK_MASK_VERSION);
     app.get_formatter()->column_width(26);
     app.add_option("input", o.input, "Audio file to read");

@@ -4,6 +4,7 @@
 #include "errors.h"
 #include "formats.h"
 #include "host.h"
+#include "progress.h"
 #include "ranges.h"
 #include "temp_file.h"
 
@@ -78,49 +79,6 @@ SampleType sample_type(int format)
     default: return {Io::Float, 0};
     }
 }
-
-// ---- Progress --------------------------------------------------------------
-
-class Progress {
-public:
-    Progress(bool enabled, int64_t total) : enabled_(enabled && total > 0), total_(total) {}
-    void update(int64_t done)
-    {
-        if (!enabled_) {
-            return;
-        }
-        const auto now = Clock::now();
-        if (now - start_ < std::chrono::milliseconds(500) || now - last_ < std::chrono::milliseconds(100)) {
-            return;
-        }
-        last_ = now;
-        drawn_ = true;
-        const double f = std::min(1.0, static_cast<double>(done) / static_cast<double>(total_));
-        const int width = 30;
-        const int filled = static_cast<int>(f * width);
-        std::string bar(static_cast<std::size_t>(filled), '#');
-        bar.append(static_cast<std::size_t>(width - filled), '.');
-        std::fprintf(stderr, "\rzendrik-mask: [%s] %3d%%", bar.c_str(), static_cast<int>(f * 100));
-        std::fflush(stderr);
-    }
-    void finish()
-    {
-        if (drawn_) {
-            std::fprintf(stderr, "\r%*s\r", 50, "");
-            std::fflush(stderr);
-            drawn_ = false;
-        }
-    }
-    ~Progress() { finish(); }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    bool enabled_;
-    bool drawn_ = false;
-    int64_t total_;
-    Clock::time_point start_ = Clock::now();
-    Clock::time_point last_ = start_;
-};
 
 // ---- The job ---------------------------------------------------------------
 

@@ -9,11 +9,14 @@
 #include <lv2/presets/presets.h>
 #include <lv2/urid/urid.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <unordered_map>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zendrik_mask {
 
@@ -298,6 +301,27 @@ void Lv2Host::run(unsigned channel, const float* in, float* out, uint32_t frames
     lilv_instance_connect_port(inst, impl_->audio_in, const_cast<float*>(in));
     lilv_instance_connect_port(inst, impl_->audio_out, out);
     lilv_instance_run(inst, frames);
+}
+
+std::string fallback_lv2_dir()
+{
+#ifdef ZENDRIK_MASK_BUILD_BIN_DIR
+    char exe[PATH_MAX + 1];
+    const ssize_t n = readlink("/proc/self/exe", exe, PATH_MAX);
+    if (n <= 0) {
+        return {};
+    }
+    exe[n] = '\0';
+    std::string dir(exe);
+    dir = dir.substr(0, dir.rfind('/'));
+    char built[PATH_MAX + 1];
+    struct stat st {};
+    if (realpath(ZENDRIK_MASK_BUILD_BIN_DIR, built) && dir == built &&
+        stat(ZENDRIK_MASK_BUILD_LV2_DIR, &st) == 0 && S_ISDIR(st.st_mode)) {
+        return ZENDRIK_MASK_BUILD_LV2_DIR;
+    }
+#endif
+    return {};
 }
 
 } // namespace zendrik_mask

@@ -51,6 +51,10 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
+// The folder whose bundles are a last resort: the build tree's, when this
+// program runs from the build tree; otherwise empty.
+std::string fallback_lv2_dir();
+
 } // namespace zendrik_mask
 
 #endif

@@ -5,23 +5,21 @@
 #include "errors.h"
 #include "formats.h"
 #include "host.h"
+#include "plugin_settings.h"
 #include "progress.h"
 #include "ranges.h"
 #include "temp_file.h"
 
 #include <sndfile.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
-#include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
-#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,60 +27,23 @@ namespace zendrik_mask {
 
 namespace {
 
-std::vector<TimeRange> read_ranges(const Options& o)
+std::vector<TimeRange> read_ranges(const Options& options)
 {
     std::vector<TimeRange> ranges;
-    for (const std::string& m : o.masks) {
-        ranges.push_back(parse_range(m));
-        ranges.back().origin = "--mask " + m;
+    for (const std::string& mask : options.masks) {
+        ranges.push_back(parse_range(mask));
+        ranges.back().origin = "--mask " + mask;
     }
-    for (const std::string& path : o.label_files) {
+    for (const std::string& path : options.label_files) {
         std::ifstream in(path);
         if (!in) {
             throw bad_input("cannot read label file '" + path + "': " + std::strerror(errno));
         }
-        for (TimeRange& r : parse_labels(in, path)) {
-            ranges.push_back(std::move(r));
+        for (TimeRange& range : parse_labels(in, path)) {
+            ranges.push_back(std::move(range));
         }
     }
     return ranges;
-}
-
-void configure_plugin(Lv2Host& host, const Options& o)
-{
-    if (!o.preset.empty()) {
-        bool found = false;
-        for (const Preset& p : host.presets()) {
-            if (o.preset == p.name || o.preset == p.uri || o.preset == p.label ||
-                o.preset == "preset-" + p.name) {
-                for (const auto& [symbol, value] : p.values) {
-                    host.set_control(symbol, value);
-                }
-                found = true;
-                break;
-            }
-        }
-        if (!found) {
-            throw bad_input("no preset '" + o.preset + "' (see --list-presets)");
-        }
-    }
-    const std::pair<const char*, const std::optional<float>*> settings[] = {
-        {"frequency", &o.frequency}, {"level", &o.level}};
-    for (const auto& [symbol, value] : settings) {
-        if (!value->has_value()) {
-            continue;
-        }
-        const ControlInfo info = host.control(symbol);
-        const float v = **value;
-        if (!(v >= info.minimum && v <= info.maximum)) {
-            char msg[160];
-            std::snprintf(msg, sizeof msg, "--%s %g is outside the plugin's range %g to %g", symbol,
-                          static_cast<double>(v), static_cast<double>(info.minimum),
-                          static_cast<double>(info.maximum));
-            throw bad_input(msg);
-        }
-        host.set_control(symbol, v);
-    }
 }
 
 // The output must not be the input, under any name, nor a folder. Returns the
@@ -105,9 +66,19 @@ mode_t check_output(const std::string& output, const struct stat& input_status)
     return 0666 & ~mask;
 }
 
+// The output's rate and channels are the input's; --format may change its format.
+SF_INFO output_info_for(const SF_INFO& input, const std::string& format_request)
+{
+    SF_INFO output{};
+    output.samplerate = input.samplerate;
+    output.channels = input.channels;
+    output.format = output_format(format_request, {input.format, input.samplerate, input.channels});
+    return output;
+}
+
 struct Totals {
-    int64_t frames = 0;
-    int64_t masked = 0;
+    int64_t frames = 0; // written
+    int64_t masked = 0; // of those, frames with the tone on
 };
 
 // The plugin runs over every frame, its blocks cut at range edges.
@@ -156,10 +127,7 @@ void process(const Options& options)
     const SF_INFO& input_info = input.info();
     const mode_t output_mode = check_output(options.output, input.status());
     const Plan plan = plan_ranges(time_ranges, input_info.samplerate, input.frames());
-    SF_INFO output_info{};
-    output_info.samplerate = input_info.samplerate;
-    output_info.channels = input_info.channels;
-    output_info.format = output_format(options.format, {input_info.format, input_info.samplerate, input_info.channels});
+    const SF_INFO output_info = output_info_for(input_info, options.format);
 
     Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
     configure_plugin(host, options);
@@ -191,27 +159,6 @@ void process(const Options& options)
 
 } // namespace
 
-std::string fallback_lv2_dir()
-{
-#ifdef ZENDRIK_MASK_BUILD_BIN_DIR
-    char exe[PATH_MAX + 1];
-    const ssize_t n = readlink("/proc/self/exe", exe, PATH_MAX);
-    if (n <= 0) {
-        return {};
-    }
-    exe[n] = '\0';
-    std::string dir(exe);
-    dir = dir.substr(0, dir.rfind('/'));
-    char built[PATH_MAX + 1];
-    struct stat st {};
-    if (realpath(ZENDRIK_MASK_BUILD_BIN_DIR, built) && dir == built &&
-        stat(ZENDRIK_MASK_BUILD_LV2_DIR, &st) == 0 && S_ISDIR(st.st_mode)) {
-        return ZENDRIK_MASK_BUILD_LV2_DIR;
-    }
-#endif
-    return {};
-}
-
 int run_job(const Options& options)
 {
     install_signal_handlers();
@@ -225,26 +172,6 @@ int run_job(const Options& options)
     } catch (const std::exception& e) {
         // Caught so that the temporary output is removed on the way out.
         return report(write_failed(e.what()));
-    }
-}
-
-int list_presets()
-{
-    try {
-        Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
-        for (const Preset& p : host.presets()) {
-            std::string values;
-            for (const auto& [symbol, value] : p.values) {
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "%s%s=%g", values.empty() ? "" : ", ", symbol.c_str(),
-                              static_cast<double>(value));
-                values += buf;
-            }
-            std::printf("%-12s %s (%s)\n", p.name.c_str(), p.label.c_str(), values.c_str());
-        }
-        return 0;
-    } catch (const Error& e) {
-        return report(e);
     }
 }
 

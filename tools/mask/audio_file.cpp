@@ -182,7 +182,8 @@ InputFile::InputFile(const std::string& path) : path_(path)
     }
     file_.reset(sf_open(path.c_str(), SFM_READ, &info_));
     if (!file_) {
-        // libsndfile's message for a file it cannot open says less than errno.
+        // sf_open fails alike for a file that cannot be opened and one that is
+        // not audio; open() tells which.
         const int fd = open(path.c_str(), O_RDONLY);
         if (fd < 0) {
             throw bad_input("cannot open input '" + path + "': " + std::strerror(errno));

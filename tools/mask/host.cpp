@@ -123,9 +123,9 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
     if (!d.plugin) {
         const char* path = std::getenv("LV2_PATH");
         throw bad_input("plugin <" + uri + "> not found " +
-                         (path ? "in LV2_PATH (" + std::string(path) + ")"
-                               : std::string("in the standard LV2 locations (LV2_PATH is not set)")) +
-                         "; install the bundle or set LV2_PATH to the folder holding zendrik.lv2");
+                        (path ? "in LV2_PATH (" + std::string(path) + ")"
+                              : std::string("in the standard LV2 locations (LV2_PATH is not set)")) +
+                        "; install the bundle or set LV2_PATH to the folder holding zendrik.lv2");
     }
 
     LilvNodes* required = lilv_plugin_get_required_features(d.plugin);

@@ -201,7 +201,7 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
         }
         if (r.start_ns == r.end_ns) {
             throw bad_input(where + ": point label at " + format_time(r.start_ns) +
-                             " (start = end); only ranges can be masked");
+                            " (start = end); only ranges can be masked");
         }
         if (r.start_ns > r.end_ns) {
             throw bad_input(where + ": start is after end");

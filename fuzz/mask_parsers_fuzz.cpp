@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: ISC
 // libFuzzer target for zendrik-mask's parsers: times, ranges and label files,
 // and the plan and block schedule made from them. Bad input must end in an
-// InputError (any other exception escapes and is reported); good input must
+// Error (any other exception escapes and is reported); good input must
 // satisfy what the parsers promise, checked here against values computed
 // independently.
 //
@@ -37,19 +38,19 @@ void round_trip(int64_t ns, std::string_view input)
 {
     char text[96];
     std::snprintf(text, sizeof text, "%" PRId64 ".%09" PRId64, ns / NS, ns % NS);
-    require(zmask::parse_time_ns(text) == ns, "seconds notation does not read back", input);
+    require(zendrik_mask::parse_time_ns(text) == ns, "seconds notation does not read back", input);
     const int64_t s = ns / NS;
     std::snprintf(text, sizeof text, " %" PRId64 ":%02" PRId64 ":%02" PRId64 ",%09" PRId64 "\t", s / 3600,
                   s / 60 % 60, s % 60, ns % NS);
-    require(zmask::parse_time_ns(text) == ns, "h:m:s notation does not read back", input);
+    require(zendrik_mask::parse_time_ns(text) == ns, "h:m:s notation does not read back", input);
 }
 
 void time(std::string_view text)
 {
     int64_t ns = 0;
     try {
-        ns = zmask::parse_time_ns(text);
-    } catch (const zmask::InputError& e) {
+        ns = zendrik_mask::parse_time_ns(text);
+    } catch (const zendrik_mask::Error& e) {
         require(*e.what() != '\0', "empty error message", text);
         return;
     }
@@ -59,10 +60,10 @@ void time(std::string_view text)
 
 void range(std::string_view text)
 {
-    zmask::TimeRange r{};
+    zendrik_mask::TimeRange r{};
     try {
-        r = zmask::parse_range(text);
-    } catch (const zmask::InputError& e) {
+        r = zendrik_mask::parse_range(text);
+    } catch (const zendrik_mask::Error& e) {
         require(*e.what() != '\0', "empty error message", text);
         return;
     }
@@ -71,8 +72,8 @@ void range(std::string_view text)
     // Both ends are times the time parser reads the same way.
     const auto dash = text.find('-', text.find_first_not_of(" \t\r\n"));
     require(dash != std::string_view::npos, "range accepted without a dash", text);
-    require(zmask::parse_time_ns(text.substr(0, dash)) == r.start_ns, "start differs from the time parser", text);
-    require(zmask::parse_time_ns(text.substr(dash + 1)) == r.end_ns, "end differs from the time parser", text);
+    require(zendrik_mask::parse_time_ns(text.substr(0, dash)) == r.start_ns, "start differs from the time parser", text);
+    require(zendrik_mask::parse_time_ns(text.substr(dash + 1)) == r.end_ns, "end differs from the time parser", text);
     round_trip(r.start_ns, text);
     round_trip(r.end_ns, text);
 }
@@ -87,22 +88,22 @@ int64_t frame_ref(int64_t ns, int64_t rate)
 
 void labels(std::string_view text, int64_t rate, int64_t frames)
 {
-    std::vector<zmask::TimeRange> ranges;
+    std::vector<zendrik_mask::TimeRange> ranges;
     std::istringstream in{std::string(text)};
     try {
-        ranges = zmask::parse_labels(in, "fuzz.txt");
-    } catch (const zmask::InputError& e) {
+        ranges = zendrik_mask::parse_labels(in, "fuzz.txt");
+    } catch (const zendrik_mask::Error& e) {
         require(std::string_view(e.what()).substr(0, 9) == "fuzz.txt:", "label error does not name the file",
                 text);
         return;
     }
     for (const auto& r : ranges) {
         require(r.start_ns >= 0 && r.start_ns < r.end_ns, "label accepted with start not before end", text);
-        require(zmask::frame_of(r.start_ns, rate) == frame_ref(r.start_ns, rate), "frame_of differs", text);
-        require(zmask::frame_of(r.end_ns, rate) == frame_ref(r.end_ns, rate), "frame_of differs", text);
+        require(zendrik_mask::frame_of(r.start_ns, rate) == frame_ref(r.start_ns, rate), "frame_of differs", text);
+        require(zendrik_mask::frame_of(r.end_ns, rate) == frame_ref(r.end_ns, rate), "frame_of differs", text);
     }
 
-    const zmask::Plan plan = zmask::plan_ranges(ranges, rate, frames);
+    const zendrik_mask::Plan plan = zendrik_mask::plan_ranges(ranges, rate, frames);
     // Sorted, disjoint, not touching, not empty, inside the input.
     for (std::size_t i = 0; i < plan.ranges.size(); ++i) {
         const auto& r = plan.ranges[i];
@@ -112,7 +113,7 @@ void labels(std::string_view text, int64_t rate, int64_t frames)
     }
     // A sample is in the plan exactly when some label covers it.
     auto labelled = [&](int64_t f) {
-        return std::any_of(ranges.begin(), ranges.end(), [&](const zmask::TimeRange& r) {
+        return std::any_of(ranges.begin(), ranges.end(), [&](const zendrik_mask::TimeRange& r) {
             return f >= frame_ref(r.start_ns, rate) && f < frame_ref(r.end_ns, rate);
         });
     };
@@ -120,7 +121,7 @@ void labels(std::string_view text, int64_t rate, int64_t frames)
         // The plan is sorted (checked above): the last range starting at or
         // before f decides.
         auto it = std::upper_bound(plan.ranges.begin(), plan.ranges.end(), f,
-                                   [](int64_t v, const zmask::FrameRange& r) { return v < r.start; });
+                                   [](int64_t v, const zendrik_mask::FrameRange& r) { return v < r.start; });
         return it != plan.ranges.begin() && f < std::prev(it)->end;
     };
     // Around every label's edges (the first few hundred labels: the check
@@ -141,7 +142,7 @@ void labels(std::string_view text, int64_t rate, int64_t frames)
     }
 
     // The schedule walks the input in blocks that never cross a range edge.
-    zmask::Schedule schedule(plan.ranges);
+    zendrik_mask::Schedule schedule(plan.ranges);
     const int64_t max_len = 1 + (frames % 997);
     int64_t pos = 0;
     while (pos < frames) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask's planning library: times, ranges, label files, rounding to
 // samples, merging and clipping, and the block schedule.
 #include "ranges.h"
@@ -8,7 +9,7 @@
 #include <random>
 #include <sstream>
 
-using namespace zmask;
+using namespace zendrik_mask;
 
 namespace {
 
@@ -18,7 +19,7 @@ std::string error_of(const std::function<void()>& f)
 {
     try {
         f();
-    } catch (const InputError& e) {
+    } catch (const Error& e) {
         return e.what();
     }
     return "(no error)";

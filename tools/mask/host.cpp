@@ -1,6 +1,7 @@
+// SPDX-License-Identifier: ISC
 #include "host.h"
 
-#include "ranges.h"
+#include "errors.h"
 
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
@@ -8,13 +9,16 @@
 #include <lv2/presets/presets.h>
 #include <lv2/urid/urid.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <unordered_map>
+#include <sys/stat.h>
+#include <unistd.h>
 
-namespace zmask {
+namespace zendrik_mask {
 
 namespace {
 
@@ -118,17 +122,17 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
     }
     if (!d.plugin) {
         const char* path = std::getenv("LV2_PATH");
-        throw InputError("plugin <" + uri + "> not found " +
-                         (path ? "in LV2_PATH (" + std::string(path) + ")"
-                               : std::string("in the standard LV2 locations (LV2_PATH is not set)")) +
-                         "; install the bundle or set LV2_PATH to the folder holding zendrik.lv2");
+        throw bad_input("plugin <" + uri + "> not found " +
+                        (path ? "in LV2_PATH (" + std::string(path) + ")"
+                              : std::string("in the standard LV2 locations (LV2_PATH is not set)")) +
+                        "; install the bundle or set LV2_PATH to the folder holding zendrik.lv2");
     }
 
     LilvNodes* required = lilv_plugin_get_required_features(d.plugin);
     if (required && lilv_nodes_size(required) > 0) {
         const std::string first = to_string(lilv_nodes_get(required, lilv_nodes_begin(required)));
         lilv_nodes_free(required);
-        throw InputError("the plugin requires the LV2 feature <" + first + ">, which this host lacks");
+        throw bad_input("the plugin requires the LV2 feature <" + first + ">, which this host lacks");
     }
     lilv_nodes_free(required);
 
@@ -175,7 +179,7 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
         }
     }
     if (!bad.empty()) {
-        throw InputError("the plugin found at " + bundle_path() + " is not usable: " + bad);
+        throw bad_input("the plugin found at " + bundle_path() + " is not usable: " + bad);
     }
 }
 
@@ -250,7 +254,7 @@ ControlInfo Lv2Host::control(const std::string& symbol) const
 {
     const uint32_t i = impl_->port_index(symbol);
     if (i == UINT32_MAX || !impl_->is_control[i]) {
-        throw InputError("the plugin has no control '" + symbol + "'");
+        throw bad_input("the plugin has no control '" + symbol + "'");
     }
     return {impl_->minimum[i], impl_->maximum[i], impl_->defaults[i]};
 }
@@ -259,7 +263,7 @@ void Lv2Host::set_control(const std::string& symbol, float value)
 {
     const uint32_t i = impl_->port_index(symbol);
     if (i == UINT32_MAX || !impl_->is_control[i]) {
-        throw InputError("the plugin has no control '" + symbol + "'");
+        throw bad_input("the plugin has no control '" + symbol + "'");
     }
     impl_->controls[i] = value;
 }
@@ -272,7 +276,7 @@ void Lv2Host::instantiate(double rate, unsigned channels)
     for (unsigned c = 0; c < channels; ++c) {
         LilvInstance* inst = lilv_plugin_instantiate(d.plugin, rate, features);
         if (!inst) {
-            throw InputError("the plugin in " + bundle_path() + " could not be instantiated");
+            throw bad_input("the plugin in " + bundle_path() + " could not be instantiated");
         }
         d.instances.push_back(inst);
         for (uint32_t p = 0; p < d.controls.size(); ++p) {
@@ -299,4 +303,25 @@ void Lv2Host::run(unsigned channel, const float* in, float* out, uint32_t frames
     lilv_instance_run(inst, frames);
 }
 
-} // namespace zmask
+std::string fallback_lv2_dir()
+{
+#ifdef ZENDRIK_MASK_BUILD_BIN_DIR
+    char exe[PATH_MAX + 1];
+    const ssize_t n = readlink("/proc/self/exe", exe, PATH_MAX);
+    if (n <= 0) {
+        return {};
+    }
+    exe[n] = '\0';
+    std::string dir(exe);
+    dir = dir.substr(0, dir.rfind('/'));
+    char built[PATH_MAX + 1];
+    struct stat st {};
+    if (realpath(ZENDRIK_MASK_BUILD_BIN_DIR, built) && dir == built &&
+        stat(ZENDRIK_MASK_BUILD_LV2_DIR, &st) == 0 && S_ISDIR(st.st_mode)) {
+        return ZENDRIK_MASK_BUILD_LV2_DIR;
+    }
+#endif
+    return {};
+}
+
+} // namespace zendrik_mask

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask's LV2 side: finds the plugin through lilv, reads its ports and
 // presets from the bundle, and runs one instance per channel.
 #ifndef ZENDRIK_MASK_HOST_H
@@ -9,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace zmask {
+namespace zendrik_mask {
 
 struct Preset {
     std::string name;  // the URI's fragment without "preset-": "broadcast"
@@ -28,7 +29,7 @@ class Lv2Host {
 public:
     // Loads LV2_PATH or the standard locations; when the plugin is not there
     // and `fallback_dir` is not empty, the bundles in that folder too.
-    // Throws InputError when the plugin cannot be found or used.
+    // Throws the bad-input Error when the plugin cannot be found or used.
     Lv2Host(const std::string& uri, const std::string& fallback_dir);
     ~Lv2Host();
     Lv2Host(const Lv2Host&) = delete;
@@ -50,6 +51,10 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace zmask
+// The folder whose bundles are a last resort: the build tree's, when this
+// program runs from the build tree; otherwise empty.
+std::string fallback_lv2_dir();
+
+} // namespace zendrik_mask
 
 #endif

@@ -1,644 +1,163 @@
+// SPDX-License-Identifier: ISC
 #include "job.h"
 
+#include "audio_file.h"
+#include "errors.h"
+#include "formats.h"
 #include "host.h"
+#include "plugin_settings.h"
+#include "progress.h"
 #include "ranges.h"
+#include "temp_file.h"
 
 #include <sndfile.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <climits>
-#include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <sstream>
-#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace zmask {
+namespace zendrik_mask {
 
 namespace {
 
-// A failure with its exit status; the message is printed by run_job.
-struct Failure {
-    int status;
-    std::string message;
-};
-
-[[noreturn]] void fail(int status, std::string message)
-{
-    throw Failure{status, std::move(message)};
-}
-
-void warn(bool quiet, const std::string& message)
-{
-    if (!quiet) {
-        std::fprintf(stderr, "zendrik-mask: warning: %s\n", message.c_str());
-    }
-}
-
-// ---- The temporary output file and the signals that must remove it ------
-
-char g_temp_path[PATH_MAX + 1];
-volatile sig_atomic_t g_temp_live = 0;
-
-extern "C" void on_fatal_signal(int sig)
-{
-    if (g_temp_live) {
-        unlink(g_temp_path);
-    }
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
-void install_signal_handlers()
-{
-    struct sigaction sa {};
-    sa.sa_handler = on_fatal_signal;
-    sigemptyset(&sa.sa_mask);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        sigaction(sig, &sa, nullptr);
-    }
-    // A file size limit makes writes fail with EFBIG, handled like a full disk.
-    std::signal(SIGXFSZ, SIG_IGN);
-}
-
-class TempFile {
-public:
-    TempFile(const std::string& target, mode_t mode)
-    {
-        const auto slash = target.rfind('/');
-        const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-        const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        std::string templ = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
-        if (templ.size() > PATH_MAX) {
-            fail(EXIT_BAD_INPUT, "output path too long");
-        }
-        // Block the signals while the path becomes known to the handler.
-        sigset_t all, old;
-        sigfillset(&all);
-        sigprocmask(SIG_BLOCK, &all, &old);
-        fd_ = mkstemp(templ.data());
-        const int err = errno;
-        if (fd_ >= 0) {
-            std::memcpy(g_temp_path, templ.c_str(), templ.size() + 1);
-            g_temp_live = 1;
-        }
-        sigprocmask(SIG_SETMASK, &old, nullptr);
-        if (fd_ < 0) {
-            fail(EXIT_WRITE_FAILED, "cannot create a file in '" + dir + "': " + std::strerror(err));
-        }
-        path_ = templ;
-        fchmod(fd_, mode);
-    }
-    ~TempFile()
-    {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-        if (g_temp_live) {
-            unlink(path_.c_str());
-            g_temp_live = 0;
-        }
-    }
-    int fd() const { return fd_; }
-    // fsync, close and rename over the target; the target is replaced whole.
-    void commit(const std::string& target)
-    {
-        if (fsync(fd_) != 0 || close(fd_) != 0) {
-            fd_ = -1;
-            fail(EXIT_WRITE_FAILED, "cannot write '" + target + "': " + std::strerror(errno));
-        }
-        fd_ = -1;
-        if (rename(path_.c_str(), target.c_str()) != 0) {
-            fail(EXIT_WRITE_FAILED, "cannot rename the output to '" + target + "': " + std::strerror(errno));
-        }
-        g_temp_live = 0;
-    }
-
-private:
-    int fd_ = -1;
-    std::string path_;
-};
-
-// ---- Formats -------------------------------------------------------------
-
-struct Name {
-    const char* name;
-    int format;
-};
-
-const Name CONTAINERS[] = {
-    {"wav", SF_FORMAT_WAV},   {"wavex", SF_FORMAT_WAVEX}, {"w64", SF_FORMAT_W64},
-    {"rf64", SF_FORMAT_RF64}, {"aiff", SF_FORMAT_AIFF},   {"aif", SF_FORMAT_AIFF},
-    {"au", SF_FORMAT_AU},     {"caf", SF_FORMAT_CAF},     {"flac", SF_FORMAT_FLAC},
-    {"ogg", SF_FORMAT_OGG},   {"oga", SF_FORMAT_OGG},     {"opus", SF_FORMAT_OGG},
-    {"mp3", SF_FORMAT_MPEG},
-};
-
-const Name ENCODINGS[] = {
-    {"pcm8", SF_FORMAT_PCM_S8},   {"pcm16", SF_FORMAT_PCM_16},  {"pcm24", SF_FORMAT_PCM_24},
-    {"pcm32", SF_FORMAT_PCM_32},  {"float", SF_FORMAT_FLOAT},   {"double", SF_FORMAT_DOUBLE},
-    {"vorbis", SF_FORMAT_VORBIS}, {"opus", SF_FORMAT_OPUS},     {"ulaw", SF_FORMAT_ULAW},
-    {"alaw", SF_FORMAT_ALAW},     {"mp3", SF_FORMAT_MPEG_LAYER_III},
-};
-
-std::string names_of(const Name* begin, const Name* end)
-{
-    std::string out;
-    for (const Name* n = begin; n != end; ++n) {
-        out += (out.empty() ? "" : ", ") + std::string(n->name);
-    }
-    return out;
-}
-
-int lookup(const std::string& text, const Name* begin, const Name* end, const char* what)
-{
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    for (const Name* n = begin; n != end; ++n) {
-        if (lower == n->name) {
-            return n->format;
-        }
-    }
-    fail(EXIT_BAD_INPUT, "unknown " + std::string(what) + " '" + text + "' (one of " +
-                             names_of(begin, end) + ")");
-}
-
-bool format_ok(int format, const SF_INFO& in)
-{
-    SF_INFO probe{};
-    probe.samplerate = in.samplerate;
-    probe.channels = in.channels;
-    probe.format = format;
-    return sf_format_check(&probe) != 0;
-}
-
-// The output format: the input's, with what --format names replaced.
-int output_format(const std::string& request, const SF_INFO& in)
-{
-    const int in_major = in.format & SF_FORMAT_TYPEMASK;
-    const int in_sub = in.format & SF_FORMAT_SUBMASK;
-    int major = in_major;
-    int sub = 0;
-    if (!request.empty()) {
-        const auto colon = request.find(':');
-        const std::string container = request.substr(0, colon);
-        if (!container.empty()) {
-            major = lookup(container, std::begin(CONTAINERS), std::end(CONTAINERS), "container");
-        }
-        if (colon != std::string::npos) {
-            sub = lookup(request.substr(colon + 1), std::begin(ENCODINGS), std::end(ENCODINGS), "encoding");
-        }
-        if (container == "opus" && sub == 0) {
-            sub = SF_FORMAT_OPUS;
-        }
-        if (major == SF_FORMAT_MPEG && sub == 0) {
-            sub = SF_FORMAT_MPEG_LAYER_III;
-        }
-    }
-    const int endian = major == in_major ? (in.format & SF_FORMAT_ENDMASK) : 0;
-    if (sub != 0) {
-        // 8-bit PCM is unsigned in some containers.
-        for (int s : std::initializer_list<int>{sub, sub == SF_FORMAT_PCM_S8 ? SF_FORMAT_PCM_U8 : sub}) {
-            if (format_ok(major | s | endian, in)) {
-                return major | s | endian;
-            }
-        }
-        fail(EXIT_BAD_INPUT, "--format " + request + ": that container cannot hold that encoding at " +
-                                 std::to_string(in.samplerate) + " Hz, " +
-                                 std::to_string(in.channels) + " channels");
-    }
-    const bool precise = in_sub == SF_FORMAT_FLOAT || in_sub == SF_FORMAT_DOUBLE;
-    const bool lossy = in_sub == SF_FORMAT_VORBIS || in_sub == SF_FORMAT_OPUS ||
-                       (in_sub >= SF_FORMAT_MPEG_LAYER_I && in_sub <= SF_FORMAT_MPEG_LAYER_III);
-    const int first = precise || lossy ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
-    for (int s : std::initializer_list<int>{in_sub, first, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_VORBIS,
-                  SF_FORMAT_MPEG_LAYER_III}) {
-        if (format_ok(major | s | endian, in)) {
-            return major | s | endian;
-        }
-    }
-    fail(EXIT_BAD_INPUT, "--format " + request + ": no encoding of that container fits the input (" +
-                             std::to_string(in.samplerate) + " Hz, " +
-                             std::to_string(in.channels) + " channels)");
-}
-
-// How samples travel between the files and this program. Integer PCM is read
-// and written as 32-bit integers: libsndfile moves those without rounding, so
-// passed-through samples come out as they went in. Float and double formats
-// use their own type; everything else (lossy codecs) goes through float.
-// libsndfile opens a WAV or AIFF file cut short inside its audio as a shorter
-// file, and says so only in its log, on the line of the audio chunk:
-// "data : 288000 (should be 199920)". Processing it would lose the missing
-// audio without a word, so the log is read for that line.
-bool audio_chunk_cut_short(SNDFILE* f)
-{
-    char log[16384] = {};
-    sf_command(f, SFC_GET_LOG_INFO, log, sizeof log - 1);
-    std::istringstream lines(log);
-    std::string line;
-    while (std::getline(lines, line)) {
-        long long declared = 0, present = 0;
-        char chunk[8] = {};
-        if (std::sscanf(line.c_str(), " %4s : %lld (should be %lld)", chunk, &declared, &present) == 3 &&
-            (std::strcmp(chunk, "data") == 0 || std::strcmp(chunk, "SSND") == 0) && present < declared) {
-            return true;
-        }
-    }
-    return false;
-}
-
-enum class Io { Int, Float, Double };
-
-struct SampleType {
-    Io io;
-    int bits; // integer formats: significant bits
-};
-
-SampleType sample_type(int format)
-{
-    switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_DPCM_8: return {Io::Int, 8};
-    case SF_FORMAT_DWVW_12: return {Io::Int, 12};
-    case SF_FORMAT_PCM_16:
-    case SF_FORMAT_DPCM_16:
-    case SF_FORMAT_DWVW_16:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW: return {Io::Int, 16};
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_DWVW_24: return {Io::Int, 24};
-    case SF_FORMAT_PCM_32: return {Io::Int, 32};
-    case SF_FORMAT_DOUBLE: return {Io::Double, 0};
-    default: return {Io::Float, 0};
-    }
-}
-
-// ---- Progress --------------------------------------------------------------
-
-class Progress {
-public:
-    Progress(bool enabled, int64_t total) : enabled_(enabled && total > 0), total_(total) {}
-    void update(int64_t done)
-    {
-        if (!enabled_) {
-            return;
-        }
-        const auto now = Clock::now();
-        if (now - start_ < std::chrono::milliseconds(500) || now - last_ < std::chrono::milliseconds(100)) {
-            return;
-        }
-        last_ = now;
-        drawn_ = true;
-        const double f = std::min(1.0, static_cast<double>(done) / static_cast<double>(total_));
-        const int width = 30;
-        const int filled = static_cast<int>(f * width);
-        std::string bar(static_cast<std::size_t>(filled), '#');
-        bar.append(static_cast<std::size_t>(width - filled), '.');
-        std::fprintf(stderr, "\rzendrik-mask: [%s] %3d%%", bar.c_str(), static_cast<int>(f * 100));
-        std::fflush(stderr);
-    }
-    void finish()
-    {
-        if (drawn_) {
-            std::fprintf(stderr, "\r%*s\r", 50, "");
-            std::fflush(stderr);
-            drawn_ = false;
-        }
-    }
-    ~Progress() { finish(); }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    bool enabled_;
-    bool drawn_ = false;
-    int64_t total_;
-    Clock::time_point start_ = Clock::now();
-    Clock::time_point last_ = start_;
-};
-
-// ---- The job ---------------------------------------------------------------
-
-struct SndFile {
-    SNDFILE* f = nullptr;
-    ~SndFile()
-    {
-        if (f) {
-            sf_close(f);
-        }
-    }
-};
-
-std::vector<TimeRange> read_ranges(const Options& o)
+std::vector<TimeRange> read_ranges(const Options& options)
 {
     std::vector<TimeRange> ranges;
-    try {
-        for (const std::string& m : o.masks) {
-            ranges.push_back(parse_range(m));
-            ranges.back().origin = "--mask " + m;
+    for (const std::string& mask : options.masks) {
+        ranges.push_back(parse_range(mask));
+        ranges.back().origin = "--mask " + mask;
+    }
+    for (const std::string& path : options.label_files) {
+        std::ifstream in(path);
+        if (!in) {
+            throw bad_input("cannot read label file '" + path + "': " + std::strerror(errno));
         }
-        for (const std::string& path : o.label_files) {
-            std::ifstream in(path);
-            if (!in) {
-                fail(EXIT_BAD_INPUT, "cannot read label file '" + path + "': " + std::strerror(errno));
-            }
-            for (TimeRange& r : parse_labels(in, path)) {
-                ranges.push_back(std::move(r));
-            }
+        for (TimeRange& range : parse_labels(in, path)) {
+            ranges.push_back(std::move(range));
         }
-    } catch (const InputError& e) {
-        fail(EXIT_BAD_INPUT, e.what());
     }
     return ranges;
 }
 
-void configure_plugin(Lv2Host& host, const Options& o)
+// The output must not be the input, under any name, nor a folder. Returns the
+// permissions the output gets: those of the file it replaces, or a new file's.
+mode_t check_output(const std::string& output, const struct stat& input_status)
 {
-    if (!o.preset.empty()) {
-        bool found = false;
-        for (const Preset& p : host.presets()) {
-            if (o.preset == p.name || o.preset == p.uri || o.preset == p.label ||
-                o.preset == "preset-" + p.name) {
-                for (const auto& [symbol, value] : p.values) {
-                    host.set_control(symbol, value);
-                }
-                found = true;
-                break;
-            }
-        }
-        if (!found) {
-            fail(EXIT_BAD_INPUT, "no preset '" + o.preset + "' (see --list-presets)");
-        }
+    struct stat output_status {};
+    const bool exists = stat(output.c_str(), &output_status) == 0;
+    if (exists && output_status.st_dev == input_status.st_dev && output_status.st_ino == input_status.st_ino) {
+        throw bad_input("output '" + output + "' is the input file; choose another name");
     }
-    const std::pair<const char*, const std::optional<float>*> settings[] = {
-        {"frequency", &o.frequency}, {"level", &o.level}};
-    for (const auto& [symbol, value] : settings) {
-        if (!value->has_value()) {
-            continue;
-        }
-        const ControlInfo info = host.control(symbol);
-        const float v = **value;
-        if (!(v >= info.minimum && v <= info.maximum)) {
-            char msg[160];
-            std::snprintf(msg, sizeof msg, "--%s %g is outside the plugin's range %g to %g", symbol,
-                          static_cast<double>(v), static_cast<double>(info.minimum),
-                          static_cast<double>(info.maximum));
-            fail(EXIT_BAD_INPUT, msg);
-        }
-        host.set_control(symbol, v);
+    if (exists && S_ISDIR(output_status.st_mode)) {
+        throw bad_input("output '" + output + "' is a folder");
     }
+    if (exists) {
+        return output_status.st_mode & 07777;
+    }
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
 }
 
-void process(const Options& o)
+// The output's rate and channels are the input's; --format may change its format.
+SF_INFO output_info_for(const SF_INFO& input, const std::string& format_request)
 {
-    if (o.block < 1 || o.block > (1 << 20)) {
-        fail(EXIT_BAD_INPUT, "--block must be 1 to 1048576 frames");
-    }
-    std::vector<TimeRange> time_ranges = read_ranges(o);
+    SF_INFO output{};
+    output.samplerate = input.samplerate;
+    output.channels = input.channels;
+    output.format = output_format(format_request, {input.format, input.samplerate, input.channels});
+    return output;
+}
 
-    // The input.
-    struct stat in_stat {};
-    if (stat(o.input.c_str(), &in_stat) != 0) {
-        fail(EXIT_BAD_INPUT, "cannot open input '" + o.input + "': " + std::strerror(errno));
-    }
-    if (S_ISDIR(in_stat.st_mode)) {
-        fail(EXIT_BAD_INPUT, "input '" + o.input + "' is a folder");
-    }
-    SF_INFO in_info{};
-    SndFile in;
-    in.f = sf_open(o.input.c_str(), SFM_READ, &in_info);
-    if (!in.f) {
-        const int fd = open(o.input.c_str(), O_RDONLY);
-        if (fd < 0) {
-            fail(EXIT_BAD_INPUT, "cannot open input '" + o.input + "': " + std::strerror(errno));
+struct Totals {
+    int64_t frames = 0; // written
+    int64_t masked = 0; // of those, frames with the tone on
+};
+
+// The plugin runs over every frame, its blocks cut at range edges.
+Totals run_blocks(const Plan& plan, Lv2Host& host, InputFile& input, FrameBuffer& buffer, OutputFile& output,
+                  bool show_progress)
+{
+    const auto channel_count = static_cast<unsigned>(input.info().channels);
+    Schedule schedule(plan.ranges);
+    Progress progress(show_progress, input.frames());
+    Totals totals;
+    while (const std::size_t read = buffer.read(input)) {
+        std::size_t offset = 0;
+        while (offset < read) {
+            const Schedule::Block block =
+                schedule.next(totals.frames + static_cast<int64_t>(offset), static_cast<int64_t>(read - offset));
+            const auto length = static_cast<std::size_t>(block.length);
+            host.set_enable(block.on);
+            for (unsigned c = 0; c < channel_count; ++c) {
+                host.run(c, buffer.plugin_input(c, offset), buffer.plugin_output(c, offset),
+                         static_cast<uint32_t>(length));
+            }
+            // Outside the ranges, files whose samples a float cannot carry
+            // whole keep their own; inside, every file takes the tone.
+            if (buffer.takes_all_plugin_output() || block.on) {
+                buffer.take_plugin_output(offset, length);
+            }
+            if (block.on) {
+                totals.masked += block.length;
+            }
+            offset += length;
         }
-        close(fd);
-        fail(EXIT_BAD_INPUT, "cannot read input '" + o.input + "': " + sf_strerror(nullptr));
+        buffer.write(output, read);
+        totals.frames += static_cast<int64_t>(read);
+        progress.update(totals.frames);
     }
+    return totals;
+}
 
-    if (audio_chunk_cut_short(in.f)) {
-        fail(EXIT_BAD_INPUT, "input '" + o.input +
-                                 "' is truncated: its header promises more audio than the file holds");
+void process(const Options& options)
+{
+    if (options.block < 1 || options.block > (1 << 20)) {
+        throw bad_input("--block must be 1 to 1048576 frames");
     }
-
-    // The output must not be the input, under any name.
-    struct stat out_stat {};
-    const bool out_exists = stat(o.output.c_str(), &out_stat) == 0;
-    if (out_exists && out_stat.st_dev == in_stat.st_dev && out_stat.st_ino == in_stat.st_ino) {
-        fail(EXIT_BAD_INPUT, "output '" + o.output + "' is the input file; choose another name");
-    }
-    if (out_exists && S_ISDIR(out_stat.st_mode)) {
-        fail(EXIT_BAD_INPUT, "output '" + o.output + "' is a folder");
-    }
-
-    const int64_t frames = in_info.frames == SF_COUNT_MAX ? -1 : in_info.frames;
-    Plan plan = plan_ranges(time_ranges, in_info.samplerate, frames);
-
-    SF_INFO out_info{};
-    out_info.samplerate = in_info.samplerate;
-    out_info.channels = in_info.channels;
-    out_info.format = output_format(o.format, in_info);
+    const std::vector<TimeRange> time_ranges = read_ranges(options);
+    InputFile input(options.input);
+    const SF_INFO& input_info = input.info();
+    const mode_t output_mode = check_output(options.output, input.status());
+    const Plan plan = plan_ranges(time_ranges, input_info.samplerate, input.frames());
+    const SF_INFO output_info = output_info_for(input_info, options.format);
 
     Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
-    configure_plugin(host, o);
-    const auto channels = static_cast<unsigned>(in_info.channels);
-    host.instantiate(in_info.samplerate, channels);
+    configure_plugin(host, options);
+    host.instantiate(input_info.samplerate, static_cast<unsigned>(input_info.channels));
     // Everything is checked: now the warnings are worth reading.
-    for (const std::string& w : plan.warnings) {
-        warn(o.quiet, w);
+    for (const std::string& warning : plan.warnings) {
+        warn(options.quiet, warning);
     }
 
-    mode_t mode = 0;
-    if (out_exists) {
-        mode = out_stat.st_mode & 07777;
-    } else {
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    TempFile temp(o.output, mode);
-    SndFile out;
-    out.f = sf_open_fd(temp.fd(), SFM_WRITE, &out_info, SF_FALSE);
-    if (!out.f) {
-        fail(EXIT_BAD_INPUT, "cannot write that format to '" + o.output + "': " + sf_strerror(nullptr));
-    }
-    sf_command(out.f, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    for (int s = SF_STR_FIRST; s <= SF_STR_LAST; ++s) {
-        if (const char* text = sf_get_string(in.f, s)) {
-            sf_set_string(out.f, s, text);
-        }
-    }
+    TempFile temp(options.output, output_mode);
+    OutputFile output(temp.fd(), output_info, options.output, input);
+    const std::unique_ptr<FrameBuffer> buffer =
+        FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
+                          static_cast<std::size_t>(input_info.channels));
+    const Totals totals =
+        run_blocks(plan, host, input, *buffer, output, !options.quiet && isatty(STDERR_FILENO));
+    // Frames missing from the input would be missing from the output.
+    input.check_read_whole(totals.frames);
+    output.close();
+    temp.commit(options.output);
 
-    SampleType type = sample_type(out_info.format);
-    // Integers pass through bit for bit only when both files hold integers.
-    // libsndfile does not scale float samples it reads as ints (all but
-    // their sign would be lost), so a float or double input bound for an
-    // integer output goes by double and libsndfile converts on writing.
-    if (type.io == Io::Int && sample_type(in_info.format).io != Io::Int) {
-        type.io = Io::Double;
-    }
-    const auto B = static_cast<std::size_t>(o.block);
-    const std::size_t ch = channels;
-    std::vector<int32_t> ibuf(type.io == Io::Int ? B * ch : 0);
-    std::vector<float> fbuf(type.io == Io::Float ? B * ch : 0);
-    std::vector<double> dbuf(type.io == Io::Double ? B * ch : 0);
-    std::vector<float> planar_in(B * ch), planar_out(B * ch);
-
-    // Tone samples to integers: scaled to the output's bit depth, rounded to
-    // nearest and clipped there, then placed in the top bits for libsndfile.
-    const int bits = type.bits > 0 ? type.bits : 32;
-    const double scale = std::ldexp(1.0, bits - 1);
-    const int shift = 32 - bits;
-    const auto to_int = [&](float y) {
-        double q = std::nearbyint(static_cast<double>(y) * scale);
-        q = std::clamp(q, -scale, scale - 1.0);
-        const auto v = static_cast<int64_t>(q);
-        return static_cast<int32_t>(static_cast<uint32_t>(v) << shift);
-    };
-
-    Schedule schedule(plan.ranges);
-    Progress progress(!o.quiet && isatty(STDERR_FILENO), frames);
-    int64_t pos = 0;
-    int64_t masked = 0;
-    for (;;) {
-        const auto want = static_cast<sf_count_t>(B);
-        sf_count_t got = 0;
-        switch (type.io) {
-        case Io::Int: got = sf_readf_int(in.f, ibuf.data(), want); break;
-        case Io::Float: got = sf_readf_float(in.f, fbuf.data(), want); break;
-        case Io::Double: got = sf_readf_double(in.f, dbuf.data(), want); break;
-        }
-        if (got <= 0) {
-            break;
-        }
-        const auto n = static_cast<std::size_t>(got);
-        for (std::size_t c = 0; c < ch; ++c) {
-            float* dst = &planar_in[c * B];
-            switch (type.io) {
-            case Io::Int:
-                for (std::size_t i = 0; i < n; ++i) {
-                    dst[i] = static_cast<float>(ibuf[i * ch + c]) * (1.0f / 2147483648.0f);
-                }
-                break;
-            case Io::Float:
-                for (std::size_t i = 0; i < n; ++i) {
-                    dst[i] = fbuf[i * ch + c];
-                }
-                break;
-            case Io::Double:
-                for (std::size_t i = 0; i < n; ++i) {
-                    dst[i] = static_cast<float>(dbuf[i * ch + c]);
-                }
-                break;
-            }
-        }
-
-        // The plugin runs over every frame, its blocks cut at range edges.
-        std::size_t off = 0;
-        while (off < n) {
-            const Schedule::Block blk = schedule.next(pos + static_cast<int64_t>(off),
-                                                      static_cast<int64_t>(n - off));
-            const auto len = static_cast<std::size_t>(blk.length);
-            host.set_enable(blk.on);
-            for (unsigned c = 0; c < channels; ++c) {
-                host.run(c, &planar_in[c * B + off], &planar_out[c * B + off], static_cast<uint32_t>(len));
-            }
-            // Float files take everything from the plugin, whose pass-through
-            // is exact. Integer and double files keep their own samples
-            // outside the ranges (a float cannot carry all their bits) and
-            // take the tone from the plugin inside.
-            if (type.io == Io::Float || blk.on) {
-                for (std::size_t c = 0; c < ch; ++c) {
-                    const float* src = &planar_out[c * B + off];
-                    for (std::size_t i = 0; i < len; ++i) {
-                        const std::size_t k = (off + i) * ch + c;
-                        switch (type.io) {
-                        case Io::Int: ibuf[k] = to_int(src[i]); break;
-                        case Io::Float: fbuf[k] = src[i]; break;
-                        case Io::Double: dbuf[k] = static_cast<double>(src[i]); break;
-                        }
-                    }
-                }
-            }
-            if (blk.on) {
-                masked += blk.length;
-            }
-            off += len;
-        }
-
-        sf_count_t put = 0;
-        switch (type.io) {
-        case Io::Int: put = sf_writef_int(out.f, ibuf.data(), got); break;
-        case Io::Float: put = sf_writef_float(out.f, fbuf.data(), got); break;
-        case Io::Double: put = sf_writef_double(out.f, dbuf.data(), got); break;
-        }
-        if (put != got) {
-            const int err = errno;
-            progress.finish();
-            fail(EXIT_WRITE_FAILED, "cannot write '" + o.output + "': " +
-                                        (err ? std::strerror(err) : sf_strerror(out.f)));
-        }
-        pos += got;
-        progress.update(pos);
-    }
-    progress.finish();
-    // A read error, or fewer frames than the header promised, means a damaged
-    // or truncated input: frames would be missing from the output.
-    if (sf_error(in.f) != SF_ERR_NO_ERROR) {
-        fail(EXIT_BAD_INPUT, "cannot read input '" + o.input + "' past frame " + std::to_string(pos) + ": " +
-                                 sf_strerror(in.f));
-    }
-    if (frames >= 0 && pos < frames) {
-        fail(EXIT_BAD_INPUT, "input '" + o.input + "' is truncated or damaged: it ends after " +
-                                 std::to_string(pos) + " of its " + std::to_string(frames) + " frames");
-    }
-
-    errno = 0;
-    sf_write_sync(out.f);
-    const int close_err = sf_close(out.f);
-    out.f = nullptr;
-    if (close_err != 0) {
-        fail(EXIT_WRITE_FAILED, "cannot write '" + o.output + "': " + sf_error_number(close_err));
-    }
-    temp.commit(o.output);
-
-    if (!o.quiet) {
-        std::fprintf(stderr, "zendrik-mask: masked %zu range%s (%s) of %s in '%s'\n",
-                     plan.ranges.size(), plan.ranges.size() == 1 ? "" : "s",
-                     format_time(masked * 1000000000 / in_info.samplerate).c_str(),
-                     format_time(pos * 1000000000 / in_info.samplerate).c_str(), o.output.c_str());
+    if (!options.quiet) {
+        const int64_t rate = input_info.samplerate;
+        std::fprintf(stderr, "zendrik-mask: masked %zu range%s (%s) of %s in '%s'\n", plan.ranges.size(),
+                     plan.ranges.size() == 1 ? "" : "s", format_time(totals.masked * 1000000000 / rate).c_str(),
+                     format_time(totals.frames * 1000000000 / rate).c_str(), options.output.c_str());
     }
 }
 
 } // namespace
-
-std::string fallback_lv2_dir()
-{
-#ifdef ZENDRIK_MASK_BUILD_BIN_DIR
-    char exe[PATH_MAX + 1];
-    const ssize_t n = readlink("/proc/self/exe", exe, PATH_MAX);
-    if (n <= 0) {
-        return {};
-    }
-    exe[n] = '\0';
-    std::string dir(exe);
-    dir = dir.substr(0, dir.rfind('/'));
-    char built[PATH_MAX + 1];
-    struct stat st {};
-    if (realpath(ZENDRIK_MASK_BUILD_BIN_DIR, built) && dir == built &&
-        stat(ZENDRIK_MASK_BUILD_LV2_DIR, &st) == 0 && S_ISDIR(st.st_mode)) {
-        return ZENDRIK_MASK_BUILD_LV2_DIR;
-    }
-#endif
-    return {};
-}
 
 int run_job(const Options& options)
 {
@@ -646,41 +165,14 @@ int run_job(const Options& options)
     try {
         process(options);
         return 0;
-    } catch (const Failure& f) {
-        std::fprintf(stderr, "zendrik-mask: error: %s\n", f.message.c_str());
-        return f.status;
-    } catch (const InputError& e) {
-        std::fprintf(stderr, "zendrik-mask: error: %s\n", e.what());
-        return EXIT_BAD_INPUT;
+    } catch (const Error& e) {
+        return report(e);
     } catch (const std::bad_alloc&) {
-        std::fprintf(stderr, "zendrik-mask: error: out of memory\n");
-        return EXIT_WRITE_FAILED;
+        return report(write_failed("out of memory"));
     } catch (const std::exception& e) {
         // Caught so that the temporary output is removed on the way out.
-        std::fprintf(stderr, "zendrik-mask: error: %s\n", e.what());
-        return EXIT_WRITE_FAILED;
+        return report(write_failed(e.what()));
     }
 }
 
-int list_presets()
-{
-    try {
-        Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
-        for (const Preset& p : host.presets()) {
-            std::string values;
-            for (const auto& [symbol, value] : p.values) {
-                char buf[64];
-                std::snprintf(buf, sizeof buf, "%s%s=%g", values.empty() ? "" : ", ", symbol.c_str(),
-                              static_cast<double>(value));
-                values += buf;
-            }
-            std::printf("%-12s %s (%s)\n", p.name.c_str(), p.label.c_str(), values.c_str());
-        }
-        return 0;
-    } catch (const InputError& e) {
-        std::fprintf(stderr, "zendrik-mask: error: %s\n", e.what());
-        return EXIT_BAD_INPUT;
-    }
-}
-
-} // namespace zmask
+} // namespace zendrik_mask

@@ -1,10 +1,15 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask: bleeps time ranges of audio files through the zendrik LV2
 // plugin, exact to the sample.
+#include "errors.h"
+#include "formats.h"
 #include "job.h"
+#include "plugin_settings.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <string>
 
 #ifndef ZENDRIK_MASK_VERSION
 #define ZENDRIK_MASK_VERSION "unknown"
@@ -17,59 +22,68 @@ const char* const DESCRIPTION =
     "replaces the sound with its tone, starting at a zero sample; outside, every\n"
     "sample comes out exactly as it went in.";
 
-const char* const FOOTER =
-    "Times: seconds (12.5) or [h:]m:s[.fff] (1:02:03.25). A range START-END covers\n"
-    "the samples from round(START x rate) up to but not including round(END x rate),\n"
-    "rounding to the nearest sample, halves up. Overlapping and touching ranges are\n"
-    "merged; ranges reaching past the end are clipped with a warning.\n"
-    "\n"
-    "Label files: Audacity's format, one label per line: start, end and text separated\n"
-    "by tabs. Point labels (start = end) are errors.\n"
-    "\n"
-    "The output keeps the input's container, encoding, rate and channels unless\n"
-    "--format says otherwise, e.g. --format flac, --format wav:float, --format :pcm16.\n"
-    "Containers: wav wavex w64 rf64 aiff au caf flac ogg opus mp3. Encodings: pcm8\n"
-    "pcm16 pcm24 pcm32 float double vorbis opus ulaw alaw mp3.\n"
-    "\n"
-    "The plugin is looked up by its URI in LV2_PATH, or in the standard LV2 folders\n"
-    "when LV2_PATH is unset.\n"
-    "\n"
-    "Exit status: 0 done, 2 bad input (nothing written), 1 the output could not be\n"
-    "written (nothing left behind; an existing output file is untouched).";
+std::string footer()
+{
+    return "Times: seconds (12.5) or [h:]m:s[.fff] (1:02:03.25). A range START-END covers\n"
+           "the samples from round(START x rate) up to but not including round(END x rate),\n"
+           "rounding to the nearest sample, halves up. Overlapping and touching ranges are\n"
+           "merged; ranges reaching past the end are clipped with a warning.\n"
+           "\n"
+           "Label files: Audacity's format, one label per line: start, end and text separated\n"
+           "by tabs. Point labels (start = end) are errors.\n"
+           "\n"
+           "The output keeps the input's container, encoding, rate and channels unless\n"
+           "--format says otherwise, e.g. --format flac, --format wav:float, --format :pcm16.\n"
+           "Containers: " +
+           zendrik_mask::container_names(" ") + ".\nEncodings: " + zendrik_mask::encoding_names(" ") +
+           ".\n"
+           "\n"
+           "The plugin is looked up by its URI in LV2_PATH, or in the standard LV2 folders\n"
+           "when LV2_PATH is unset.\n"
+           "\n"
+           "Exit status: 0 done, 2 bad input (nothing written), 1 the output could not be\n"
+           "written (nothing left behind; an existing output file is untouched).";
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    zmask::Options o;
-    bool list = false;
+    using namespace zendrik_mask;
+    Options options;
+    bool list_requested = false;
     float frequency = 0.0f;
     float level = 0.0f;
 
     CLI::App app(DESCRIPTION, "zendrik-mask");
-    app.footer(FOOTER);
+    app.footer(footer());
     app.set_version_flag("--version", "zendrik-mask " ZENDRIK_MASK_VERSION);
     app.get_formatter()->column_width(26);
-    app.add_option("input", o.input, "Audio file to read");
-    app.add_option("output", o.output, "Audio file to write (replaced only when all went well)");
-    app.add_option("-m,--mask", o.masks, "Range to bleep, START-END; repeatable")
+    app.add_option("input", options.input, "Audio file to read");
+    app.add_option("output", options.output, "Audio file to write (replaced only when all went well)");
+    app.add_option("-m,--mask", options.masks, "Range to bleep, START-END; repeatable")
         ->type_name("START-END")
         ->allow_extra_args(false);
-    app.add_option("-l,--labels", o.label_files, "Audacity label file of ranges to bleep; repeatable")
+    app.add_option("-l,--labels", options.label_files, "Audacity label file of ranges to bleep; repeatable")
         ->type_name("FILE")
         ->allow_extra_args(false);
-    auto* freq_opt = app.add_option("-f,--frequency", frequency, "Tone frequency in Hz (default: the plugin's, 1000)")
-                         ->type_name("HZ");
-    auto* level_opt = app.add_option("-L,--level", level, "Tone peak level, linear 0 to 1 (default: the plugin's, 0.5)")
-                          ->type_name("GAIN");
-    app.add_option("-p,--preset", o.preset, "Start from one of the bundle's presets; --frequency and --level override it")
+    // Set or not is what matters: the plugin's own default applies otherwise.
+    auto* frequency_option =
+        app.add_option("-f,--frequency", frequency, "Tone frequency in Hz (default: the plugin's, 1000)")
+            ->type_name("HZ");
+    auto* level_option =
+        app.add_option("-L,--level", level, "Tone peak level, linear 0 to 1 (default: the plugin's, 0.5)")
+            ->type_name("GAIN");
+    app.add_option("-p,--preset", options.preset,
+                   "Start from one of the bundle's presets; --frequency and --level override it")
         ->type_name("NAME");
-    app.add_flag("--list-presets", list, "List the bundle's presets and exit");
-    app.add_option("--format", o.format, "Output container and/or encoding: CONTAINER[:ENCODING] or :ENCODING")
+    app.add_flag("--list-presets", list_requested, "List the bundle's presets and exit");
+    app.add_option("--format", options.format, "Output container and/or encoding: CONTAINER[:ENCODING] or :ENCODING")
         ->type_name("FORMAT");
-    app.add_option("-b,--block", o.block, "Frames per block (default 1024); blocks are also cut at every range edge")
+    app.add_option("-b,--block", options.block,
+                   "Frames per block (default 1024); blocks are also cut at every range edge")
         ->type_name("FRAMES");
-    app.add_flag("-q,--quiet", o.quiet, "Print nothing but errors");
+    app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
 
     try {
         app.parse(argc, argv);
@@ -78,26 +92,23 @@ int main(int argc, char** argv)
     } catch (const CLI::CallForVersion& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        std::fprintf(stderr, "zendrik-mask: error: %s (see --help)\n", e.what());
-        return zmask::EXIT_BAD_INPUT;
+        return report(bad_input(std::string(e.what()) + " (see --help)"));
     }
-    if (*freq_opt) {
-        o.frequency = frequency;
+    if (*frequency_option) {
+        options.frequency = frequency;
     }
-    if (*level_opt) {
-        o.level = level;
+    if (*level_option) {
+        options.level = level;
     }
 
-    if (list) {
-        return zmask::list_presets();
+    if (list_requested) {
+        return list_presets();
     }
-    if (o.input.empty() || o.output.empty()) {
-        std::fprintf(stderr, "zendrik-mask: error: give an input and an output file (see --help)\n");
-        return zmask::EXIT_BAD_INPUT;
+    if (options.input.empty() || options.output.empty()) {
+        return report(bad_input("give an input and an output file (see --help)"));
     }
-    if (o.masks.empty() && o.label_files.empty()) {
-        std::fprintf(stderr, "zendrik-mask: error: nothing to mask: give --mask or --labels (see --help)\n");
-        return zmask::EXIT_BAD_INPUT;
+    if (options.masks.empty() && options.label_files.empty()) {
+        return report(bad_input("nothing to mask: give --mask or --labels (see --help)"));
     }
-    return zmask::run_job(o);
+    return run_job(options);
 }

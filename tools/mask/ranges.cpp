@@ -1,10 +1,11 @@
+// SPDX-License-Identifier: ISC
 #include "ranges.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 
-namespace zmask {
+namespace zendrik_mask {
 
 namespace {
 
@@ -44,9 +45,9 @@ bool to_int(std::string_view digits, int64_t& out)
     return true;
 }
 
-InputError not_a_time(std::string_view text)
+Error not_a_time(std::string_view text)
 {
-    return InputError("'" + std::string(text) + "' is not a time (seconds, or [h:]m:s[.fff])");
+    return bad_input("'" + std::string(text) + "' is not a time (seconds, or [h:]m:s[.fff])");
 }
 
 } // namespace
@@ -55,10 +56,10 @@ int64_t parse_time_ns(std::string_view raw)
 {
     const std::string_view text = trim(raw);
     if (text.empty()) {
-        throw InputError("empty time");
+        throw bad_input("empty time");
     }
     if (text.front() == '-') {
-        throw InputError("negative time '" + std::string(text) + "'");
+        throw bad_input("negative time '" + std::string(text) + "'");
     }
 
     std::vector<std::string_view> parts;
@@ -97,19 +98,19 @@ int64_t parse_time_ns(std::string_view raw)
 
     int64_t seconds = 0;
     if (!sec.empty() && !to_int(sec, seconds)) {
-        throw InputError("time '" + std::string(text) + "' is too large");
+        throw bad_input("time '" + std::string(text) + "' is too large");
     }
     int64_t total = 0;
     if (parts.size() > 1) {
         if (sec.empty() || seconds >= 60) {
-            throw InputError("time '" + std::string(text) + "': seconds must be 00 to 59");
+            throw bad_input("time '" + std::string(text) + "': seconds must be 00 to 59");
         }
         int64_t minutes = 0;
         if (!all_digits(parts[parts.size() - 2])) {
             throw not_a_time(text);
         }
         if (!to_int(parts[parts.size() - 2], minutes)) {
-            throw InputError("time '" + std::string(text) + "' is too large");
+            throw bad_input("time '" + std::string(text) + "' is too large");
         }
         int64_t hours = 0;
         if (parts.size() == 3) {
@@ -117,15 +118,15 @@ int64_t parse_time_ns(std::string_view raw)
                 throw not_a_time(text);
             }
             if (minutes >= 60) {
-                throw InputError("time '" + std::string(text) + "': minutes must be 00 to 59");
+                throw bad_input("time '" + std::string(text) + "': minutes must be 00 to 59");
             }
             if (!to_int(parts[0], hours)) {
-                throw InputError("time '" + std::string(text) + "' is too large");
+                throw bad_input("time '" + std::string(text) + "' is too large");
             }
         }
         total = hours * 3600 + minutes * 60 + seconds;
         if (total > MAX_SECONDS) {
-            throw InputError("time '" + std::string(text) + "' is too large");
+            throw bad_input("time '" + std::string(text) + "' is too large");
         }
     } else {
         total = seconds;
@@ -147,24 +148,24 @@ TimeRange parse_range(std::string_view raw)
     const std::string_view text = trim(raw);
     const std::string quoted = "'" + std::string(text) + "'";
     if (text.empty()) {
-        throw InputError("empty range (expected START-END)");
+        throw bad_input("empty range (expected START-END)");
     }
     if (text.front() == '-') {
-        throw InputError("range " + quoted + ": negative start");
+        throw bad_input("range " + quoted + ": negative start");
     }
     const auto dash = text.find('-');
     if (dash == std::string_view::npos) {
-        throw InputError("range " + quoted + " is not START-END");
+        throw bad_input("range " + quoted + " is not START-END");
     }
     TimeRange r{};
     try {
         r.start_ns = parse_time_ns(text.substr(0, dash));
         r.end_ns = parse_time_ns(text.substr(dash + 1));
-    } catch (const InputError& e) {
-        throw InputError("range " + quoted + ": " + e.what());
+    } catch (const Error& e) {
+        throw bad_input("range " + quoted + ": " + e.what());
     }
     if (r.start_ns >= r.end_ns) {
-        throw InputError("range " + quoted + ": start is not before end");
+        throw bad_input("range " + quoted + ": start is not before end");
     }
     r.origin = "range " + quoted;
     return r;
@@ -185,7 +186,7 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
         }
         const auto tab1 = view.find('\t');
         if (tab1 == std::string_view::npos) {
-            throw InputError(where + ": expected start, end and text separated by tabs");
+            throw bad_input(where + ": expected start, end and text separated by tabs");
         }
         const auto tab2 = view.find('\t', tab1 + 1);
         const std::string_view start = view.substr(0, tab1);
@@ -195,21 +196,21 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
         try {
             r.start_ns = parse_time_ns(start);
             r.end_ns = parse_time_ns(end);
-        } catch (const InputError& e) {
-            throw InputError(where + ": " + e.what());
+        } catch (const Error& e) {
+            throw bad_input(where + ": " + e.what());
         }
         if (r.start_ns == r.end_ns) {
-            throw InputError(where + ": point label at " + format_time(r.start_ns) +
-                             " (start = end); only ranges can be masked");
+            throw bad_input(where + ": point label at " + format_time(r.start_ns) +
+                            " (start = end); only ranges can be masked");
         }
         if (r.start_ns > r.end_ns) {
-            throw InputError(where + ": start is after end");
+            throw bad_input(where + ": start is after end");
         }
         r.origin = where;
         out.push_back(std::move(r));
     }
     if (in.bad()) {
-        throw InputError(name + ": read error");
+        throw bad_input(name + ": read error");
     }
     return out;
 }
@@ -295,4 +296,4 @@ std::string format_time(int64_t ns)
     return buf;
 }
 
-} // namespace zmask
+} // namespace zendrik_mask

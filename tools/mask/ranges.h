@@ -1,26 +1,23 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask's pure planning code: reading times, ranges and label files,
 // and turning them into the sorted, merged, clipped list of sample ranges the
 // host switches the plugin on for. No audio, no LV2, no I/O beyond streams.
 #ifndef ZENDRIK_MASK_RANGES_H
 #define ZENDRIK_MASK_RANGES_H
 
+#include "errors.h"
+
 #include <cstdint>
 #include <istream>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace zmask {
-
-// Every complaint about the user's input; the message is ready to print.
-struct InputError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
+namespace zendrik_mask {
 
 // A time as written by the user: seconds ("12.5", "75") or [h:]m:s[.fff]
 // ("1:02:03.25", "2:05"). A decimal comma is accepted too. The result is in
-// nanoseconds, rounded to the nearest one (halves up). Throws InputError.
+// nanoseconds, rounded to the nearest one (halves up). Throws the bad-input Error.
 int64_t parse_time_ns(std::string_view text);
 
 // A time range in nanoseconds, start before end, and where it came from
@@ -31,7 +28,7 @@ struct TimeRange {
     std::string origin;
 };
 
-// "START-END", each side a time as above. Throws InputError.
+// "START-END", each side a time as above. Throws the bad-input Error.
 TimeRange parse_range(std::string_view text);
 
 // Audacity label file: one label per line, start, end and text separated by
@@ -82,6 +79,6 @@ private:
 // "1:02:03.250" style, for messages.
 std::string format_time(int64_t ns);
 
-} // namespace zmask
+} // namespace zendrik_mask
 
 #endif

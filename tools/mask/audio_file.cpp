@@ -1,0 +1,254 @@
+// SPDX-License-Identifier: ISC
+#include "audio_file.h"
+
+#include "errors.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sstream>
+#include <unistd.h>
+
+namespace zendrik_mask {
+
+namespace {
+
+// libsndfile opens a WAV or AIFF file cut short inside its audio as a shorter
+// file, and says so only in its log, on the line of the audio chunk:
+// "data : 288000 (should be 199920)". Processing it would lose the missing
+// audio without a word, so the log is read for that line.
+bool audio_chunk_cut_short(SNDFILE* f)
+{
+    char log[16384] = {};
+    sf_command(f, SFC_GET_LOG_INFO, log, sizeof log - 1);
+    std::istringstream lines(log);
+    std::string line;
+    while (std::getline(lines, line)) {
+        long long declared = 0, present = 0;
+        char chunk[8] = {};
+        if (std::sscanf(line.c_str(), " %4s : %lld (should be %lld)", chunk, &declared, &present) == 3 &&
+            (std::strcmp(chunk, "data") == 0 || std::strcmp(chunk, "SSND") == 0) && present < declared) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// How samples travel between the files and this program, one struct per
+// sample type. Integer PCM is read and written as 32-bit integers: libsndfile
+// moves those without rounding, so passed-through samples come out as they
+// went in. Float and double formats use their own type; everything else
+// (lossy codecs) goes through float.
+struct IntSamples {
+    using Sample = int;
+    // A float cannot carry all their bits: outside the ranges they keep their own.
+    static constexpr bool TAKES_ALL_PLUGIN_OUTPUT = false;
+
+    explicit IntSamples(int bits) : scale(std::ldexp(1.0, bits - 1)), shift(32 - bits) {}
+    static sf_count_t read(SNDFILE* f, int* frames, sf_count_t count) { return sf_readf_int(f, frames, count); }
+    static sf_count_t write(SNDFILE* f, const int* frames, sf_count_t count)
+    {
+        return sf_writef_int(f, frames, count);
+    }
+    static float to_plugin(int s) { return static_cast<float>(s) * (1.0f / 2147483648.0f); }
+    // Tone samples to integers: scaled to the output's bit depth, rounded to
+    // nearest and clipped there, then placed in the top bits for libsndfile.
+    int from_plugin(float y) const
+    {
+        double q = std::nearbyint(static_cast<double>(y) * scale);
+        q = std::clamp(q, -scale, scale - 1.0);
+        const auto v = static_cast<int64_t>(q);
+        return static_cast<int32_t>(static_cast<uint32_t>(v) << shift);
+    }
+
+    double scale;
+    int shift;
+};
+
+struct FloatSamples {
+    using Sample = float;
+    // Everything comes from the plugin, whose pass-through is exact.
+    static constexpr bool TAKES_ALL_PLUGIN_OUTPUT = true;
+
+    static sf_count_t read(SNDFILE* f, float* frames, sf_count_t count) { return sf_readf_float(f, frames, count); }
+    static sf_count_t write(SNDFILE* f, const float* frames, sf_count_t count)
+    {
+        return sf_writef_float(f, frames, count);
+    }
+    static float to_plugin(float s) { return s; }
+    static float from_plugin(float y) { return y; }
+};
+
+struct DoubleSamples {
+    using Sample = double;
+    // A float cannot carry all their bits: outside the ranges they keep their own.
+    static constexpr bool TAKES_ALL_PLUGIN_OUTPUT = false;
+
+    static sf_count_t read(SNDFILE* f, double* frames, sf_count_t count)
+    {
+        return sf_readf_double(f, frames, count);
+    }
+    static sf_count_t write(SNDFILE* f, const double* frames, sf_count_t count)
+    {
+        return sf_writef_double(f, frames, count);
+    }
+    static float to_plugin(double s) { return static_cast<float>(s); }
+    static double from_plugin(float y) { return static_cast<double>(y); }
+};
+
+template <typename Samples>
+class TypedFrameBuffer final : public FrameBuffer {
+public:
+    TypedFrameBuffer(Samples samples, std::size_t block_frames, std::size_t channel_count)
+        : FrameBuffer(block_frames, channel_count), samples_(samples), frames_(block_frames * channel_count)
+    {
+    }
+
+    std::size_t read(InputFile& input) override
+    {
+        const sf_count_t got = Samples::read(input.handle(), frames_.data(), static_cast<sf_count_t>(block_frames_));
+        if (got <= 0) {
+            return 0;
+        }
+        const auto count = static_cast<std::size_t>(got);
+        for (std::size_t c = 0; c < channel_count_; ++c) {
+            float* dst = plugin_input(c, 0);
+            for (std::size_t i = 0; i < count; ++i) {
+                dst[i] = Samples::to_plugin(frames_[i * channel_count_ + c]);
+            }
+        }
+        return count;
+    }
+
+    bool takes_all_plugin_output() const override { return Samples::TAKES_ALL_PLUGIN_OUTPUT; }
+
+    void take_plugin_output(std::size_t offset, std::size_t length) override
+    {
+        for (std::size_t c = 0; c < channel_count_; ++c) {
+            const float* src = plugin_output(c, offset);
+            for (std::size_t i = 0; i < length; ++i) {
+                frames_[(offset + i) * channel_count_ + c] = samples_.from_plugin(src[i]);
+            }
+        }
+    }
+
+    void write(OutputFile& output, std::size_t count) override
+    {
+        const auto want = static_cast<sf_count_t>(count);
+        if (Samples::write(output.handle(), frames_.data(), want) != want) {
+            const int err = errno;
+            throw write_failed("cannot write '" + output.name() + "': " +
+                               (err ? std::strerror(err) : sf_strerror(output.handle())));
+        }
+    }
+
+private:
+    Samples samples_;
+    std::vector<typename Samples::Sample> frames_; // interleaved
+};
+
+// The significant bits of an integer encoding; 0 for the others.
+int integer_bits(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_DPCM_8: return 8;
+    case SF_FORMAT_DWVW_12: return 12;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_DPCM_16:
+    case SF_FORMAT_DWVW_16:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW: return 16;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_DWVW_24: return 24;
+    case SF_FORMAT_PCM_32: return 32;
+    default: return 0;
+    }
+}
+
+} // namespace
+
+InputFile::InputFile(const std::string& path) : path_(path)
+{
+    if (stat(path.c_str(), &status_) != 0) {
+        throw bad_input("cannot open input '" + path + "': " + std::strerror(errno));
+    }
+    if (S_ISDIR(status_.st_mode)) {
+        throw bad_input("input '" + path + "' is a folder");
+    }
+    file_.reset(sf_open(path.c_str(), SFM_READ, &info_));
+    if (!file_) {
+        // sf_open fails alike for a file that cannot be opened and one that is
+        // not audio; open() tells which.
+        const int fd = open(path.c_str(), O_RDONLY);
+        if (fd < 0) {
+            throw bad_input("cannot open input '" + path + "': " + std::strerror(errno));
+        }
+        ::close(fd);
+        throw bad_input("cannot read input '" + path + "': " + sf_strerror(nullptr));
+    }
+    if (audio_chunk_cut_short(file_.get())) {
+        throw bad_input("input '" + path + "' is truncated: its header promises more audio than the file holds");
+    }
+}
+
+void InputFile::check_read_whole(int64_t frames_read) const
+{
+    if (sf_error(file_.get()) != SF_ERR_NO_ERROR) {
+        throw bad_input("cannot read input '" + path_ + "' past frame " + std::to_string(frames_read) + ": " +
+                        sf_strerror(file_.get()));
+    }
+    if (frames() >= 0 && frames_read < frames()) {
+        throw bad_input("input '" + path_ + "' is truncated or damaged: it ends after " +
+                        std::to_string(frames_read) + " of its " + std::to_string(frames()) + " frames");
+    }
+}
+
+OutputFile::OutputFile(int fd, SF_INFO info, const std::string& name, const InputFile& tags_from)
+    : name_(name), info_(info)
+{
+    file_.reset(sf_open_fd(fd, SFM_WRITE, &info_, SF_FALSE));
+    if (!file_) {
+        throw bad_input("cannot write that format to '" + name + "': " + sf_strerror(nullptr));
+    }
+    // Float samples beyond full scale bound for an integer file clip instead of wrapping round.
+    sf_command(file_.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    for (int s = SF_STR_FIRST; s <= SF_STR_LAST; ++s) {
+        if (const char* text = sf_get_string(tags_from.handle(), s)) {
+            sf_set_string(file_.get(), s, text);
+        }
+    }
+}
+
+void OutputFile::close()
+{
+    errno = 0;
+    sf_write_sync(file_.get());
+    const int err = sf_close(file_.release());
+    if (err != 0) {
+        throw write_failed("cannot write '" + name_ + "': " + sf_error_number(err));
+    }
+}
+
+std::unique_ptr<FrameBuffer> FrameBuffer::make(int input_format, int output_format, std::size_t block_frames,
+                                               std::size_t channel_count)
+{
+    const int bits = integer_bits(output_format);
+    if (bits > 0 && integer_bits(input_format) > 0) {
+        return std::make_unique<TypedFrameBuffer<IntSamples>>(IntSamples(bits), block_frames, channel_count);
+    }
+    // Integers pass through bit for bit only when both files hold integers.
+    // libsndfile does not scale float samples it reads as ints (all but
+    // their sign would be lost), so a float or double input bound for an
+    // integer output goes by double and libsndfile converts on writing.
+    if (bits > 0 || (output_format & SF_FORMAT_SUBMASK) == SF_FORMAT_DOUBLE) {
+        return std::make_unique<TypedFrameBuffer<DoubleSamples>>(DoubleSamples(), block_frames, channel_count);
+    }
+    return std::make_unique<TypedFrameBuffer<FloatSamples>>(FloatSamples(), block_frames, channel_count);
+}
+
+} // namespace zendrik_mask

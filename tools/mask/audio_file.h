@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: ISC
+// zendrik-mask's audio files, through libsndfile: the input, opened and
+// checked whole; the output, written into the temporary file; and the frames
+// between them, read, converted for the plugin and written back.
+#ifndef ZENDRIK_MASK_AUDIO_FILE_H
+#define ZENDRIK_MASK_AUDIO_FILE_H
+
+#include <sndfile.h>
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zendrik_mask {
+
+using SndFileHandle = std::unique_ptr<SNDFILE, int (*)(SNDFILE*)>;
+
+class InputFile {
+public:
+    // Throws the bad-input Error when `path` is missing, a folder, not audio
+    // libsndfile reads, or cut short inside its audio.
+    explicit InputFile(const std::string& path);
+
+    SNDFILE* handle() const { return file_.get(); }
+    const SF_INFO& info() const { return info_; }
+    // What stat() says, to tell whether the output is this same file.
+    const struct stat& status() const { return status_; }
+    // The frames its header promises; -1 when unknown.
+    int64_t frames() const { return info_.frames == SF_COUNT_MAX ? -1 : info_.frames; }
+    // Throws the bad-input Error when reading stopped at an error or before
+    // the frames the header promised.
+    void check_read_whole(int64_t frames_read) const;
+
+private:
+    std::string path_;
+    struct stat status_ {};
+    SF_INFO info_{};
+    SndFileHandle file_{nullptr, sf_close};
+};
+
+class OutputFile {
+public:
+    // Writes `info`'s format into `fd`, which stays open, with the input's
+    // text tags; `name` is the file the user asked for, for messages. Throws
+    // the bad-input Error when libsndfile cannot write that format there.
+    OutputFile(int fd, SF_INFO info, const std::string& name, const InputFile& tags_from);
+
+    SNDFILE* handle() const { return file_.get(); }
+    const SF_INFO& info() const { return info_; }
+    const std::string& name() const { return name_; }
+    // Flushes and closes; throws write_failed.
+    void close();
+
+private:
+    std::string name_;
+    SF_INFO info_;
+    SndFileHandle file_{nullptr, sf_close};
+};
+
+// One block of frames on its way through the plugin: interleaved, in the
+// sample type the files are read and written in, and planar in floats for the
+// plugin.
+class FrameBuffer {
+public:
+    // For an input of `input_format` and an output of `output_format`
+    // (libsndfile formats), blocks of at most `block_frames`.
+    static std::unique_ptr<FrameBuffer> make(int input_format, int output_format, std::size_t block_frames,
+                                             std::size_t channel_count);
+    virtual ~FrameBuffer() = default;
+
+    // Reads the next block, also into the plugin's input; returns its frames,
+    // 0 at the end of the input or at a read error.
+    virtual std::size_t read(InputFile& input) = 0;
+    float* plugin_input(std::size_t channel, std::size_t offset)
+    {
+        return &plugin_input_[channel * block_frames_ + offset];
+    }
+    float* plugin_output(std::size_t channel, std::size_t offset)
+    {
+        return &plugin_output_[channel * block_frames_ + offset];
+    }
+    // Whether the plugin's output replaces the block outside the ranges too.
+    virtual bool takes_all_plugin_output() const = 0;
+    // Frames [offset, offset + length) of the block become the plugin's output.
+    virtual void take_plugin_output(std::size_t offset, std::size_t length) = 0;
+    // Writes the block's first `frames`; throws write_failed.
+    virtual void write(OutputFile& output, std::size_t frames) = 0;
+
+protected:
+    FrameBuffer(std::size_t block_frames, std::size_t channel_count)
+        : block_frames_(block_frames), channel_count_(channel_count), plugin_input_(block_frames * channel_count),
+          plugin_output_(block_frames * channel_count)
+    {
+    }
+
+    std::size_t block_frames_;
+    std::size_t channel_count_;
+
+private:
+    std::vector<float> plugin_input_;
+    std::vector<float> plugin_output_;
+};
+
+} // namespace zendrik_mask
+
+#endif

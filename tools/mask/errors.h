@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: ISC
+// zendrik-mask's errors and warnings: one error type that carries the exit
+// status it ends the run with, so that one catch prints every error.
+#ifndef ZENDRIK_MASK_ERRORS_H
+#define ZENDRIK_MASK_ERRORS_H
+
+#include <stdexcept>
+#include <string>
+
+namespace zendrik_mask {
+
+// Exit statuses.
+constexpr int EXIT_BAD_INPUT = 2;    // nothing written
+constexpr int EXIT_WRITE_FAILED = 1; // nothing left behind
+
+// The message is ready to print.
+class Error : public std::runtime_error {
+public:
+    Error(int status, const std::string& message) : std::runtime_error(message), status_(status) {}
+    int status() const { return status_; }
+
+private:
+    int status_;
+};
+
+// A complaint about the user's files or options.
+inline Error bad_input(const std::string& message)
+{
+    return Error(EXIT_BAD_INPUT, message);
+}
+
+// The output could not be written.
+inline Error write_failed(const std::string& message)
+{
+    return Error(EXIT_WRITE_FAILED, message);
+}
+
+// Prints the error line; returns the error's exit status.
+int report(const Error& error);
+
+void warn(bool quiet, const std::string& message);
+
+} // namespace zendrik_mask
+
+#endif

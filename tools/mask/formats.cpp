@@ -1,0 +1,128 @@
+// SPDX-License-Identifier: ISC
+#include "formats.h"
+
+#include "errors.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cctype>
+#include <initializer_list>
+#include <iterator>
+
+namespace zendrik_mask {
+
+namespace {
+
+struct Name {
+    const char* name;
+    int format;
+};
+
+const Name CONTAINERS[] = {
+    {"wav", SF_FORMAT_WAV},   {"wavex", SF_FORMAT_WAVEX}, {"w64", SF_FORMAT_W64},
+    {"rf64", SF_FORMAT_RF64}, {"aiff", SF_FORMAT_AIFF},   {"aif", SF_FORMAT_AIFF},
+    {"au", SF_FORMAT_AU},     {"caf", SF_FORMAT_CAF},     {"flac", SF_FORMAT_FLAC},
+    {"ogg", SF_FORMAT_OGG},   {"oga", SF_FORMAT_OGG},     {"opus", SF_FORMAT_OGG},
+    {"mp3", SF_FORMAT_MPEG},
+};
+
+const Name ENCODINGS[] = {
+    {"pcm8", SF_FORMAT_PCM_S8},   {"pcm16", SF_FORMAT_PCM_16},  {"pcm24", SF_FORMAT_PCM_24},
+    {"pcm32", SF_FORMAT_PCM_32},  {"float", SF_FORMAT_FLOAT},   {"double", SF_FORMAT_DOUBLE},
+    {"vorbis", SF_FORMAT_VORBIS}, {"opus", SF_FORMAT_OPUS},     {"ulaw", SF_FORMAT_ULAW},
+    {"alaw", SF_FORMAT_ALAW},     {"mp3", SF_FORMAT_MPEG_LAYER_III},
+};
+
+std::string names_of(const Name* begin, const Name* end, const char* separator)
+{
+    std::string out;
+    for (const Name* n = begin; n != end; ++n) {
+        out += (out.empty() ? "" : separator) + std::string(n->name);
+    }
+    return out;
+}
+
+int lookup(const std::string& text, const Name* begin, const Name* end, const char* what)
+{
+    std::string lower = text;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (const Name* n = begin; n != end; ++n) {
+        if (lower == n->name) {
+            return n->format;
+        }
+    }
+    throw bad_input("unknown " + std::string(what) + " '" + text + "' (one of " + names_of(begin, end, ", ") +
+                    ")");
+}
+
+bool format_ok(int format, const StreamFormat& in)
+{
+    SF_INFO probe{};
+    probe.samplerate = in.samplerate;
+    probe.channels = in.channels;
+    probe.format = format;
+    return sf_format_check(&probe) != 0;
+}
+
+} // namespace
+
+int output_format(const std::string& request, const StreamFormat& in)
+{
+    const int in_major = in.format & SF_FORMAT_TYPEMASK;
+    const int in_sub = in.format & SF_FORMAT_SUBMASK;
+    int major = in_major;
+    int sub = 0;
+    if (!request.empty()) {
+        const auto colon = request.find(':');
+        const std::string container = request.substr(0, colon);
+        if (!container.empty()) {
+            major = lookup(container, std::begin(CONTAINERS), std::end(CONTAINERS), "container");
+        }
+        if (colon != std::string::npos) {
+            sub = lookup(request.substr(colon + 1), std::begin(ENCODINGS), std::end(ENCODINGS), "encoding");
+        }
+        if (container == "opus" && sub == 0) {
+            sub = SF_FORMAT_OPUS;
+        }
+        if (major == SF_FORMAT_MPEG && sub == 0) {
+            sub = SF_FORMAT_MPEG_LAYER_III;
+        }
+    }
+    const int endian = major == in_major ? (in.format & SF_FORMAT_ENDMASK) : 0;
+    if (sub != 0) {
+        // 8-bit PCM is unsigned in some containers.
+        for (int s : std::initializer_list<int>{sub, sub == SF_FORMAT_PCM_S8 ? SF_FORMAT_PCM_U8 : sub}) {
+            if (format_ok(major | s | endian, in)) {
+                return major | s | endian;
+            }
+        }
+        throw bad_input("--format " + request + ": that container cannot hold that encoding at " +
+                        std::to_string(in.samplerate) + " Hz, " + std::to_string(in.channels) + " channels");
+    }
+    const bool precise = in_sub == SF_FORMAT_FLOAT || in_sub == SF_FORMAT_DOUBLE;
+    const bool lossy = in_sub == SF_FORMAT_VORBIS || in_sub == SF_FORMAT_OPUS ||
+                       (in_sub >= SF_FORMAT_MPEG_LAYER_I && in_sub <= SF_FORMAT_MPEG_LAYER_III);
+    const int first = precise || lossy ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
+    for (int s : std::initializer_list<int>{in_sub, first, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_VORBIS,
+                                            SF_FORMAT_MPEG_LAYER_III}) {
+        if (format_ok(major | s | endian, in)) {
+            return major | s | endian;
+        }
+    }
+    throw bad_input("--format " + request + ": no encoding of that container fits the input (" +
+                    std::to_string(in.samplerate) + " Hz, " + std::to_string(in.channels) + " channels)");
+}
+
+std::string container_names(const char* separator)
+{
+    return names_of(std::begin(CONTAINERS), std::end(CONTAINERS), separator);
+}
+
+std::string encoding_names(const char* separator)
+{
+    return names_of(std::begin(ENCODINGS), std::end(ENCODINGS), separator);
+}
+
+} // namespace zendrik_mask

@@ -1,0 +1,28 @@
+// SPDX-License-Identifier: ISC
+// What zendrik-mask's command line asks for.
+#ifndef ZENDRIK_MASK_OPTIONS_H
+#define ZENDRIK_MASK_OPTIONS_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zendrik_mask {
+
+struct Options {
+    std::string input;
+    std::string output;
+    std::vector<std::string> masks;       // "START-END"
+    std::vector<std::string> label_files; // Audacity label files
+    std::optional<float> frequency;
+    std::optional<float> level;
+    std::string preset;
+    std::string format; // "[container][:encoding]"
+    int64_t block = 1024;
+    bool quiet = false;
+};
+
+} // namespace zendrik_mask
+
+#endif

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # zendrik-mask under faults: broken and missing inputs, unreadable and
 # unwritable paths, a full disk, a run killed part-way. Each case checks the
 # exit status and the one error line, that no output (and no temporary file)

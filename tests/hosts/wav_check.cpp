@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Helper for the host-level tests: writes a float WAV test signal and checks
 // what real LV2 hosts made of it.
 //   wav_check make FILE SAMPLES RATE [positive-zero]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The tone against a reference written here: the per-sample recurrence with
 // std::sin. Long random programs of tone and pass-through blocks (block sizes
 // 0 to 8192, every kind of frequency, level and sample rate, non-finite ones

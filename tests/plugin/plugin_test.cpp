@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The plugin as a host sees it: loaded with dlopen, reached through
 // lv2_descriptor, checked against an oscillator written out in this file.
 #include "support/lv2_module.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The bundle as lilv parses it from LV2_PATH: what hosts build their
 // controls, automation lanes and preset menus from.
 #include <lilv/lilv.h>
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr const char* URI = "http://zendrik.org/plugins/zendrik";
+constexpr const char* URI = ZENDRIK_URI;
 constexpr const char* LV2 = "http://lv2plug.in/ns/lv2core#";
 constexpr const char* UNITS = "http://lv2plug.in/ns/extensions/units#";
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Many instances on many threads at once: 16 instances, two to a thread on 8
 // threads, each with its own sample rate, controls and random block sizes,
 // every block checked against the recurrence. Built under ThreadSanitizer this

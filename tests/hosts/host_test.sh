@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Drives the bundle through Debian's LV2 hosts. LV2_PATH must point at the
 # build tree's lv2 folder.
-#   host_test.sh lv2info|lv2apply|lv2file WAV_CHECK
+#   host_test.sh lv2info|lv2apply|lv2file WAV_CHECK URI
 set -euo pipefail
-host=$1 wav_check=$2
-uri="http://zendrik.org/plugins/zendrik"
+host=$1 wav_check=$2 uri=$3
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -1,6 +1,9 @@
+// SPDX-License-Identifier: ISC
 // zendrik-mask end to end: the built program on generated audio files, with
 // the build tree's bundle found through LV2_PATH. Every expected tone is the
-// plugin's documented recurrence written out here, never taken from it.
+// plugin's documented recurrence (support/reference.h), never taken from it.
+#include "support/reference.h"
+
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
@@ -187,26 +190,12 @@ void write_noise(const fs::path& path, int format, int rate, int channels, int64
 }
 
 // The plugin's tone as documented: a zero sample first, then the recurrence.
-std::vector<float> reference_tone(std::size_t n, double freq, double level, double rate)
+std::vector<float> reference_burst(std::size_t n, double freq, double level, double rate)
 {
-    const double two_pi = 6.283185307179586;
     std::vector<float> out(n);
-    double phase = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        out[i] = static_cast<float>(std::sin(phase) * level);
-        phase += freq * two_pi / rate;
-        if (phase >= two_pi) {
-            phase -= two_pi;
-        }
-    }
+    zendrik_test::reference_tone(out.data(), static_cast<uint32_t>(n), 0.0, zendrik_test::tone_increment(freq, rate),
+                                 level);
     return out;
-}
-
-uint32_t bits(float x)
-{
-    uint32_t u;
-    std::memcpy(&u, &x, sizeof u);
-    return u;
 }
 
 struct Burst {
@@ -225,7 +214,7 @@ void expect_masked(const Audio& in, const Audio& out, const std::vector<Burst>& 
     std::vector<float> tone(frames, 0.0f);
     std::vector<bool> on(frames, false);
     for (const Burst& b : bursts) {
-        const auto r = reference_tone(static_cast<std::size_t>(b.end - b.start), freq, level, in.info.samplerate);
+        const auto r = reference_burst(static_cast<std::size_t>(b.end - b.start), freq, level, in.info.samplerate);
         for (int64_t i = b.start; i < b.end; ++i) {
             tone[static_cast<std::size_t>(i)] = r[static_cast<std::size_t>(i - b.start)];
             on[static_cast<std::size_t>(i)] = true;
@@ -252,12 +241,12 @@ void expect_masked(const Audio& in, const Audio& out, const std::vector<Burst>& 
                 break;
             case Kind::Double:
                 ok = on[i] ? out.doubles[k] == static_cast<double>(tone[i])
-                           : std::memcmp(&out.doubles[k], &in.doubles[k], sizeof(double)) == 0;
+                           : zendrik_test::bits(out.doubles[k]) == zendrik_test::bits(in.doubles[k]);
                 got = std::to_string(out.doubles[k]);
                 want = std::to_string(on[i] ? tone[i] : in.doubles[k]);
                 break;
             default:
-                ok = bits(out.floats[k]) == bits(on[i] ? tone[i] : in.floats[k]);
+                ok = zendrik_test::bits(out.floats[k]) == zendrik_test::bits(on[i] ? tone[i] : in.floats[k]);
                 got = std::to_string(out.floats[k]);
                 want = std::to_string(on[i] ? tone[i] : in.floats[k]);
                 break;
@@ -430,7 +419,7 @@ TEST_F(MaskCli, FloatInputToIntegerOutputKeepsTheSignal)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 16000, 2, 8000);
     const Audio in = read_audio(p("in.wav"), Kind::Float);
-    const auto tone = reference_tone(1600, 1000.0, 0.5, 16000);
+    const auto tone = reference_burst(1600, 1000.0, 0.5, 16000);
     for (const char* format : {":pcm16", "flac"}) {
         SCOPED_TRACE(format);
         const std::string out_name = p(format[0] == ':' ? "out.wav" : "out.flac");

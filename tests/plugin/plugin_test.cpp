@@ -1,24 +1,25 @@
 // SPDX-License-Identifier: ISC
 // The plugin as a host sees it: loaded with dlopen, reached through
-// lv2_descriptor, checked against an oscillator written out in this file.
+// lv2_descriptor, checked against the reference tone (support/reference.h).
 #include "support/lv2_module.h"
+#include "support/reference.h"
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
+using zendrik_test::bits;
 using zendrik_test::Instance;
 using zendrik_test::Lv2Module;
 using zendrik_test::ReferenceTone;
+using zendrik_test::TWO_PI;
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
 constexpr float NaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float INF = std::numeric_limits<float>::infinity();
 
@@ -28,27 +29,10 @@ const LV2_Descriptor* descriptor()
     return module.descriptor();
 }
 
-uint64_t bits(double x) { return std::bit_cast<uint64_t>(x); }
-
-// Distance in float units in the last place; 0 for two NaNs or equal values.
-int64_t ulp_distance(float a, float b)
-{
-    if (std::isnan(a) || std::isnan(b)) {
-        return std::isnan(a) && std::isnan(b) ? 0 : std::numeric_limits<int64_t>::max();
-    }
-    auto ordered = [](float f) {
-        const auto i = static_cast<int64_t>(std::bit_cast<int32_t>(f));
-        return i < 0 ? std::numeric_limits<int32_t>::min() - i : i;
-    };
-    return std::llabs(ordered(a) - ordered(b));
-}
-
-// The double-precision sine may be any correct library's, so a tone sample
-// may sit one float ulp from the reference; it may not stray further.
 void expect_tone(const std::vector<float>& expected, const float* actual, const char* what)
 {
     for (size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_LE(ulp_distance(expected[i], actual[i]), 1)
+        ASSERT_LE(zendrik_test::ulp_distance(expected[i], actual[i]), 1)
             << what << ": sample " << i << " is " << actual[i] << ", expected " << expected[i];
     }
 }
@@ -385,9 +369,8 @@ TEST(NonFinite, ControlsAndRatesFollowFloatingPointUntilAPassThrough)
             inst.process(nullptr, out.data(), 257);
             ref.tone(c.frequency, c.level, expected.data(), 257);
             expect_tone(expected, out.data(), "tone");
-            const double p = inst.record().phase;
-            ASSERT_TRUE(bits(p) == bits(ref.phase) || (std::isnan(p) && std::isnan(ref.phase)))
-                << p << " vs " << ref.phase;
+            ASSERT_TRUE(zendrik_test::same_phase(inst.record().phase, ref.phase))
+                << inst.record().phase << " vs " << ref.phase;
         }
         // A pass-through block brings any phase back to a clean start.
         const auto in = noise(8, 5);

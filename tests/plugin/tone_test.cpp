@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-// The tone against a reference written here: the per-sample recurrence with
-// std::sin. Long random programs of tone and pass-through blocks (block sizes
+// The tone against the reference (support/reference.h): the per-sample
+// recurrence with std::sin. Long random programs of tone and pass-through blocks (block sizes
 // 0 to 8192, every kind of frequency, level and sample rate, non-finite ones
 // included) check after every block that
 //   - the phase is bit for bit the reference's,
@@ -10,11 +10,11 @@
 // The module runs through lv2_descriptor with whatever kernel it picks on this
 // CPU; each kernel also runs on its own, so every path the CPU has is covered.
 #include "support/lv2_module.h"
+#include "support/reference.h"
 #include "tone.h"
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -31,29 +31,14 @@
 
 namespace {
 
-constexpr double REF_TWO_PI = 6.283185307179586;
+using zendrik_test::bits;
+using zendrik_test::reference_tone;
+using zendrik_test::tone_increment;
+using zendrik_test::TWO_PI;
+
 constexpr uint32_t MAX_BLOCK = 8192;
 constexpr uint32_t GUARD = 32;            // samples past the block that must stay untouched
 constexpr float SENTINEL = -12345.678f;
-
-// The reference oscillator.
-double reference_tone(float* out, uint32_t n, double phase, double increment, double level)
-{
-    for (uint32_t i = 0; i < n; ++i) {
-        out[i] = static_cast<float>(std::sin(phase) * level);
-        phase += increment;
-        if (phase >= REF_TWO_PI) {
-            phase -= REF_TWO_PI;
-        }
-    }
-    return phase;
-}
-
-int64_t ordered(float f)
-{
-    const auto i = static_cast<int64_t>(std::bit_cast<int32_t>(f));
-    return i < 0 ? std::numeric_limits<int32_t>::min() - i : i;
-}
 
 struct Tally {
     uint64_t samples = 0;
@@ -80,18 +65,10 @@ bool check_block(const std::vector<float>& expected, const float* actual, uint32
     for (uint32_t i = 0; i < n; ++i) {
         const float e = expected[i];
         const float a = actual[i];
-        if (std::isnan(e)) {
-            if (!std::isnan(a)) {
-                ADD_FAILURE() << context << ": sample " << i << " of " << n << " is " << a << ", expected NaN";
-                return false;
-            }
+        if (bits(e) == bits(a) || (std::isnan(e) && std::isnan(a))) {
             continue;
         }
-        if (std::bit_cast<uint32_t>(e) == std::bit_cast<uint32_t>(a)) {
-            continue;
-        }
-        const int64_t d = ordered(e) - ordered(a);
-        if (std::isnan(a) || d > 1 || d < -1) {
+        if (zendrik_test::ulp_distance(e, a) > 1) {
             ADD_FAILURE() << context << ": sample " << i << " of " << n << " is " << a << ", expected " << e;
             return false;
         }
@@ -99,7 +76,7 @@ bool check_block(const std::vector<float>& expected, const float* actual, uint32
     }
     if (guarded) {
         for (uint32_t i = n; i < n + GUARD; ++i) {
-            if (std::bit_cast<uint32_t>(actual[i]) != std::bit_cast<uint32_t>(SENTINEL)) {
+            if (bits(actual[i]) != bits(SENTINEL)) {
                 ADD_FAILURE() << context << ": wrote sample " << i << " past a block of " << n;
                 return false;
             }
@@ -187,17 +164,17 @@ Tally sweep_kernel(Kernel kernel, uint64_t target, uint64_t seed)
         if (p.below(4) == 0) {
             // Start anywhere: in the cycle, far out, or negative.
             static constexpr double starts[] = {1.0, 3.14159, 6.2831853, 1e6, -50.0, 1e15};
-            phase = ref_phase = p.below(2) ? p.uniform(0.0, REF_TWO_PI) : starts[p.below(6)];
+            phase = ref_phase = p.below(2) ? p.uniform(0.0, TWO_PI) : starts[p.below(6)];
         }
         for (uint32_t segment = 1 + p.below(6); segment > 0; --segment) {
-            const double increment = (static_cast<double>(p.frequency(rate)) * REF_TWO_PI) / rate;
+            const double increment = tone_increment(p.frequency(rate), rate);
             const double level = p.level();
             for (uint32_t b = 1 + p.below(4); b > 0; --b) {
                 const uint32_t n = p.block();
                 std::fill(actual.begin(), actual.end(), SENTINEL);
                 ref_phase = reference_tone(expected.data(), n, ref_phase, increment, level);
                 phase = kernel(actual.data(), n, phase, increment, level);
-                if (std::bit_cast<uint64_t>(phase) != std::bit_cast<uint64_t>(ref_phase)) {
+                if (bits(phase) != bits(ref_phase)) {
                     ADD_FAILURE() << "phase " << phase << " after a block of " << n << ", expected " << ref_phase
                                   << " (increment " << increment << ")";
                     return tally;
@@ -267,7 +244,7 @@ TEST_P(KernelTest, AnySplitGivesTheSameSamples)
         GTEST_SKIP() << "this CPU (or the simulator running the test) has no " << k.name;
     }
     constexpr uint32_t total = 3000;
-    const double increment = (440.0 * REF_TWO_PI) / 48000.0;
+    const double increment = tone_increment(440.0, 48000.0);
     std::vector<float> whole(total);
     const double end = k.kernel(whole.data(), total, 0.25, increment, 0.8);
     std::mt19937 rng(7);
@@ -280,7 +257,7 @@ TEST_P(KernelTest, AnySplitGivesTheSameSamples)
             phase = k.kernel(cut.data() + done, n, phase, increment, 0.8);
             done += n;
         }
-        ASSERT_EQ(std::bit_cast<uint64_t>(phase), std::bit_cast<uint64_t>(end));
+        ASSERT_EQ(bits(phase), bits(end));
         ASSERT_EQ(0, std::memcmp(whole.data(), cut.data(), total * sizeof(float))) << "round " << round;
     }
 }
@@ -307,7 +284,7 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
             plugin.frequency = p.frequency(rate);
             plugin.level = p.level();
             plugin.enable = 1.0f;
-            const double increment = (static_cast<double>(plugin.frequency) * REF_TWO_PI) / rate;
+            const double increment = tone_increment(plugin.frequency, rate);
             for (uint32_t b = 1 + p.below(4); b > 0; --b) {
                 const uint32_t n = p.block();
                 std::fill(buffer.begin(), buffer.end(), SENTINEL);
@@ -315,7 +292,7 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
                 const float* in = wiring == 0 ? input.data() : wiring == 1 ? nullptr : buffer.data();
                 plugin.process(in, buffer.data(), n);
                 ref_phase = reference_tone(expected.data(), n, ref_phase, increment, plugin.level);
-                ASSERT_EQ(std::bit_cast<uint64_t>(plugin.record().phase), std::bit_cast<uint64_t>(ref_phase))
+                ASSERT_EQ(bits(plugin.record().phase), bits(ref_phase))
                     << "phase after a tone block of " << n << " at " << plugin.frequency << " Hz, rate " << rate;
                 ASSERT_TRUE(check_block(expected, buffer.data(), n, true, tally, "module"));
             }
@@ -334,7 +311,7 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
                 if (n > 0) {
                     ref_phase = 0.0;
                 }
-                ASSERT_EQ(std::bit_cast<uint64_t>(plugin.record().phase), std::bit_cast<uint64_t>(ref_phase));
+                ASSERT_EQ(bits(plugin.record().phase), bits(ref_phase));
             }
         }
     }

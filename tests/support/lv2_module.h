@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Loads the built plugin module the way an LV2 host does: dlopen, then
 // lv2_descriptor. Tests reach the plugin only through the descriptor.
 #ifndef ZENDRIK_TESTS_LV2_MODULE_H
@@ -5,7 +6,6 @@
 
 #include <lv2/core/lv2.h>
 
-#include <cmath>
 #include <cstdint>
 #include <dlfcn.h>
 #include <stdexcept>
@@ -80,32 +80,6 @@ private:
     static constexpr const LV2_Feature* features_[] = {nullptr};
     const LV2_Descriptor* d_;
     LV2_Handle handle_;
-};
-
-// The oscillator written out from its definition: the literal per-sample
-// recurrence with std::sin, independent of the module's code.
-struct ReferenceTone {
-    static constexpr double two_pi = 6.283185307179586;
-    double sample_rate;
-    double phase = 0.0;
-
-    void pass(uint32_t n)
-    {
-        if (n > 0) {
-            phase = 0.0;
-        }
-    }
-    void tone(float frequency, float level, float* out, uint32_t n)
-    {
-        const double increment = (static_cast<double>(frequency) * two_pi) / sample_rate;
-        for (uint32_t i = 0; i < n; ++i) {
-            out[i] = static_cast<float>(std::sin(phase) * static_cast<double>(level));
-            phase = phase + increment;
-            if (phase >= two_pi) {
-                phase = phase - two_pi;
-            }
-        }
-    }
 };
 
 } // namespace zendrik_test

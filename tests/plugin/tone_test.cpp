@@ -1,14 +1,16 @@
 // SPDX-License-Identifier: ISC
-// The tone against the reference (support/reference.h): the per-sample
-// recurrence with std::sin. Long random programs of tone and pass-through blocks (block sizes
-// 0 to 8192, every kind of frequency, level and sample rate, non-finite ones
-// included) check after every block that
+// The tone's samples and phase, where sample accuracy has its one home.
+// Against the reference (support/reference.h), long random programs of tone
+// and pass-through blocks (block sizes 0 to 8192, every kind of frequency,
+// level and sample rate, non-finite ones included) check after every block
+// that
 //   - the phase is bit for bit the reference's,
 //   - every sample is within one float ulp of the reference (NaN where it is
 //     NaN) and nothing is written past the block,
 //   - pass-through copies exactly and resets the phase.
-// The module runs through lv2_descriptor with whatever kernel it picks on this
-// CPU; each kernel also runs on its own, so every path the CPU has is covered.
+// Each kernel runs on its own, so every path this CPU has is covered; the
+// module runs through lv2_descriptor with whatever kernel it picks, on
+// chosen controls first. A few exact cases have oracles of their own.
 #include "support/lv2_module.h"
 #include "support/reference.h"
 #include "tone.h"
@@ -32,6 +34,9 @@
 namespace {
 
 using zendrik_test::bits;
+using zendrik_test::descriptor;
+using zendrik_test::Instance;
+using zendrik_test::ReferenceTone;
 using zendrik_test::reference_tone;
 using zendrik_test::tone_increment;
 using zendrik_test::TWO_PI;
@@ -262,12 +267,13 @@ TEST_P(KernelTest, AnySplitGivesTheSameSamples)
     }
 }
 
-// The module through its descriptor, as a host drives it: tone blocks with
-// the input connected, unconnected or the same buffer as the output, and
+// The module through its descriptor, as a host drives it: chosen controls
+// first (levels of either sign and zero, standing still, falling, at and
+// above the sample rate, a huge level), then a random program of tone blocks
+// with the input connected, unconnected or the same buffer as the output, and
 // pass-through blocks, in place or not, between them.
 TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
 {
-    zendrik_test::Lv2Module module;
     Program p(20240601);
     Tally tally;
     std::vector<float> expected(MAX_BLOCK);
@@ -276,25 +282,47 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
     for (auto& x : input) {
         x = static_cast<float>(p.uniform(-1.0, 1.0));
     }
+    // One tone block, its samples and the phase after it against the reference's.
+    auto tone_block = [&](Instance& plugin, double rate, const float* in, uint32_t n, double& ref_phase) {
+        std::fill(buffer.begin(), buffer.end(), SENTINEL);
+        plugin.process(in, buffer.data(), n);
+        ref_phase = reference_tone(expected.data(), n, ref_phase, tone_increment(plugin.frequency, rate), plugin.level);
+        if (bits(plugin.record().phase) != bits(ref_phase)) {
+            ADD_FAILURE() << "phase after a tone block of " << n << " at " << plugin.frequency << " Hz, level "
+                          << plugin.level << ", rate " << rate;
+            return false;
+        }
+        return check_block(expected, buffer.data(), n, true, tally, "module");
+    };
+
+    struct Case {
+        float frequency, level;
+    };
+    for (Case c : {Case{1000.0f, 0.5f}, Case{440.0f, -1.0f}, Case{0.0f, 1.0f}, Case{-250.0f, 0.75f},
+                   Case{48000.0f, 1.0f}, Case{50000.0f, 1.0f}, Case{19999.5f, 0.0f}, Case{1.0f, 1e30f}}) {
+        Instance plugin(descriptor(), 48000.0);
+        plugin.enable = 1.0f;
+        plugin.frequency = c.frequency;
+        plugin.level = c.level;
+        double ref_phase = 0.0;
+        for (int block = 0; block < 4; ++block) {
+            ASSERT_TRUE(tone_block(plugin, 48000.0, nullptr, 4096, ref_phase));
+        }
+    }
+
     while (tally.samples < 10'000'000) {
         const double rate = p.sample_rate();
-        zendrik_test::Instance plugin(module.descriptor(), rate);
+        Instance plugin(descriptor(), rate);
         double ref_phase = 0.0;
         for (uint32_t segment = 1 + p.below(6); segment > 0; --segment) {
             plugin.frequency = p.frequency(rate);
             plugin.level = p.level();
             plugin.enable = 1.0f;
-            const double increment = tone_increment(plugin.frequency, rate);
             for (uint32_t b = 1 + p.below(4); b > 0; --b) {
                 const uint32_t n = p.block();
-                std::fill(buffer.begin(), buffer.end(), SENTINEL);
                 const uint32_t wiring = p.below(3);
                 const float* in = wiring == 0 ? input.data() : wiring == 1 ? nullptr : buffer.data();
-                plugin.process(in, buffer.data(), n);
-                ref_phase = reference_tone(expected.data(), n, ref_phase, increment, plugin.level);
-                ASSERT_EQ(bits(plugin.record().phase), bits(ref_phase))
-                    << "phase after a tone block of " << n << " at " << plugin.frequency << " Hz, rate " << rate;
-                ASSERT_TRUE(check_block(expected, buffer.data(), n, true, tally, "module"));
+                ASSERT_TRUE(tone_block(plugin, rate, in, n, ref_phase));
             }
             if (p.below(3) == 0) {
                 const uint32_t n = p.block();
@@ -316,6 +344,73 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
         }
     }
     tally.report("module");
+}
+
+// Chosen cases through the module, each with an oracle of its own: exact
+// quarter turns, the phase's shape at the edge frequencies, signed zeros.
+TEST(Tone, QuarterRateRunsThroughExactQuartersAndWrapsToZero)
+{
+    Instance inst(descriptor(), 48000.0);
+    inst.enable = 1.0f;
+    inst.frequency = 12000.0f;
+    inst.level = 1.0f;
+    const double expected_phase[] = {TWO_PI / 4, TWO_PI / 2, 3 * TWO_PI / 4, 0.0, TWO_PI / 4};
+    const float expected_out[] = {0.0f, 1.0f, static_cast<float>(std::sin(TWO_PI / 2)), -1.0f, 0.0f};
+    for (int i = 0; i < 5; ++i) {
+        float out = 99.0f;
+        inst.process(nullptr, &out, 1);
+        EXPECT_EQ(bits(inst.record().phase), bits(expected_phase[i])) << "after sample " << i;
+        EXPECT_EQ(out, expected_out[i]) << "sample " << i;
+    }
+    EXPECT_GT(expected_out[2], 0.0f); // sin(pi) in doubles is tiny, not zero
+}
+
+TEST(Tone, EdgeFrequenciesShapeThePhaseAsTheRecurrenceSays)
+{
+    Instance inst(descriptor(), 48000.0);
+    std::vector<float> out(1000);
+    inst.enable = 1.0f;
+
+    // Standing still: zeros after a reset, whatever the level.
+    inst.frequency = 0.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_EQ(bits(inst.record().phase), bits(0.0));
+    for (float s : out) {
+        ASSERT_EQ(s, 0.0f);
+    }
+
+    // Falling phase: never wrapped back up.
+    inst.frequency = -1000.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_NEAR(inst.record().phase, -1000.0 * TWO_PI * 1000 / 48000, 1e-9);
+
+    // Above the sample rate one subtraction a sample cannot keep up: the
+    // phase grows without bound.
+    inst.frequency = 96000.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_GT(inst.record().phase, 900 * TWO_PI);
+}
+
+TEST(Tone, ZeroLevelWritesSignedZerosAndStillAdvances)
+{
+    Instance inst(descriptor(), 48000.0);
+    inst.enable = 1.0f;
+    inst.frequency = 1000.0f;
+    inst.level = 0.0f;
+    std::vector<float> out(48, 1.0f);
+    inst.process(nullptr, out.data(), 48); // one full cycle
+    for (size_t i = 0; i < out.size(); ++i) {
+        ASSERT_EQ(out[i], 0.0f);
+        // Negative zeros where the sine is negative; sample 24 sits on pi
+        // itself, where the sign depends on the last bit of the phase.
+        if (i != 24) {
+            EXPECT_EQ(std::signbit(out[i]), i > 24) << i;
+        }
+    }
+    ReferenceTone ref{48000.0};
+    ref.tone(1000.0f, 0.0f, out.data(), 48);
+    EXPECT_EQ(bits(inst.record().phase), bits(ref.phase));
+    EXPECT_NE(ref.phase, 0.0);
 }
 
 } // namespace

@@ -41,6 +41,13 @@ private:
     LV2_Descriptor_Function entry_ = nullptr;
 };
 
+// The module loaded once for the whole test program.
+inline const LV2_Descriptor* descriptor()
+{
+    static Lv2Module module;
+    return module.descriptor();
+}
+
 // One instance with its control values and audio buffers, owned by the test
 // as a host would own them.
 class Instance {

@@ -286,11 +286,12 @@ protected:
         fs::remove_all(dir);
     }
 
-    Result mask(const std::vector<std::string>& args, const Env& env = {}, std::vector<std::string> argv = {})
+    // Runs the program with args; a prefix runs it (as another user).
+    Result mask(const std::vector<std::string>& args, const Env& env = {}, std::vector<std::string> prefix = {})
     {
-        argv.push_back(ZENDRIK_MASK_EXE);
-        argv.insert(argv.end(), args.begin(), args.end());
-        return finish(spawn(argv, logs, env), logs);
+        prefix.push_back(ZENDRIK_MASK_EXE);
+        prefix.insert(prefix.end(), args.begin(), args.end());
+        return finish(spawn(prefix, logs, env), logs);
     }
     std::string p(const std::string& name) const { return (dir / name).string(); }
 
@@ -688,7 +689,7 @@ TEST_F(MaskCli, UnreadableInputAndUnwritableFolderAreRefused)
     EXPECT_EQ(unwritable.status, 1) << unwritable.err;
     expect_one_error_line(unwritable, "cannot create a file in '.*': Permission denied");
     EXPECT_EQ(snapshot(), before);
-    fs::permissions(p("locked.wav"), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(p("locked"), fs::perms::owner_all); // so that TearDown can empty it
 }
 
 class MaskInterrupted : public MaskCli, public ::testing::WithParamInterface<int> {};

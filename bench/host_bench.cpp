@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // A small LV2 host that times run() at blocks of 512 for zendrik (tone and
 // pass-through) and for the tone generators Debian users pick: x42's test
 // signal, LSP's mono oscillator and mda TestTone. The plugins take turns in
@@ -152,8 +153,8 @@ int main(int argc, char** argv)
     const LV2_Feature* features[] = {&map_feature, &options_feature, &bounded, nullptr};
 
     const std::vector<Peer> peers = {
-        {"zendrik tone", "http://zendrik.org/plugins/zendrik", {{"enable", 1.0f}, {"frequency", 1000.0f}, {"level", 0.5f}}},
-        {"zendrik pass-through", "http://zendrik.org/plugins/zendrik", {{"enable", 0.0f}}},
+        {"zendrik tone", ZENDRIK_URI, {{"enable", 1.0f}, {"frequency", 1000.0f}, {"level", 0.5f}}},
+        {"zendrik pass-through", ZENDRIK_URI, {{"enable", 0.0f}}},
         {"x42 test signal (1 kHz sine)", "http://gareus.org/oss/lv2/testsignal", {}},
         {"LSP oscillator mono (1 kHz sine, defaults: x8 oversampling)", "http://lsp-plug.in/plugins/lv2/oscillator_mono",
          {{"freq", 1000.0f}}},

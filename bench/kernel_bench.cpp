@@ -1,37 +1,25 @@
+// SPDX-License-Identifier: ISC
 // ns a sample for tone and pass-through blocks: the module's run (loaded with
 // dlopen, reached through lv2_descriptor) beside the plain scalar loop with
 // std::sin and beside memcpy, block sizes 1 to 8192. scripts/bench_report.py
 // turns the JSON output into ratios.
-#include "zendrik.h"
+#include "support/lv2_module.h"
+#include "support/reference.h"
 
 #include <benchmark/benchmark.h>
-#include <lv2/core/lv2.h>
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <vector>
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
 constexpr double RATE = 48000.0;
 constexpr uint32_t MAX_BLOCK = 8192;
 
 const LV2_Descriptor* module_descriptor()
 {
-    static const LV2_Descriptor* d = [] {
-        void* lib = dlopen(ZENDRIK_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-        if (!lib) {
-            std::fprintf(stderr, "dlopen: %s\n", dlerror());
-            std::exit(1);
-        }
-        auto entry = reinterpret_cast<LV2_Descriptor_Function>(dlsym(lib, "lv2_descriptor"));
-        return entry ? entry(0) : nullptr;
-    }();
-    return d;
+    static const zendrik_test::Lv2Module module;
+    return module.descriptor();
 }
 
 struct Buffers {
@@ -69,23 +57,16 @@ void module_block(benchmark::State& state, float enable)
 void BM_tone_module(benchmark::State& state) { module_block(state, 1.0f); }
 void BM_pass_module(benchmark::State& state) { module_block(state, 0.0f); }
 
-// The tone as one scalar loop: std::sin a sample.
+// The tone as one scalar loop, std::sin a sample: the reference itself.
 void BM_tone_scalar(benchmark::State& state)
 {
     const auto n = static_cast<uint32_t>(state.range(0));
     Buffers b;
     const double level = 0.5;
-    const double increment = (1000.0 * TWO_PI) / RATE;
+    const double increment = zendrik_test::tone_increment(1000.0, RATE);
     double phase = 0.0;
     for (auto _ : state) {
-        float* out = b.out.data();
-        for (uint32_t i = 0; i < n; ++i) {
-            out[i] = static_cast<float>(std::sin(phase) * level);
-            phase += increment;
-            if (phase >= TWO_PI) {
-                phase -= TWO_PI;
-            }
-        }
+        phase = zendrik_test::reference_tone(b.out.data(), n, phase, increment, level);
         benchmark::DoNotOptimize(phase);
         benchmark::ClobberMemory();
     }

@@ -1,8 +1,9 @@
+// SPDX-License-Identifier: ISC
 // libFuzzer target: the fuzzer's input is a script of host calls on up to
 // four instances of the module, loaded with dlopen and reached through
 // lv2_descriptor like any host does. After every call the instance records,
-// the outputs and the phases are compared with a model of the plugin written
-// here from its definition (the per-sample recurrence and std::sin).
+// the outputs and the phases are compared with a model of the plugin: the
+// reference tone (tests/support/reference.h), written from its definition.
 //
 // Buffers are allocated for each block at exactly its size, and ports that a
 // block must not touch point at freed memory, so AddressSanitizer stops any
@@ -19,6 +20,7 @@
 //   6 empty block  slot: every port at freed memory, then reconnected
 //   7 all          size (1 byte, times 32), flags: every instance, one input
 #include "support/lv2_module.h"
+#include "support/reference.h"
 
 #include <cmath>
 #include <cstdint>
@@ -29,7 +31,6 @@
 
 namespace {
 
-constexpr double TWO_PI = 6.283185307179586;
 constexpr int SLOTS = 4;
 constexpr int CELLS = 8;
 constexpr uint32_t MAX_BLOCK = 8192;
@@ -101,23 +102,6 @@ const double RATES[16] = {
     -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::denorm_min(), 384000.0,
 };
 
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b)); }
-
-// Float steps between two samples; NaN matches only NaN.
-bool within_one_ulp(float a, float b)
-{
-    if (std::isnan(a) || std::isnan(b)) {
-        return std::isnan(a) && std::isnan(b);
-    }
-    auto ordered = [](float f) {
-        int32_t i;
-        std::memcpy(&i, &f, sizeof i);
-        return i < 0 ? -static_cast<int64_t>(i & 0x7fffffff) : static_cast<int64_t>(i);
-    };
-    const int64_t d = ordered(a) - ordered(b);
-    return d >= -1 && d <= 1;
-}
-
 // Memory that was the host's and is no longer: a block that reads or writes
 // through it trips AddressSanitizer.
 void* freed_memory()
@@ -145,8 +129,8 @@ struct Slot {
         check(r.frequency == port[PORT_FREQUENCY] && r.level == port[PORT_LEVEL] && r.enable == port[PORT_ENABLE] &&
                   r.input == port[PORT_INPUT] && r.output == port[PORT_OUTPUT],
               "port addresses differ from the connections made", s);
-        check(std::memcmp(&r.sample_rate, &rate, sizeof rate) == 0, "sample rate changed", s);
-        check(same_bits(r.phase, phase), "phase differs from the recurrence", s);
+        check(zendrik_test::bits(r.sample_rate) == zendrik_test::bits(rate), "sample rate changed", s);
+        check(zendrik_test::same_phase(r.phase, phase), "phase differs from the recurrence", s);
     }
     void connect(uint32_t p, void* data)
     {
@@ -227,15 +211,8 @@ void run_block(int s, uint32_t n, uint8_t flags, const float* shared_in)
 
     float* expected = static_cast<float*>(std::malloc(n * sizeof(float)));
     if (tone) {
-        const double increment = (static_cast<double>(*frequency) * TWO_PI) / slot.rate;
-        const double l = static_cast<double>(*level);
-        for (uint32_t i = 0; i < n; ++i) {
-            expected[i] = static_cast<float>(std::sin(slot.phase) * l);
-            slot.phase = slot.phase + increment;
-            if (slot.phase >= TWO_PI) {
-                slot.phase = slot.phase - TWO_PI;
-            }
-        }
+        const double increment = zendrik_test::tone_increment(*frequency, slot.rate);
+        slot.phase = zendrik_test::reference_tone(expected, n, slot.phase, increment, *level);
     } else if (n > 0) {
         std::memcpy(expected, in, n * sizeof(float));
         slot.phase = 0.0;
@@ -258,7 +235,8 @@ void run_block(int s, uint32_t n, uint8_t flags, const float* shared_in)
 
     if (tone) {
         for (uint32_t i = 0; i < n; ++i) {
-            check(within_one_ulp(out[i], expected[i]), "tone sample more than one float step off", s, i);
+            check(zendrik_test::ulp_distance(out[i], expected[i]) <= 1, "tone sample more than one float step off", s,
+                  i);
         }
     } else if (n > 0) {
         check(std::memcmp(out, expected, n * sizeof(float)) == 0, "pass-through is not an exact copy", s);

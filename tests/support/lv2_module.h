@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Loads the built plugin module the way an LV2 host does: dlopen, then
 // lv2_descriptor. Tests reach the plugin only through the descriptor.
 #ifndef ZENDRIK_TESTS_LV2_MODULE_H
@@ -5,7 +6,6 @@
 
 #include <lv2/core/lv2.h>
 
-#include <cmath>
 #include <cstdint>
 #include <dlfcn.h>
 #include <stdexcept>
@@ -40,6 +40,13 @@ private:
     void* handle_ = nullptr;
     LV2_Descriptor_Function entry_ = nullptr;
 };
+
+// The module loaded once for the whole test program.
+inline const LV2_Descriptor* descriptor()
+{
+    static Lv2Module module;
+    return module.descriptor();
+}
 
 // One instance with its control values and audio buffers, owned by the test
 // as a host would own them.
@@ -80,32 +87,6 @@ private:
     static constexpr const LV2_Feature* features_[] = {nullptr};
     const LV2_Descriptor* d_;
     LV2_Handle handle_;
-};
-
-// The oscillator written out from its definition: the literal per-sample
-// recurrence with std::sin, independent of the module's code.
-struct ReferenceTone {
-    static constexpr double two_pi = 6.283185307179586;
-    double sample_rate;
-    double phase = 0.0;
-
-    void pass(uint32_t n)
-    {
-        if (n > 0) {
-            phase = 0.0;
-        }
-    }
-    void tone(float frequency, float level, float* out, uint32_t n)
-    {
-        const double increment = (static_cast<double>(frequency) * two_pi) / sample_rate;
-        for (uint32_t i = 0; i < n; ++i) {
-            out[i] = static_cast<float>(std::sin(phase) * static_cast<double>(level));
-            phase = phase + increment;
-            if (phase >= two_pi) {
-                phase = phase - two_pi;
-            }
-        }
-    }
 };
 
 } // namespace zendrik_test

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: ISC
 // Many instances on many threads at once: 16 instances, two to a thread on 8
 // threads, each with its own sample rate, controls and random block sizes,
 // every block checked against the recurrence. Built under ThreadSanitizer this
 // proves that instances share nothing; in every build it proves that running
 // side by side changes no sample.
 #include "support/lv2_module.h"
+#include "support/reference.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +22,7 @@
 
 namespace {
 
+using zendrik_test::bits;
 using zendrik_test::Instance;
 using zendrik_test::ReferenceTone;
 
@@ -32,23 +35,6 @@ int blocks_per_instance()
     return env && std::atoi(env) > 0 ? std::atoi(env) : 2000;
 }
 constexpr uint32_t MAX_BLOCK = 2048;
-
-// Distance in float steps; equal values (and +0/-0) are 0 apart.
-int64_t ulps(float a, float b)
-{
-    auto ordered = [](float f) {
-        int32_t i;
-        std::memcpy(&i, &f, sizeof i);
-        return i < 0 ? -static_cast<int64_t>(i & 0x7fffffff) : static_cast<int64_t>(i);
-    };
-    if (std::isnan(a) || std::isnan(b)) {
-        return std::isnan(a) && std::isnan(b) ? 0 : std::numeric_limits<int64_t>::max();
-    }
-    const int64_t d = ordered(a) - ordered(b);
-    return d < 0 ? -d : d;
-}
-
-bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 
 struct Lane {
     std::unique_ptr<Instance> plugin;
@@ -97,13 +83,13 @@ void drive(std::vector<Lane>& lanes, Outcome& outcome, const std::atomic<bool>& 
             const double phase_before = lane.plugin->record().phase;
             lane.plugin->process(in.data(), out.data(), n);
             if (n == 0) {
-                if (!same_bits(lane.plugin->record().phase, phase_before)) {
+                if (bits(lane.plugin->record().phase) != bits(phase_before)) {
                     note("an empty block moved the phase", l, block);
                 }
             } else if (lane.plugin->enable > 0.5f) {
                 lane.reference.tone(lane.plugin->frequency, lane.plugin->level, expected.data(), n);
                 for (uint32_t i = 0; i < n; ++i) {
-                    if (ulps(out[i], expected[i]) > 1) {
+                    if (zendrik_test::ulp_distance(out[i], expected[i]) > 1) {
                         note("tone sample more than 1 ulp off", l, block);
                         break;
                     }
@@ -114,7 +100,7 @@ void drive(std::vector<Lane>& lanes, Outcome& outcome, const std::atomic<bool>& 
                     note("pass-through changed the input", l, block);
                 }
             }
-            if (!same_bits(lane.plugin->record().phase, lane.reference.phase)) {
+            if (bits(lane.plugin->record().phase) != bits(lane.reference.phase)) {
                 note("phase differs from the recurrence", l, block);
             }
             ++outcome.blocks;

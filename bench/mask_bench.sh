@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Benchmark for zendrik-mask (not a test): real-time factor and peak memory on
 # a one-hour 48 kHz stereo 24-bit WAV with a one-second range every ten
 # seconds, and peak memory on a six-minute file of the same kind to show it
 # does not grow with the length. The files live in a temporary folder that is
 # deleted afterwards (about 1.1 GB of disk for the hour, twice over).
 #
-#   tools/mask/bench/mask_bench.sh [BUILD_DIR]     (default: build/release)
+#   bench/mask_bench.sh [BUILD_DIR]     (default: build/release)
 set -euo pipefail
-root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../../.." && pwd)"
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$(cd "${1:-$root/build/release}" && pwd)"
 exe="$build/bin/zendrik-mask"
 [ -x "$exe" ] || { echo "mask_bench: no $exe; build first (cmake --build --preset release)" >&2; exit 2; }

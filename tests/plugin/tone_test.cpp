@@ -1,19 +1,22 @@
-// The tone against a reference written here: the per-sample recurrence with
-// std::sin. Long random programs of tone and pass-through blocks (block sizes
-// 0 to 8192, every kind of frequency, level and sample rate, non-finite ones
-// included) check after every block that
+// SPDX-License-Identifier: ISC
+// The tone's samples and phase, where sample accuracy has its one home.
+// Against the reference (support/reference.h), long random programs of tone
+// and pass-through blocks (block sizes 0 to 8192, every kind of frequency,
+// level and sample rate, non-finite ones included) check after every block
+// that
 //   - the phase is bit for bit the reference's,
 //   - every sample is within one float ulp of the reference (NaN where it is
 //     NaN) and nothing is written past the block,
 //   - pass-through copies exactly and resets the phase.
-// The module runs through lv2_descriptor with whatever kernel it picks on this
-// CPU; each kernel also runs on its own, so every path the CPU has is covered.
+// Each kernel runs on its own, so every path this CPU has is covered; the
+// module runs through lv2_descriptor with whatever kernel it picks, on
+// chosen controls first. A few exact cases have oracles of their own.
 #include "support/lv2_module.h"
+#include "support/reference.h"
 #include "tone.h"
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -30,29 +33,17 @@
 
 namespace {
 
-constexpr double REF_TWO_PI = 6.283185307179586;
+using zendrik_test::bits;
+using zendrik_test::descriptor;
+using zendrik_test::Instance;
+using zendrik_test::ReferenceTone;
+using zendrik_test::reference_tone;
+using zendrik_test::tone_increment;
+using zendrik_test::TWO_PI;
+
 constexpr uint32_t MAX_BLOCK = 8192;
 constexpr uint32_t GUARD = 32;            // samples past the block that must stay untouched
 constexpr float SENTINEL = -12345.678f;
-
-// The reference oscillator.
-double reference_tone(float* out, uint32_t n, double phase, double increment, double level)
-{
-    for (uint32_t i = 0; i < n; ++i) {
-        out[i] = static_cast<float>(std::sin(phase) * level);
-        phase += increment;
-        if (phase >= REF_TWO_PI) {
-            phase -= REF_TWO_PI;
-        }
-    }
-    return phase;
-}
-
-int64_t ordered(float f)
-{
-    const auto i = static_cast<int64_t>(std::bit_cast<int32_t>(f));
-    return i < 0 ? std::numeric_limits<int32_t>::min() - i : i;
-}
 
 struct Tally {
     uint64_t samples = 0;
@@ -79,18 +70,10 @@ bool check_block(const std::vector<float>& expected, const float* actual, uint32
     for (uint32_t i = 0; i < n; ++i) {
         const float e = expected[i];
         const float a = actual[i];
-        if (std::isnan(e)) {
-            if (!std::isnan(a)) {
-                ADD_FAILURE() << context << ": sample " << i << " of " << n << " is " << a << ", expected NaN";
-                return false;
-            }
+        if (bits(e) == bits(a) || (std::isnan(e) && std::isnan(a))) {
             continue;
         }
-        if (std::bit_cast<uint32_t>(e) == std::bit_cast<uint32_t>(a)) {
-            continue;
-        }
-        const int64_t d = ordered(e) - ordered(a);
-        if (std::isnan(a) || d > 1 || d < -1) {
+        if (zendrik_test::ulp_distance(e, a) > 1) {
             ADD_FAILURE() << context << ": sample " << i << " of " << n << " is " << a << ", expected " << e;
             return false;
         }
@@ -98,7 +81,7 @@ bool check_block(const std::vector<float>& expected, const float* actual, uint32
     }
     if (guarded) {
         for (uint32_t i = n; i < n + GUARD; ++i) {
-            if (std::bit_cast<uint32_t>(actual[i]) != std::bit_cast<uint32_t>(SENTINEL)) {
+            if (bits(actual[i]) != bits(SENTINEL)) {
                 ADD_FAILURE() << context << ": wrote sample " << i << " past a block of " << n;
                 return false;
             }
@@ -186,17 +169,17 @@ Tally sweep_kernel(Kernel kernel, uint64_t target, uint64_t seed)
         if (p.below(4) == 0) {
             // Start anywhere: in the cycle, far out, or negative.
             static constexpr double starts[] = {1.0, 3.14159, 6.2831853, 1e6, -50.0, 1e15};
-            phase = ref_phase = p.below(2) ? p.uniform(0.0, REF_TWO_PI) : starts[p.below(6)];
+            phase = ref_phase = p.below(2) ? p.uniform(0.0, TWO_PI) : starts[p.below(6)];
         }
         for (uint32_t segment = 1 + p.below(6); segment > 0; --segment) {
-            const double increment = (static_cast<double>(p.frequency(rate)) * REF_TWO_PI) / rate;
+            const double increment = tone_increment(p.frequency(rate), rate);
             const double level = p.level();
             for (uint32_t b = 1 + p.below(4); b > 0; --b) {
                 const uint32_t n = p.block();
                 std::fill(actual.begin(), actual.end(), SENTINEL);
                 ref_phase = reference_tone(expected.data(), n, ref_phase, increment, level);
                 phase = kernel(actual.data(), n, phase, increment, level);
-                if (std::bit_cast<uint64_t>(phase) != std::bit_cast<uint64_t>(ref_phase)) {
+                if (bits(phase) != bits(ref_phase)) {
                     ADD_FAILURE() << "phase " << phase << " after a block of " << n << ", expected " << ref_phase
                                   << " (increment " << increment << ")";
                     return tally;
@@ -266,7 +249,7 @@ TEST_P(KernelTest, AnySplitGivesTheSameSamples)
         GTEST_SKIP() << "this CPU (or the simulator running the test) has no " << k.name;
     }
     constexpr uint32_t total = 3000;
-    const double increment = (440.0 * REF_TWO_PI) / 48000.0;
+    const double increment = tone_increment(440.0, 48000.0);
     std::vector<float> whole(total);
     const double end = k.kernel(whole.data(), total, 0.25, increment, 0.8);
     std::mt19937 rng(7);
@@ -279,17 +262,18 @@ TEST_P(KernelTest, AnySplitGivesTheSameSamples)
             phase = k.kernel(cut.data() + done, n, phase, increment, 0.8);
             done += n;
         }
-        ASSERT_EQ(std::bit_cast<uint64_t>(phase), std::bit_cast<uint64_t>(end));
+        ASSERT_EQ(bits(phase), bits(end));
         ASSERT_EQ(0, std::memcmp(whole.data(), cut.data(), total * sizeof(float))) << "round " << round;
     }
 }
 
-// The module through its descriptor, as a host drives it: tone blocks with
-// the input connected, unconnected or the same buffer as the output, and
+// The module through its descriptor, as a host drives it: chosen controls
+// first (levels of either sign and zero, standing still, falling, at and
+// above the sample rate, a huge level), then a random program of tone blocks
+// with the input connected, unconnected or the same buffer as the output, and
 // pass-through blocks, in place or not, between them.
 TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
 {
-    zendrik_test::Lv2Module module;
     Program p(20240601);
     Tally tally;
     std::vector<float> expected(MAX_BLOCK);
@@ -298,25 +282,47 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
     for (auto& x : input) {
         x = static_cast<float>(p.uniform(-1.0, 1.0));
     }
+    // One tone block, its samples and the phase after it against the reference's.
+    auto tone_block = [&](Instance& plugin, double rate, const float* in, uint32_t n, double& ref_phase) {
+        std::fill(buffer.begin(), buffer.end(), SENTINEL);
+        plugin.process(in, buffer.data(), n);
+        ref_phase = reference_tone(expected.data(), n, ref_phase, tone_increment(plugin.frequency, rate), plugin.level);
+        if (bits(plugin.record().phase) != bits(ref_phase)) {
+            ADD_FAILURE() << "phase after a tone block of " << n << " at " << plugin.frequency << " Hz, level "
+                          << plugin.level << ", rate " << rate;
+            return false;
+        }
+        return check_block(expected, buffer.data(), n, true, tally, "module");
+    };
+
+    struct Case {
+        float frequency, level;
+    };
+    for (Case c : {Case{1000.0f, 0.5f}, Case{440.0f, -1.0f}, Case{0.0f, 1.0f}, Case{-250.0f, 0.75f},
+                   Case{48000.0f, 1.0f}, Case{50000.0f, 1.0f}, Case{19999.5f, 0.0f}, Case{1.0f, 1e30f}}) {
+        Instance plugin(descriptor(), 48000.0);
+        plugin.enable = 1.0f;
+        plugin.frequency = c.frequency;
+        plugin.level = c.level;
+        double ref_phase = 0.0;
+        for (int block = 0; block < 4; ++block) {
+            ASSERT_TRUE(tone_block(plugin, 48000.0, nullptr, 4096, ref_phase));
+        }
+    }
+
     while (tally.samples < 10'000'000) {
         const double rate = p.sample_rate();
-        zendrik_test::Instance plugin(module.descriptor(), rate);
+        Instance plugin(descriptor(), rate);
         double ref_phase = 0.0;
         for (uint32_t segment = 1 + p.below(6); segment > 0; --segment) {
             plugin.frequency = p.frequency(rate);
             plugin.level = p.level();
             plugin.enable = 1.0f;
-            const double increment = (static_cast<double>(plugin.frequency) * REF_TWO_PI) / rate;
             for (uint32_t b = 1 + p.below(4); b > 0; --b) {
                 const uint32_t n = p.block();
-                std::fill(buffer.begin(), buffer.end(), SENTINEL);
                 const uint32_t wiring = p.below(3);
                 const float* in = wiring == 0 ? input.data() : wiring == 1 ? nullptr : buffer.data();
-                plugin.process(in, buffer.data(), n);
-                ref_phase = reference_tone(expected.data(), n, ref_phase, increment, plugin.level);
-                ASSERT_EQ(std::bit_cast<uint64_t>(plugin.record().phase), std::bit_cast<uint64_t>(ref_phase))
-                    << "phase after a tone block of " << n << " at " << plugin.frequency << " Hz, rate " << rate;
-                ASSERT_TRUE(check_block(expected, buffer.data(), n, true, tally, "module"));
+                ASSERT_TRUE(tone_block(plugin, rate, in, n, ref_phase));
             }
             if (p.below(3) == 0) {
                 const uint32_t n = p.block();
@@ -333,11 +339,78 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
                 if (n > 0) {
                     ref_phase = 0.0;
                 }
-                ASSERT_EQ(std::bit_cast<uint64_t>(plugin.record().phase), std::bit_cast<uint64_t>(ref_phase));
+                ASSERT_EQ(bits(plugin.record().phase), bits(ref_phase));
             }
         }
     }
     tally.report("module");
+}
+
+// Chosen cases through the module, each with an oracle of its own: exact
+// quarter turns, the phase's shape at the edge frequencies, signed zeros.
+TEST(Tone, QuarterRateRunsThroughExactQuartersAndWrapsToZero)
+{
+    Instance inst(descriptor(), 48000.0);
+    inst.enable = 1.0f;
+    inst.frequency = 12000.0f;
+    inst.level = 1.0f;
+    const double expected_phase[] = {TWO_PI / 4, TWO_PI / 2, 3 * TWO_PI / 4, 0.0, TWO_PI / 4};
+    const float expected_out[] = {0.0f, 1.0f, static_cast<float>(std::sin(TWO_PI / 2)), -1.0f, 0.0f};
+    for (int i = 0; i < 5; ++i) {
+        float out = 99.0f;
+        inst.process(nullptr, &out, 1);
+        EXPECT_EQ(bits(inst.record().phase), bits(expected_phase[i])) << "after sample " << i;
+        EXPECT_EQ(out, expected_out[i]) << "sample " << i;
+    }
+    EXPECT_GT(expected_out[2], 0.0f); // sin(pi) in doubles is tiny, not zero
+}
+
+TEST(Tone, EdgeFrequenciesShapeThePhaseAsTheRecurrenceSays)
+{
+    Instance inst(descriptor(), 48000.0);
+    std::vector<float> out(1000);
+    inst.enable = 1.0f;
+
+    // Standing still: zeros after a reset, whatever the level.
+    inst.frequency = 0.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_EQ(bits(inst.record().phase), bits(0.0));
+    for (float s : out) {
+        ASSERT_EQ(s, 0.0f);
+    }
+
+    // Falling phase: never wrapped back up.
+    inst.frequency = -1000.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_NEAR(inst.record().phase, -1000.0 * TWO_PI * 1000 / 48000, 1e-9);
+
+    // Above the sample rate one subtraction a sample cannot keep up: the
+    // phase grows without bound.
+    inst.frequency = 96000.0f;
+    inst.process(nullptr, out.data(), 1000);
+    EXPECT_GT(inst.record().phase, 900 * TWO_PI);
+}
+
+TEST(Tone, ZeroLevelWritesSignedZerosAndStillAdvances)
+{
+    Instance inst(descriptor(), 48000.0);
+    inst.enable = 1.0f;
+    inst.frequency = 1000.0f;
+    inst.level = 0.0f;
+    std::vector<float> out(48, 1.0f);
+    inst.process(nullptr, out.data(), 48); // one full cycle
+    for (size_t i = 0; i < out.size(); ++i) {
+        ASSERT_EQ(out[i], 0.0f);
+        // Negative zeros where the sine is negative; sample 24 sits on pi
+        // itself, where the sign depends on the last bit of the phase.
+        if (i != 24) {
+            EXPECT_EQ(std::signbit(out[i]), i > 24) << i;
+        }
+    }
+    ReferenceTone ref{48000.0};
+    ref.tone(1000.0f, 0.0f, out.data(), 48);
+    EXPECT_EQ(bits(inst.record().phase), bits(ref.phase));
+    EXPECT_NE(ref.phase, 0.0);
 }
 
 } // namespace

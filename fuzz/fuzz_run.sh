@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # A bounded libFuzzer run from a committed seed corpus. New inputs go to a
 # scratch copy, so the committed corpus stays as it is; a crashing input is
 # kept in artifacts/ next to the target for reproduction:

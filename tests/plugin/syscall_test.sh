@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # run makes no system call: the probe runs its blocks under seccomp strict
 # mode (any call but read, write and _exit kills it), then under strace with
 # markers around the blocks, and nothing may lie between the markers. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The bundle as lilv parses it from LV2_PATH: what hosts build their
 // controls, automation lanes and preset menus from.
 #include <lilv/lilv.h>
@@ -9,7 +10,7 @@
 
 namespace {
 
-constexpr const char* URI = "http://zendrik.org/plugins/zendrik";
+constexpr const char* URI = ZENDRIK_URI;
 constexpr const char* LV2 = "http://lv2plug.in/ns/lv2core#";
 constexpr const char* UNITS = "http://lv2plug.in/ns/extensions/units#";
 
@@ -94,6 +95,10 @@ TEST_F(Metadata, PortsHaveTheirNumbersUnitsRangesAndDefaults)
         float min, max, def;
         const char* unit;
     };
+    LilvNode* control = node(LV2, "ControlPort");
+    LilvNode* audio = node(LV2, "AudioPort");
+    LilvNode* input = node(LV2, "InputPort");
+    LilvNode* output = node(LV2, "OutputPort");
     for (Expected e : {Expected{"frequency", 0, 20.0f, 20000.0f, 1000.0f, "hz"},
                        Expected{"level", 1, 0.0f, 1.0f, 0.5f, "coef"},
                        Expected{"enable", 2, 0.0f, 1.0f, 0.0f, nullptr}}) {
@@ -101,6 +106,7 @@ TEST_F(Metadata, PortsHaveTheirNumbersUnitsRangesAndDefaults)
         const LilvPort* p = port(e.symbol);
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(lilv_port_get_index(plugin_, p), e.index);
+        EXPECT_TRUE(lilv_port_is_a(plugin_, p, control) && lilv_port_is_a(plugin_, p, input));
         LilvNode *def = nullptr, *min = nullptr, *max = nullptr;
         lilv_port_get_range(plugin_, p, &def, &min, &max);
         ASSERT_TRUE(def && min && max);
@@ -115,9 +121,6 @@ TEST_F(Metadata, PortsHaveTheirNumbersUnitsRangesAndDefaults)
     EXPECT_TRUE(has_property(port("enable"), "toggled"));
     EXPECT_TRUE(has_property(port("enable"), "integer"));
 
-    LilvNode* audio = node(LV2, "AudioPort");
-    LilvNode* input = node(LV2, "InputPort");
-    LilvNode* output = node(LV2, "OutputPort");
     const LilvPort* in = port("in");
     const LilvPort* out = port("out");
     ASSERT_TRUE(in && out);
@@ -125,6 +128,7 @@ TEST_F(Metadata, PortsHaveTheirNumbersUnitsRangesAndDefaults)
     EXPECT_EQ(lilv_port_get_index(plugin_, out), 4u);
     EXPECT_TRUE(lilv_port_is_a(plugin_, in, audio) && lilv_port_is_a(plugin_, in, input));
     EXPECT_TRUE(lilv_port_is_a(plugin_, out, audio) && lilv_port_is_a(plugin_, out, output));
+    lilv_node_free(control);
     lilv_node_free(audio);
     lilv_node_free(input);
     lilv_node_free(output);

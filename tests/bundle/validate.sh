@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # The bundle's Turtle validates against the installed LV2 schemas with no
 # errors and no warnings.
 #   validate.sh BUNDLE_DIR

@@ -1,8 +1,11 @@
+// SPDX-License-Identifier: ISC
 // Helper for the host-level tests: writes a float WAV test signal and checks
 // what real LV2 hosts made of it.
 //   wav_check make FILE SAMPLES RATE [positive-zero]
 //   wav_check same EXPECTED ACTUAL        samples bit-identical
 //   wav_check tone FILE FREQUENCY LEVEL   one burst from phase zero
+#include "support/reference.h"
+
 #include <sndfile.h>
 
 #include <bit>
@@ -75,7 +78,7 @@ int same(const char* expected_path, const char* actual_path)
         return 1;
     }
     for (size_t i = 0; i < a.samples.size(); ++i) {
-        if (std::bit_cast<uint32_t>(a.samples[i]) != std::bit_cast<uint32_t>(b.samples[i])) {
+        if (zendrik_test::bits(a.samples[i]) != zendrik_test::bits(b.samples[i])) {
             std::fprintf(stderr, "wav_check: sample %zu differs: %a, expected %a\n", i,
                          static_cast<double>(b.samples[i]), static_cast<double>(a.samples[i]));
             return 1;
@@ -91,27 +94,18 @@ int tone(const char* path, float frequency, float level)
     if (!read_wav(path, audio)) {
         return 1;
     }
-    // The oscillator from its definition: one sine a sample, then the step
-    // and a single wrap.
-    const double two_pi = 6.283185307179586;
-    const double increment = (static_cast<double>(frequency) * two_pi) / audio.info.samplerate;
-    double phase = 0.0;
+    std::vector<float> expected(audio.samples.size());
+    zendrik_test::reference_tone(expected.data(), static_cast<uint32_t>(expected.size()), 0.0,
+                                 zendrik_test::tone_increment(frequency, audio.info.samplerate), level);
     size_t off_by_one = 0;
-    for (size_t i = 0; i < audio.samples.size(); ++i) {
-        const float expected = static_cast<float>(std::sin(phase) * static_cast<double>(level));
+    for (size_t i = 0; i < expected.size(); ++i) {
         const float actual = audio.samples[i];
-        if (expected != actual) {
-            if (std::nextafter(expected, actual) != actual) {
-                std::fprintf(stderr, "wav_check: sample %zu is %.9g, expected %.9g\n", i,
-                             static_cast<double>(actual), static_cast<double>(expected));
-                return 1;
-            }
-            ++off_by_one;
+        if (zendrik_test::ulp_distance(expected[i], actual) > 1) {
+            std::fprintf(stderr, "wav_check: sample %zu is %.9g, expected %.9g\n", i, static_cast<double>(actual),
+                         static_cast<double>(expected[i]));
+            return 1;
         }
-        phase += increment;
-        if (phase >= two_pi) {
-            phase -= two_pi;
-        }
+        off_by_one += expected[i] != actual;
     }
     if (audio.samples.empty() || audio.samples[0] != 0.0f) {
         std::fprintf(stderr, "wav_check: the burst does not start with a zero sample\n");

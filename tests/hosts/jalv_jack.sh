@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # A real-time host: Debian's jalv runs the plugin from the build tree under a
 # JACK server with the dummy backend, started and stopped here. jack_rec
 # records the plugin's output for a few seconds with the switch on, then with
 # it off again (set through jalv's console), and sox measures both.
 # Exits 77 (skipped) when JACK cannot start on this machine.
-#   jalv_jack.sh LV2_DIR
+#   jalv_jack.sh LV2_DIR URI
 set -uo pipefail
 LV2_PATH=$(cd "$1" && pwd) || exit 1
 export LV2_PATH
-uri="http://zendrik.org/plugins/zendrik"
+uri=$2
 skip() { echo "SKIPPED: $*"; exit 77; }
 fail() { echo "FAIL: $*" >&2; [ -f "$work/jalv.log" ] && sed 's/^/  jalv: /' "$work/jalv.log" >&2; exit 1; }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Runs blocks of the plugin with every set-up done beforehand, to show that
 // run makes no system call at all.
 //

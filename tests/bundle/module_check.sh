@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # The built module exports lv2_descriptor and nothing else, needs nothing
 # beyond the C and maths libraries, and is bound at load time.
 #   module_check.sh MODULE
@@ -7,7 +8,7 @@ module=$1
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
 exports=$(nm -D --defined-only "$module" | awk '{print $3}')
-[ "$exports" = "lv2_descriptor" ] || fail "exported symbols: $(echo $exports)"
+[ "$exports" = "lv2_descriptor" ] || fail "exported symbols: $(xargs <<<"$exports")"
 
 needed=$(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
 for lib in $needed; do
@@ -23,4 +24,4 @@ readelf -l "$module" | grep -q GNU_RELRO || fail "not linked with -z relro"
 if nm -D --undefined-only "$module" | grep -v '@GLIBC_' | grep -E '_Z|__cxa|__gxx|_Unwind'; then
   fail "the module refers to the C++ runtime"
 fi
-echo "exports: $exports; needs: $(echo $needed)"
+echo "exports: $exports; needs: $(xargs <<<"$needed")"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // run must never allocate: the allocator functions are interposed in this
 // binary (the dlopened module binds to them) and armed around run.
 #include "support/lv2_module.h"

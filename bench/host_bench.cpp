@@ -105,7 +105,8 @@ bool load(LilvWorld* world, const LV2_Feature* const* features, const Peer& peer
             // An empty sequence in, room for 8 KiB of events out.
             out.atoms.emplace_back(1024, 0);
             auto* seq = reinterpret_cast<LV2_Atom_Sequence*>(out.atoms.back().data());
-            seq->atom.size = lilv_port_is_a(plugin, port, output) ? 8192 - sizeof(LV2_Atom) : sizeof(LV2_Atom_Sequence_Body);
+            seq->atom.size
+                = lilv_port_is_a(plugin, port, output) ? 8192 - sizeof(LV2_Atom) : sizeof(LV2_Atom_Sequence_Body);
             lilv_instance_connect_port(out.instance, i, seq);
         } else {
             lilv_instance_connect_port(out.instance, i, nullptr);
@@ -139,12 +140,14 @@ int main(int argc, char** argv)
     const LV2_URID atom_int = UridMap::map(&urids, LV2_ATOM__Int);
     const LV2_URID atom_float = UridMap::map(&urids, LV2_ATOM__Float);
     LV2_Options_Option options[] = {
-        {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids, LV2_BUF_SIZE__minBlockLength), sizeof(int32_t), atom_int, &block},
-        {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids, LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t), atom_int, &block},
+        {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids, LV2_BUF_SIZE__minBlockLength), sizeof(int32_t), atom_int,
+         &block},
+        {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids, LV2_BUF_SIZE__maxBlockLength), sizeof(int32_t), atom_int,
+         &block},
         {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids, LV2_BUF_SIZE__nominalBlockLength), sizeof(int32_t), atom_int,
          &block},
-        {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids, "http://lv2plug.in/ns/ext/parameters#sampleRate"),
-         sizeof(float), atom_float, &rate},
+        {LV2_OPTIONS_INSTANCE, 0, UridMap::map(&urids, "http://lv2plug.in/ns/ext/parameters#sampleRate"), sizeof(float),
+         atom_float, &rate},
         {LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr},
     };
     LV2_Feature map_feature = {LV2_URID__map, &map};
@@ -156,9 +159,11 @@ int main(int argc, char** argv)
         {"zendrik tone", ZENDRIK_URI, {{"enable", 1.0f}, {"frequency", 1000.0f}, {"level", 0.5f}}},
         {"zendrik pass-through", ZENDRIK_URI, {{"enable", 0.0f}}},
         {"x42 test signal (1 kHz sine)", "http://gareus.org/oss/lv2/testsignal", {}},
-        {"LSP oscillator mono (1 kHz sine, defaults: x8 oversampling)", "http://lsp-plug.in/plugins/lv2/oscillator_mono",
+        {"LSP oscillator mono (1 kHz sine, defaults: x8 oversampling)",
+         "http://lsp-plug.in/plugins/lv2/oscillator_mono",
          {{"freq", 1000.0f}}},
-        {"LSP oscillator mono (1 kHz sine, no oversampling)", "http://lsp-plug.in/plugins/lv2/oscillator_mono",
+        {"LSP oscillator mono (1 kHz sine, no oversampling)",
+         "http://lsp-plug.in/plugins/lv2/oscillator_mono",
          {{"freq", 1000.0f}, {"scom", 0.0f}}},
         {"mda TestTone (sine)", "http://drobilla.net/plugins/mda/TestTone", {{"mode", 0.57f}}},
     };

@@ -54,8 +54,14 @@ void module_block(benchmark::State& state, float enable)
     set_rate(state, n);
 }
 
-void BM_tone_module(benchmark::State& state) { module_block(state, 1.0f); }
-void BM_pass_module(benchmark::State& state) { module_block(state, 0.0f); }
+void BM_tone_module(benchmark::State& state)
+{
+    module_block(state, 1.0f);
+}
+void BM_pass_module(benchmark::State& state)
+{
+    module_block(state, 0.0f);
+}
 
 // The tone as one scalar loop, std::sin a sample: the reference itself.
 void BM_tone_scalar(benchmark::State& state)

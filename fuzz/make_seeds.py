@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: ISC
 """Writes the committed seed corpora: corpus/plugin/ (host call scripts in
 plugin_fuzz.cpp's format) and corpus/mask/ (parser inputs). Run from fuzz/."""
 import os

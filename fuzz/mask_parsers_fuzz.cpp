@@ -40,8 +40,8 @@ void round_trip(int64_t ns, std::string_view input)
     std::snprintf(text, sizeof text, "%" PRId64 ".%09" PRId64, ns / NS, ns % NS);
     require(zendrik_mask::parse_time_ns(text) == ns, "seconds notation does not read back", input);
     const int64_t s = ns / NS;
-    std::snprintf(text, sizeof text, " %" PRId64 ":%02" PRId64 ":%02" PRId64 ",%09" PRId64 "\t", s / 3600,
-                  s / 60 % 60, s % 60, ns % NS);
+    std::snprintf(text, sizeof text, " %" PRId64 ":%02" PRId64 ":%02" PRId64 ",%09" PRId64 "\t", s / 3600, s / 60 % 60,
+                  s % 60, ns % NS);
     require(zendrik_mask::parse_time_ns(text) == ns, "h:m:s notation does not read back", input);
 }
 
@@ -72,7 +72,8 @@ void range(std::string_view text)
     // Both ends are times the time parser reads the same way.
     const auto dash = text.find('-', text.find_first_not_of(" \t\r\n"));
     require(dash != std::string_view::npos, "range accepted without a dash", text);
-    require(zendrik_mask::parse_time_ns(text.substr(0, dash)) == r.start_ns, "start differs from the time parser", text);
+    require(zendrik_mask::parse_time_ns(text.substr(0, dash)) == r.start_ns, "start differs from the time parser",
+            text);
     require(zendrik_mask::parse_time_ns(text.substr(dash + 1)) == r.end_ns, "end differs from the time parser", text);
     round_trip(r.start_ns, text);
     round_trip(r.end_ns, text);
@@ -93,8 +94,7 @@ void labels(std::string_view text, int64_t rate, int64_t frames)
     try {
         ranges = zendrik_mask::parse_labels(in, "fuzz.txt");
     } catch (const zendrik_mask::Error& e) {
-        require(std::string_view(e.what()).substr(0, 9) == "fuzz.txt:", "label error does not name the file",
-                text);
+        require(std::string_view(e.what()).substr(0, 9) == "fuzz.txt:", "label error does not name the file", text);
         return;
     }
     for (const auto& r : ranges) {

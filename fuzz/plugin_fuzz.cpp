@@ -88,18 +88,57 @@ float from_bits(uint32_t bits)
 }
 
 const float CONTROL_VALUES[32] = {
-    0.0f, -0.0f, 0.5f, std::nextafter(0.5f, 1.0f), std::nextafter(0.5f, 0.0f), 1.0f, -1.0f,
-    std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::quiet_NaN(), from_bits(0x7fa00001u),
-    std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-    std::numeric_limits<float>::min(), std::numeric_limits<float>::denorm_min(), 1e-40f,
-    std::numeric_limits<float>::max(), -std::numeric_limits<float>::max(), 1e30f, -1e30f,
-    20.0f, 20000.0f, 1000.0f, 440.0f, 48000.0f, 24000.0f, 96000.0f, -440.0f, 1e-7f, 0.7f, 2.0f, 1e10f, 12345.678f,
+    0.0f,
+    -0.0f,
+    0.5f,
+    std::nextafter(0.5f, 1.0f),
+    std::nextafter(0.5f, 0.0f),
+    1.0f,
+    -1.0f,
+    std::numeric_limits<float>::quiet_NaN(),
+    -std::numeric_limits<float>::quiet_NaN(),
+    from_bits(0x7fa00001u),
+    std::numeric_limits<float>::infinity(),
+    -std::numeric_limits<float>::infinity(),
+    std::numeric_limits<float>::min(),
+    std::numeric_limits<float>::denorm_min(),
+    1e-40f,
+    std::numeric_limits<float>::max(),
+    -std::numeric_limits<float>::max(),
+    1e30f,
+    -1e30f,
+    20.0f,
+    20000.0f,
+    1000.0f,
+    440.0f,
+    48000.0f,
+    24000.0f,
+    96000.0f,
+    -440.0f,
+    1e-7f,
+    0.7f,
+    2.0f,
+    1e10f,
+    12345.678f,
 };
 
 const double RATES[16] = {
-    44100.0, 48000.0, 96000.0, 192000.0, 8000.0, 22050.0, 1.0, 0.0, -48000.0, 1e-300, 1e300,
-    std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-    -std::numeric_limits<double>::infinity(), std::numeric_limits<double>::denorm_min(), 384000.0,
+    44100.0,
+    48000.0,
+    96000.0,
+    192000.0,
+    8000.0,
+    22050.0,
+    1.0,
+    0.0,
+    -48000.0,
+    1e-300,
+    1e300,
+    std::numeric_limits<double>::quiet_NaN(),
+    std::numeric_limits<double>::infinity(),
+    -std::numeric_limits<double>::infinity(),
+    std::numeric_limits<double>::denorm_min(),
+    384000.0,
 };
 
 // Memory that was the host's and is no longer: a block that reads or writes
@@ -126,8 +165,8 @@ struct Slot {
     void check_record(int s) const
     {
         const PluginInstance& r = record();
-        check(r.frequency == port[PORT_FREQUENCY] && r.level == port[PORT_LEVEL] && r.enable == port[PORT_ENABLE] &&
-                  r.input == port[PORT_INPUT] && r.output == port[PORT_OUTPUT],
+        check(r.frequency == port[PORT_FREQUENCY] && r.level == port[PORT_LEVEL] && r.enable == port[PORT_ENABLE]
+                  && r.input == port[PORT_INPUT] && r.output == port[PORT_OUTPUT],
               "port addresses differ from the connections made", s);
         check(zendrik_test::bits(r.sample_rate) == zendrik_test::bits(rate), "sample rate changed", s);
         check(zendrik_test::same_phase(r.phase, phase), "phase differs from the recurrence", s);
@@ -158,8 +197,8 @@ void instantiate(int s, double rate)
 
 void fill_input(float* in, uint32_t n, uint32_t seed)
 {
-    static const uint32_t odd[] = {0x7fc00000u, 0xffc00001u, 0x7fa00123u, 0x80000000u, 0x00000001u, 0x7f800000u,
-                                   0xff800000u, 0x007fffffu};
+    static const uint32_t odd[]
+        = {0x7fc00000u, 0xffc00001u, 0x7fa00123u, 0x80000000u, 0x00000001u, 0x7f800000u, 0xff800000u, 0x007fffffu};
     uint32_t x = seed * 2654435761u + 1u;
     for (uint32_t i = 0; i < n; ++i) {
         x ^= x << 13;

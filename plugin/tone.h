@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Tone kernels: each writes n samples of a sine tone and returns the phase
 // after them. For every sample i, in order:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Four samples at a time with libmvec's AVX2 sine. Built with -mavx2 -mfma.
 #include "tone_pipeline.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Eight samples at a time with libmvec's AVX-512 sine. Built with -mavx512f.
 #include "tone_pipeline.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The vector kernels' common loop, included by one source file per
 // instruction set so that all of it is compiled for that set (calling code
 // built for another set from inside the loop would cost a transition at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "tone.h"
 
 #include <cmath>

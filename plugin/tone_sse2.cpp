@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Two samples at a time with libmvec's SSE2 sine. Built for baseline x86-64.
 #include "tone_pipeline.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The zendrik plugin: instance lifecycle, block processing and the
 // descriptor. Plain functions with internal linkage; only lv2_descriptor is
 // exported. The tone's inner loops live in tone_*.cpp.
@@ -19,8 +20,7 @@ using zendrik::TWO_PI;
 
 constexpr float ENABLE_THRESHOLD = 0.5f;
 
-LV2_Handle instantiate(const LV2_Descriptor*, double sample_rate, const char*,
-                       const LV2_Feature* const*)
+LV2_Handle instantiate(const LV2_Descriptor*, double sample_rate, const char*, const LV2_Feature* const*)
 {
     // Zero-filled, so every port address starts out null.
     auto* self = static_cast<PluginInstance*>(std::calloc(1, sizeof(PluginInstance)));

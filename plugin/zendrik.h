@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // zendrik: a mono LV2 effect that passes its input through while its switch
 // is off and replaces it with a sine tone while the switch is on.
 //

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # Measures the tone and pass-through speed and writes docs/performance.md and
 # docs/performance.png: the module's run against the plain scalar loop and
 # memcpy (bench/kernel_bench), then zendrik against the tone plugins from

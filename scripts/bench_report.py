@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: ISC
 """Turns the two benchmarks' output into docs/performance.md and its plot.
 
 usage: bench_report.py KERNEL_JSON HOST_TXT DOCS_DIR

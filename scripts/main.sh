@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
 # The main job: build everything, install the bundle and zendrik-mask for this
 # user, and bleep two passages (a name and a phone number) out of a short
 # speech recording. Leaves the masked WAV and a before-and-after spectrogram

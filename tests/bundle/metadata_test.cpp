@@ -99,9 +99,9 @@ TEST_F(Metadata, PortsHaveTheirNumbersUnitsRangesAndDefaults)
     LilvNode* audio = node(LV2, "AudioPort");
     LilvNode* input = node(LV2, "InputPort");
     LilvNode* output = node(LV2, "OutputPort");
-    for (Expected e : {Expected{"frequency", 0, 20.0f, 20000.0f, 1000.0f, "hz"},
-                       Expected{"level", 1, 0.0f, 1.0f, 0.5f, "coef"},
-                       Expected{"enable", 2, 0.0f, 1.0f, 0.0f, nullptr}}) {
+    for (Expected e :
+         {Expected{"frequency", 0, 20.0f, 20000.0f, 1000.0f, "hz"}, Expected{"level", 1, 0.0f, 1.0f, 0.5f, "coef"},
+          Expected{"enable", 2, 0.0f, 1.0f, 0.0f, nullptr}}) {
         SCOPED_TRACE(e.symbol);
         const LilvPort* p = port(e.symbol);
         ASSERT_NE(p, nullptr);
@@ -141,7 +141,8 @@ TEST_F(Metadata, PresetsAreListedWithTheirLabels)
     LilvNode* label = lilv_new_uri(world_, "http://www.w3.org/2000/01/rdf-schema#label");
     LilvNodes* presets = lilv_plugin_get_related(plugin_, preset_class);
     std::set<std::string> labels;
-    LILV_FOREACH (nodes, i, presets) {
+    LILV_FOREACH(nodes, i, presets)
+    {
         const LilvNode* preset = lilv_nodes_get(presets, i);
         lilv_world_load_resource(world_, preset);
         LilvNodes* names = lilv_world_find_nodes(world_, preset, label, nullptr);

@@ -133,17 +133,25 @@ Audio read_audio(const fs::path& path, Kind as)
     }
     const auto n = static_cast<std::size_t>(a.info.frames * a.info.channels);
     switch (as) {
-    case Kind::Int: a.ints.resize(n); sf_readf_int(f, a.ints.data(), a.info.frames); break;
-    case Kind::Double: a.doubles.resize(n); sf_readf_double(f, a.doubles.data(), a.info.frames); break;
-    default: a.floats.resize(n); sf_readf_float(f, a.floats.data(), a.info.frames); break;
+    case Kind::Int:
+        a.ints.resize(n);
+        sf_readf_int(f, a.ints.data(), a.info.frames);
+        break;
+    case Kind::Double:
+        a.doubles.resize(n);
+        sf_readf_double(f, a.doubles.data(), a.info.frames);
+        break;
+    default:
+        a.floats.resize(n);
+        sf_readf_float(f, a.floats.data(), a.info.frames);
+        break;
     }
     sf_close(f);
     return a;
 }
 
 // Noise of the file's own resolution, so what is read back is what was meant.
-void write_noise(const fs::path& path, int format, int rate, int channels, int64_t frames,
-                 unsigned seed = 1)
+void write_noise(const fs::path& path, int format, int rate, int channels, int64_t frames, unsigned seed = 1)
 {
     SF_INFO info{};
     info.samplerate = rate;
@@ -210,8 +218,8 @@ struct Burst {
 
 // Every sample outside the bursts bit for bit as in the input; inside, the
 // reference tone restarted at each burst, on every channel.
-void expect_masked(const Audio& in, const Audio& out, const std::vector<Burst>& bursts, double freq,
-                   double level, int format)
+void expect_masked(const Audio& in, const Audio& out, const std::vector<Burst>& bursts, double freq, double level,
+                   int format)
 {
     ASSERT_EQ(out.info.frames, in.info.frames);
     ASSERT_EQ(out.info.channels, in.info.channels);
@@ -258,8 +266,8 @@ void expect_masked(const Audio& in, const Audio& out, const std::vector<Burst>& 
                 break;
             }
             if (!ok) {
-                ADD_FAILURE() << "frame " << i << " channel " << c << (on[i] ? " (tone)" : " (pass)")
-                              << ": got " << got << ", want " << want;
+                ADD_FAILURE() << "frame " << i << " channel " << c << (on[i] ? " (tone)" : " (pass)") << ": got " << got
+                              << ", want " << want;
                 ++failures;
             }
         }
@@ -308,8 +316,8 @@ protected:
             }
             std::string& entry = entries[fs::relative(it->path(), dir).string()];
             if (it->is_regular_file()) {
-                entry = std::to_string(std::hash<std::string>{}(slurp(it->path()))) + " at " +
-                        std::to_string(it->last_write_time().time_since_epoch().count());
+                entry = std::to_string(std::hash<std::string>{}(slurp(it->path()))) + " at "
+                    + std::to_string(it->last_write_time().time_since_epoch().count());
             }
         }
         return entries;
@@ -332,10 +340,11 @@ TEST_F(MaskCli, FloatWavExactToTheSampleForEveryBlockSize)
     // 8000 Hz: a sample is 125 µs, so 62.5 µs is exactly half a sample.
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 8000);
     const std::vector<std::string> ranges{
-        "--mask", "0.0000625-0.0500625", // [0.5, 400.5) samples: 1 to 400 (halves up)
-        "--mask", "0.1000624-0.2",       // [800.4992, 1600): 800 to 1599
-        "--mask", "0:00.5-0:00.750001",  // [4000, 6000.008): 4000 to 5999
-        "--frequency", "1234.5", "--level", "0.25"};
+        "--mask",      "0.0000625-0.0500625", // [0.5, 400.5) samples: 1 to 400 (halves up)
+        "--mask",      "0.1000624-0.2",       // [800.4992, 1600): 800 to 1599
+        "--mask",      "0:00.5-0:00.750001",  // [4000, 6000.008): 4000 to 5999
+        "--frequency", "1234.5",
+        "--level",     "0.25"};
     const Audio in = read_audio(p("in.wav"), Kind::Float);
     for (const char* block : {"1024", "100", "1", "7"}) {
         std::vector<std::string> args{p("in.wav"), p("out.wav"), "--block", block, "--quiet"};
@@ -347,8 +356,7 @@ TEST_F(MaskCli, FloatWavExactToTheSampleForEveryBlockSize)
         EXPECT_EQ(out.info.format, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
         EXPECT_EQ(out.info.samplerate, 8000);
         SCOPED_TRACE(std::string("block ") + block);
-        expect_masked(in, out, {{1, 401}, {800, 1600}, {4000, 6000}}, 1234.5, 0.25,
-                      SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+        expect_masked(in, out, {{1, 401}, {800, 1600}, {4000, 6000}}, 1234.5, 0.25, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
     }
 }
 
@@ -368,8 +376,7 @@ TEST_P(MaskFormats, KeepsFormatAndPassesSamplesThroughExactly)
 {
     const FormatCase& fc = GetParam();
     write_noise(p("in"), fc.format, fc.rate, fc.channels, fc.rate / 2);
-    const Result r = mask({p("in"), p("out"), "--mask", "0.1-0.2", "--mask", "0.3-0.3005",
-                           "--preset", "low"});
+    const Result r = mask({p("in"), p("out"), "--mask", "0.1-0.2", "--mask", "0.3-0.3005", "--preset", "low"});
     ASSERT_EQ(r.status, 0) << r.err;
     const Kind kind = kind_of(fc.format);
     const Audio in = read_audio(p("in"), kind);
@@ -385,27 +392,26 @@ TEST_P(MaskFormats, KeepsFormatAndPassesSamplesThroughExactly)
     expect_masked(in, out, {{at(0.1), at(0.2)}, {at(0.3), at(0.3005)}}, 440.0, 0.5, fc.format);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Encodings, MaskFormats,
-    ::testing::Values(FormatCase{"wav_pcm16_stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2},
-                      FormatCase{"wav_pcm24_stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2},
-                      FormatCase{"wav_pcm32_mono", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 48000, 1},
-                      FormatCase{"wav_u8_mono", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 1},
-                      FormatCase{"flac_pcm16_stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2},
-                      FormatCase{"flac_pcm24_stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 2},
-                      FormatCase{"aiff_pcm16_stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 22050, 2},
-                      FormatCase{"caf_double_mono", SF_FORMAT_CAF | SF_FORMAT_DOUBLE, 44100, 1},
-                      FormatCase{"w64_float_3ch", SF_FORMAT_W64 | SF_FORMAT_FLOAT, 32000, 3},
-                      FormatCase{"ogg_vorbis_stereo", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2},
-                      FormatCase{"ogg_opus_mono", SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 1}),
-    [](const ::testing::TestParamInfo<FormatCase>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Encodings, MaskFormats,
+                         ::testing::Values(FormatCase{"wav_pcm16_stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 2},
+                                           FormatCase{"wav_pcm24_stereo", SF_FORMAT_WAV | SF_FORMAT_PCM_24, 48000, 2},
+                                           FormatCase{"wav_pcm32_mono", SF_FORMAT_WAV | SF_FORMAT_PCM_32, 48000, 1},
+                                           FormatCase{"wav_u8_mono", SF_FORMAT_WAV | SF_FORMAT_PCM_U8, 8000, 1},
+                                           FormatCase{"flac_pcm16_stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 44100, 2},
+                                           FormatCase{"flac_pcm24_stereo", SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 96000, 2},
+                                           FormatCase{"aiff_pcm16_stereo", SF_FORMAT_AIFF | SF_FORMAT_PCM_16, 22050, 2},
+                                           FormatCase{"caf_double_mono", SF_FORMAT_CAF | SF_FORMAT_DOUBLE, 44100, 1},
+                                           FormatCase{"w64_float_3ch", SF_FORMAT_W64 | SF_FORMAT_FLOAT, 32000, 3},
+                                           FormatCase{"ogg_vorbis_stereo", SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 2},
+                                           FormatCase{"ogg_opus_mono", SF_FORMAT_OGG | SF_FORMAT_OPUS, 48000, 1}),
+                         [](const ::testing::TestParamInfo<FormatCase>& i) { return std::string(i.param.name); });
 
 TEST_F(MaskCli, LabelFilesMergeWithMasksAndClipAtTheEnd)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 8000);
     std::ofstream(p("marks.txt")) << "0.100000\t0.200000\tname\n"
                                      "0.150000\t0.300000\toverlaps\n"
-                                     "0.300000\t0.350000\t\n"      // touches
+                                     "0.300000\t0.350000\t\n" // touches
                                      "0.900000\t1.500000\tpast the end\n";
     const Result r = mask({p("in.wav"), p("out.wav"), "--labels", p("marks.txt"), "--mask", "0.5-0.6"});
     ASSERT_EQ(r.status, 0) << r.err;
@@ -413,8 +419,7 @@ TEST_F(MaskCli, LabelFilesMergeWithMasksAndClipAtTheEnd)
     const Audio in = read_audio(p("in.wav"), Kind::Float);
     const Audio out = read_audio(p("out.wav"), Kind::Float);
     // One unbroken burst over the merged labels: the tone does not restart.
-    expect_masked(in, out, {{800, 2800}, {4000, 4800}, {7200, 8000}}, 1000.0, 0.5,
-                  SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    expect_masked(in, out, {{800, 2800}, {4000, 4800}, {7200, 8000}}, 1000.0, 0.5, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
 
     const Result quiet = mask({p("in.wav"), p("out.wav"), "--labels", p("marks.txt"), "--quiet"});
     EXPECT_EQ(quiet.status, 0);
@@ -472,10 +477,11 @@ TEST_F(MaskCli, PresetsSetTheToneAndOptionsOverrideThem)
     EXPECT_NE(list.out.find("level=0.125"), std::string::npos) << list.out;
 
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 4000);
-    ASSERT_EQ(mask({p("in.wav"), p("out.wav"), "-q", "--mask", "0.1-0.3", "--preset", "soft",
-                    "--frequency", "500"}).status, 0);
-    expect_masked(read_audio(p("in.wav"), Kind::Float), read_audio(p("out.wav"), Kind::Float),
-                  {{800, 2400}}, 500.0, 0.125, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    ASSERT_EQ(
+        mask({p("in.wav"), p("out.wav"), "-q", "--mask", "0.1-0.3", "--preset", "soft", "--frequency", "500"}).status,
+        0);
+    expect_masked(read_audio(p("in.wav"), Kind::Float), read_audio(p("out.wav"), Kind::Float), {{800, 2400}}, 500.0,
+                  0.125, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
 
     const Result version = mask({"--version"});
     EXPECT_EQ(version.status, 0);
@@ -584,17 +590,17 @@ TEST_F(MaskCli, MissingPluginNamesLv2PathAndTheBuildTreeIsALastResort)
     // A copy outside the build tree has no fallback.
     fs::create_directory(dir / "bin");
     fs::copy_file(ZENDRIK_MASK_EXE, dir / "bin" / "zendrik-mask");
-    const Result r = finish(spawn({(dir / "bin" / "zendrik-mask").string(), p("in.wav"), p("out.wav"),
-                                   "--mask", "0.01-0.02"},
-                                  logs, {{"LV2_PATH", p("no-plugins-here")}}),
-                            logs);
+    const Result r
+        = finish(spawn({(dir / "bin" / "zendrik-mask").string(), p("in.wav"), p("out.wav"), "--mask", "0.01-0.02"},
+                       logs, {{"LV2_PATH", p("no-plugins-here")}}),
+                 logs);
     EXPECT_EQ(r.status, 2);
     expect_one_error_line(r, "not found in LV2_PATH \\(" + p("no-plugins-here") + "\\)");
     EXPECT_FALSE(fs::exists(p("out.wav")));
 
     // The build's own program finds the build's bundle anyway.
-    const Result built = mask({p("in.wav"), p("out.wav"), "--mask", "0.01-0.02", "-q"},
-                              {{"LV2_PATH", p("no-plugins-here")}});
+    const Result built
+        = mask({p("in.wav"), p("out.wav"), "--mask", "0.01-0.02", "-q"}, {{"LV2_PATH", p("no-plugins-here")}});
     EXPECT_EQ(built.status, 0) << built.err;
 }
 
@@ -607,10 +613,10 @@ TEST_F(MaskCli, RelativeLv2PathEntriesAreFound)
     fs::create_directory_symlink(std::getenv("LV2_PATH"), dir / "plugins");
     const fs::path cwd = fs::current_path();
     fs::current_path(dir);
-    const Result r = finish(spawn({(dir / "bin" / "zendrik-mask").string(), "in.wav", "out.wav", "--mask",
-                                   "0.01-0.02", "-q"},
-                                  logs, {{"LV2_PATH", "missing:plugins"}}),
-                            logs);
+    const Result r
+        = finish(spawn({(dir / "bin" / "zendrik-mask").string(), "in.wav", "out.wav", "--mask", "0.01-0.02", "-q"},
+                       logs, {{"LV2_PATH", "missing:plugins"}}),
+                 logs);
     fs::current_path(cwd);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.signal, 0);
@@ -625,8 +631,8 @@ TEST_F(MaskCli, FailedWriteExitsOneAndLeavesTheTargetAlone)
     std::ofstream(p("out.wav")) << "precious";
     const auto before = snapshot();
     // 64 blocks of 512 bytes: the file size limit strikes like a full disk.
-    const Result r = finish(spawn({"/bin/sh", "-c", "ulimit -f 64 && exec \"$0\" \"$@\"", ZENDRIK_MASK_EXE,
-                                   p("in.wav"), p("out.wav"), "--mask", "0.1-0.2"},
+    const Result r = finish(spawn({"/bin/sh", "-c", "ulimit -f 64 && exec \"$0\" \"$@\"", ZENDRIK_MASK_EXE, p("in.wav"),
+                                   p("out.wav"), "--mask", "0.1-0.2"},
                                   logs, {}),
                             logs);
     EXPECT_EQ(r.status, 1) << r.err;
@@ -664,8 +670,9 @@ TEST_F(MaskCli, UnreadableInputAndUnwritableFolderAreRefused)
     std::vector<std::string> as_user;
     if (geteuid() == 0) {
         as_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
-        fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                                 fs::perms::others_read | fs::perms::others_exec);
+        fs::permissions(dir,
+                        fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read
+                            | fs::perms::others_exec);
         if (mask({"--version"}, {}, as_user).status != 0) {
             GTEST_SKIP() << "nobody cannot run " << ZENDRIK_MASK_EXE << " from here";
         }
@@ -676,8 +683,9 @@ TEST_F(MaskCli, UnreadableInputAndUnwritableFolderAreRefused)
     fs::create_directory(p("open"));
     fs::permissions(p("open"), fs::perms::all);
     fs::create_directory(p("locked"));
-    fs::permissions(p("locked"), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    fs::permissions(p("locked"),
+                    fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read | fs::perms::group_exec
+                        | fs::perms::others_read | fs::perms::others_exec);
     const auto before = snapshot();
 
     const Result unreadable = mask({p("locked.wav"), p("open/out.wav"), "--mask", "0.5-1"}, {}, as_user);
@@ -701,8 +709,7 @@ TEST_P(MaskInterrupted, KilledMidwayLeavesTheTargetUntouched)
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, 48000 * 20);
     std::ofstream(p("out.wav")) << "precious";
     const auto before = snapshot();
-    const pid_t pid = spawn({ZENDRIK_MASK_EXE, p("in.wav"), p("out.wav"), "--mask", "1-2", "--block", "1"},
-                            logs, {});
+    const pid_t pid = spawn({ZENDRIK_MASK_EXE, p("in.wav"), p("out.wav"), "--mask", "1-2", "--block", "1"}, logs, {});
     // Wait until the temporary file has grown, then strike.
     bool caught = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
@@ -730,10 +737,9 @@ TEST_P(MaskInterrupted, KilledMidwayLeavesTheTargetUntouched)
     EXPECT_EQ(after, before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, MaskInterrupted, ::testing::Values(SIGKILL, SIGTERM, SIGINT),
-                         [](const ::testing::TestParamInfo<int>& i) {
-                             return std::string(i.param == SIGKILL ? "SIGKILL"
-                                                : i.param == SIGTERM ? "SIGTERM" : "SIGINT");
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Signals, MaskInterrupted, ::testing::Values(SIGKILL, SIGTERM, SIGINT), [](const ::testing::TestParamInfo<int>& i) {
+        return std::string(i.param == SIGKILL ? "SIGKILL" : i.param == SIGTERM ? "SIGTERM" : "SIGINT");
+    });
 
 } // namespace

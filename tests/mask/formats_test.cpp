@@ -66,8 +66,9 @@ TEST(MaskOutputFormat, RefusesUnknownNamesAndWhatLibsndfileCannotWrite)
 {
     EXPECT_EQ(error_of("wave", WAV16, 2),
               "unknown container 'wave' (one of wav, wavex, w64, rf64, aiff, aif, au, caf, flac, ogg, oga, opus, mp3)");
-    EXPECT_EQ(error_of("wav:pcm12", WAV16, 2), "unknown encoding 'pcm12' (one of pcm8, pcm16, pcm24, pcm32, float, "
-                                               "double, vorbis, opus, ulaw, alaw, mp3)");
+    EXPECT_EQ(error_of("wav:pcm12", WAV16, 2),
+              "unknown encoding 'pcm12' (one of pcm8, pcm16, pcm24, pcm32, float, "
+              "double, vorbis, opus, ulaw, alaw, mp3)");
     EXPECT_EQ(error_of(":float", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, 2),
               "--format :float: that container cannot hold that encoding at 44100 Hz, 2 channels");
     EXPECT_EQ(error_of("mp3", WAV16, 3),

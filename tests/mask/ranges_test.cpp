@@ -39,7 +39,7 @@ TEST(MaskTime, AcceptsSecondsAndClockForms)
         {"1:02:03.25", 3723 * S + S / 4},
         {"100:00:00", 360000 * S},
         {"0.000000001", 1},
-        {"0.0000000015", 2},  // rounded to the nearest nanosecond, halves up
+        {"0.0000000015", 2}, // rounded to the nearest nanosecond, halves up
         {"0.0000000014999", 1},
     };
     for (const auto& [text, ns] : cases) {
@@ -94,12 +94,13 @@ TEST(MaskRange, ParsesStartEndAndRejectsBadRanges)
 
 TEST(MaskLabels, ReadsAudacityLabelFiles)
 {
-    std::istringstream in("\xEF\xBB\xBF"
-                          "1.000000\t2.500000\tname\r\n"
-                          "\\\t100.0\t2000.0\n" // spectral line of the label above
-                          "\n"
-                          "3\t4\n"           // no text
-                          "5.5\t6\tswear words\twith a tab\n");
+    std::istringstream in(
+        "\xEF\xBB\xBF"
+        "1.000000\t2.500000\tname\r\n"
+        "\\\t100.0\t2000.0\n" // spectral line of the label above
+        "\n"
+        "3\t4\n" // no text
+        "5.5\t6\tswear words\twith a tab\n");
     const std::vector<TimeRange> r = parse_labels(in, "marks.txt");
     ASSERT_EQ(r.size(), 3u);
     EXPECT_EQ(r[0].start_ns, S);

@@ -258,11 +258,11 @@ TEST(NonFinite, ControlsAndRatesFollowFloatingPointUntilAPassThrough)
         double rate;
         float frequency, level;
     };
-    for (Case c : {Case{48000.0, NaN, 1.0f}, Case{48000.0, INF, 1.0f}, Case{48000.0, -INF, 1.0f},
-                   Case{48000.0, 1000.0f, NaN}, Case{48000.0, 1000.0f, INF}, Case{0.0, 1000.0f, 1.0f},
-                   Case{-48000.0, 1000.0f, 1.0f}, Case{std::nan(""), 1000.0f, 1.0f},
-                   Case{std::numeric_limits<double>::infinity(), 1000.0f, 1.0f},
-                   Case{48000.0, 3.0e38f, 1.0f}, Case{48000.0, 1e-45f, 1.0f}}) {
+    for (Case c :
+         {Case{48000.0, NaN, 1.0f}, Case{48000.0, INF, 1.0f}, Case{48000.0, -INF, 1.0f}, Case{48000.0, 1000.0f, NaN},
+          Case{48000.0, 1000.0f, INF}, Case{0.0, 1000.0f, 1.0f}, Case{-48000.0, 1000.0f, 1.0f},
+          Case{std::nan(""), 1000.0f, 1.0f}, Case{std::numeric_limits<double>::infinity(), 1000.0f, 1.0f},
+          Case{48000.0, 3.0e38f, 1.0f}, Case{48000.0, 1e-45f, 1.0f}}) {
         SCOPED_TRACE(testing::Message() << "rate=" << c.rate << " F=" << c.frequency << " L=" << c.level);
         Instance inst(descriptor(), c.rate);
         ReferenceTone ref{c.rate};

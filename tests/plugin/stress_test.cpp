@@ -55,8 +55,9 @@ void drive(std::vector<Lane>& lanes, Outcome& outcome, const std::atomic<bool>& 
     }
     auto note = [&](const char* what, int lane, int block) {
         if (outcome.mismatches++ == 0) {
-            outcome.first = std::string(what) + " (rate " + std::to_string(lanes[static_cast<size_t>(lane)].reference.sample_rate) +
-                            ", block " + std::to_string(block) + ")";
+            outcome.first = std::string(what) + " (rate "
+                + std::to_string(lanes[static_cast<size_t>(lane)].reference.sample_rate) + ", block "
+                + std::to_string(block) + ")";
         }
     };
     std::vector<float> in, out, expected;
@@ -112,8 +113,8 @@ TEST(Stress, SixteenInstancesOnEightThreadsMatchTheRecurrence)
 {
     zendrik_test::Lv2Module module;
     const double rates[THREADS * INSTANCES_PER_THREAD] = {
-        44100, 48000, 96000, 22050, 8000, 192000, 32000, 88200,
-        11025, 16000, 24000, 176400, 64000, 37800, 50000, 384000,
+        44100, 48000, 96000, 22050,  8000,  192000, 32000, 88200,
+        11025, 16000, 24000, 176400, 64000, 37800,  50000, 384000,
     };
     std::vector<std::vector<Lane>> lanes(THREADS);
     for (int t = 0; t < THREADS; ++t) {
@@ -133,8 +134,8 @@ TEST(Stress, SixteenInstancesOnEightThreadsMatchTheRecurrence)
     std::vector<Outcome> outcomes(THREADS);
     std::vector<std::thread> threads;
     for (int t = 0; t < THREADS; ++t) {
-        threads.emplace_back(drive, std::ref(lanes[static_cast<size_t>(t)]), std::ref(outcomes[static_cast<size_t>(t)]), std::cref(go),
-                             block_count);
+        threads.emplace_back(drive, std::ref(lanes[static_cast<size_t>(t)]), std::ref(outcomes[static_cast<size_t>(t)]),
+                             std::cref(go), block_count);
     }
     go.store(true, std::memory_order_release);
     for (auto& th : threads) {

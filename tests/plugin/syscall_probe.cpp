@@ -30,7 +30,10 @@ namespace {
 constexpr char BEGIN[] = "zendrik-run-begin";
 constexpr char END[] = "zendrik-run-end";
 
-void say(const char* text) { (void)!write(1, text, std::strlen(text)); }
+void say(const char* text)
+{
+    (void)!write(1, text, std::strlen(text));
+}
 
 } // namespace
 

@@ -36,13 +36,13 @@ namespace {
 using zendrik_test::bits;
 using zendrik_test::descriptor;
 using zendrik_test::Instance;
-using zendrik_test::ReferenceTone;
 using zendrik_test::reference_tone;
+using zendrik_test::ReferenceTone;
 using zendrik_test::tone_increment;
 using zendrik_test::TWO_PI;
 
 constexpr uint32_t MAX_BLOCK = 8192;
-constexpr uint32_t GUARD = 32;            // samples past the block that must stay untouched
+constexpr uint32_t GUARD = 32; // samples past the block that must stay untouched
 constexpr float SENTINEL = -12345.678f;
 
 struct Tally {
@@ -54,10 +54,11 @@ struct Tally {
     void report(const std::string& what) const
     {
         const double pct = samples ? 100.0 * static_cast<double>(off_by_one) / static_cast<double>(samples) : 0.0;
-        std::printf("[ tone     ] %s: %llu samples in %llu blocks, %llu (%.5f%%) one float ulp from std::sin, "
-                    "the rest identical\n",
-                    what.c_str(), static_cast<unsigned long long>(samples), static_cast<unsigned long long>(blocks),
-                    static_cast<unsigned long long>(off_by_one), pct);
+        std::printf(
+            "[ tone     ] %s: %llu samples in %llu blocks, %llu (%.5f%%) one float ulp from std::sin, "
+            "the rest identical\n",
+            what.c_str(), static_cast<unsigned long long>(samples), static_cast<unsigned long long>(blocks),
+            static_cast<unsigned long long>(off_by_one), pct);
         ::testing::Test::RecordProperty("samples", std::to_string(samples));
         ::testing::Test::RecordProperty("off_by_one", std::to_string(off_by_one));
     }
@@ -201,15 +202,27 @@ struct KernelCase {
 };
 
 // Keeps test names readable (and free of addresses) in GoogleTest and CTest.
-void PrintTo(const KernelCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const KernelCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
-bool always() { return true; }
+bool always()
+{
+    return true;
+}
 
 #if ZENDRIK_HAVE_LIBMVEC
 // Asked at run time, from what glibc found out about this CPU (and what a
 // simulator such as valgrind lets it see), as the module itself does.
-bool has_avx2() { return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(FMA); }
-bool has_avx512() { return CPU_FEATURE_ACTIVE(AVX512F); }
+bool has_avx2()
+{
+    return CPU_FEATURE_ACTIVE(AVX2) && CPU_FEATURE_ACTIVE(FMA);
+}
+bool has_avx512()
+{
+    return CPU_FEATURE_ACTIVE(AVX512F);
+}
 #endif
 
 const KernelCase KERNELS[] = {
@@ -238,7 +251,9 @@ TEST_P(KernelTest, MatchesTheRecurrenceWithStdSin)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, KernelTest, ::testing::ValuesIn(KERNELS),
-                         [](const ::testing::TestParamInfo<KernelCase>& param_info) { return std::string(param_info.param.name); });
+                         [](const ::testing::TestParamInfo<KernelCase>& param_info) {
+                             return std::string(param_info.param.name);
+                         });
 
 // Vector lanes are independent and short blocks are padded, never read past:
 // at vector edges the samples must not depend on how the tone is cut.

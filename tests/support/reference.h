@@ -17,7 +17,10 @@ namespace zendrik_test {
 constexpr double TWO_PI = 6.283185307179586;
 
 // The phase step of a tone at a sample rate.
-inline double tone_increment(double frequency, double sample_rate) { return (frequency * TWO_PI) / sample_rate; }
+inline double tone_increment(double frequency, double sample_rate)
+{
+    return (frequency * TWO_PI) / sample_rate;
+}
 
 // Writes n samples from phase on and returns the phase after them.
 inline double reference_tone(float* out, uint32_t n, double phase, double increment, double level)
@@ -50,11 +53,20 @@ struct ReferenceTone {
     }
 };
 
-inline uint32_t bits(float x) { return std::bit_cast<uint32_t>(x); }
-inline uint64_t bits(double x) { return std::bit_cast<uint64_t>(x); }
+inline uint32_t bits(float x)
+{
+    return std::bit_cast<uint32_t>(x);
+}
+inline uint64_t bits(double x)
+{
+    return std::bit_cast<uint64_t>(x);
+}
 
 // Phases agree bit for bit; once both are NaN, the payload does not matter.
-inline bool same_phase(double a, double b) { return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b)); }
+inline bool same_phase(double a, double b)
+{
+    return bits(a) == bits(b) || (std::isnan(a) && std::isnan(b));
+}
 
 // Distance in float units in the last place: neighbours are 1 apart, +0 and
 // -0 are 0 apart, so are two NaNs, and a NaN is as far as can be from a number.

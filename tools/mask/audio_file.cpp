@@ -29,8 +29,8 @@ bool audio_chunk_cut_short(SNDFILE* f)
     while (std::getline(lines, line)) {
         long long declared = 0, present = 0;
         char chunk[8] = {};
-        if (std::sscanf(line.c_str(), " %4s : %lld (should be %lld)", chunk, &declared, &present) == 3 &&
-            (std::strcmp(chunk, "data") == 0 || std::strcmp(chunk, "SSND") == 0) && present < declared) {
+        if (std::sscanf(line.c_str(), " %4s : %lld (should be %lld)", chunk, &declared, &present) == 3
+            && (std::strcmp(chunk, "data") == 0 || std::strcmp(chunk, "SSND") == 0) && present < declared) {
             return true;
         }
     }
@@ -49,10 +49,7 @@ struct IntSamples {
 
     explicit IntSamples(int bits) : scale(std::ldexp(1.0, bits - 1)), shift(32 - bits) {}
     static sf_count_t read(SNDFILE* f, int* frames, sf_count_t count) { return sf_readf_int(f, frames, count); }
-    static sf_count_t write(SNDFILE* f, const int* frames, sf_count_t count)
-    {
-        return sf_writef_int(f, frames, count);
-    }
+    static sf_count_t write(SNDFILE* f, const int* frames, sf_count_t count) { return sf_writef_int(f, frames, count); }
     static float to_plugin(int s) { return static_cast<float>(s) * (1.0f / 2147483648.0f); }
     // Tone samples to integers: scaled to the output's bit depth, rounded to
     // nearest and clipped there, then placed in the top bits for libsndfile.
@@ -87,10 +84,7 @@ struct DoubleSamples {
     // A float cannot carry all their bits: outside the ranges they keep their own.
     static constexpr bool TAKES_ALL_PLUGIN_OUTPUT = false;
 
-    static sf_count_t read(SNDFILE* f, double* frames, sf_count_t count)
-    {
-        return sf_readf_double(f, frames, count);
-    }
+    static sf_count_t read(SNDFILE* f, double* frames, sf_count_t count) { return sf_readf_double(f, frames, count); }
     static sf_count_t write(SNDFILE* f, const double* frames, sf_count_t count)
     {
         return sf_writef_double(f, frames, count);
@@ -140,8 +134,8 @@ public:
         const auto want = static_cast<sf_count_t>(count);
         if (Samples::write(output.handle(), frames_.data(), want) != want) {
             const int err = errno;
-            throw write_failed("cannot write '" + output.name() + "': " +
-                               (err ? std::strerror(err) : sf_strerror(output.handle())));
+            throw write_failed("cannot write '" + output.name()
+                               + "': " + (err ? std::strerror(err) : sf_strerror(output.handle())));
         }
     }
 
@@ -199,12 +193,12 @@ InputFile::InputFile(const std::string& path) : path_(path)
 void InputFile::check_read_whole(int64_t frames_read) const
 {
     if (sf_error(file_.get()) != SF_ERR_NO_ERROR) {
-        throw bad_input("cannot read input '" + path_ + "' past frame " + std::to_string(frames_read) + ": " +
-                        sf_strerror(file_.get()));
+        throw bad_input("cannot read input '" + path_ + "' past frame " + std::to_string(frames_read) + ": "
+                        + sf_strerror(file_.get()));
     }
     if (frames() >= 0 && frames_read < frames()) {
-        throw bad_input("input '" + path_ + "' is truncated or damaged: it ends after " +
-                        std::to_string(frames_read) + " of its " + std::to_string(frames()) + " frames");
+        throw bad_input("input '" + path_ + "' is truncated or damaged: it ends after " + std::to_string(frames_read)
+                        + " of its " + std::to_string(frames()) + " frames");
     }
 }
 

@@ -20,17 +20,16 @@ struct Name {
 };
 
 const Name CONTAINERS[] = {
-    {"wav", SF_FORMAT_WAV},   {"wavex", SF_FORMAT_WAVEX}, {"w64", SF_FORMAT_W64},
-    {"rf64", SF_FORMAT_RF64}, {"aiff", SF_FORMAT_AIFF},   {"aif", SF_FORMAT_AIFF},
-    {"au", SF_FORMAT_AU},     {"caf", SF_FORMAT_CAF},     {"flac", SF_FORMAT_FLAC},
-    {"ogg", SF_FORMAT_OGG},   {"oga", SF_FORMAT_OGG},     {"opus", SF_FORMAT_OGG},
+    {"wav", SF_FORMAT_WAV},   {"wavex", SF_FORMAT_WAVEX}, {"w64", SF_FORMAT_W64}, {"rf64", SF_FORMAT_RF64},
+    {"aiff", SF_FORMAT_AIFF}, {"aif", SF_FORMAT_AIFF},    {"au", SF_FORMAT_AU},   {"caf", SF_FORMAT_CAF},
+    {"flac", SF_FORMAT_FLAC}, {"ogg", SF_FORMAT_OGG},     {"oga", SF_FORMAT_OGG}, {"opus", SF_FORMAT_OGG},
     {"mp3", SF_FORMAT_MPEG},
 };
 
 const Name ENCODINGS[] = {
-    {"pcm8", SF_FORMAT_PCM_S8},   {"pcm16", SF_FORMAT_PCM_16},  {"pcm24", SF_FORMAT_PCM_24},
-    {"pcm32", SF_FORMAT_PCM_32},  {"float", SF_FORMAT_FLOAT},   {"double", SF_FORMAT_DOUBLE},
-    {"vorbis", SF_FORMAT_VORBIS}, {"opus", SF_FORMAT_OPUS},     {"ulaw", SF_FORMAT_ULAW},
+    {"pcm8", SF_FORMAT_PCM_S8},   {"pcm16", SF_FORMAT_PCM_16},       {"pcm24", SF_FORMAT_PCM_24},
+    {"pcm32", SF_FORMAT_PCM_32},  {"float", SF_FORMAT_FLOAT},        {"double", SF_FORMAT_DOUBLE},
+    {"vorbis", SF_FORMAT_VORBIS}, {"opus", SF_FORMAT_OPUS},          {"ulaw", SF_FORMAT_ULAW},
     {"alaw", SF_FORMAT_ALAW},     {"mp3", SF_FORMAT_MPEG_LAYER_III},
 };
 
@@ -53,8 +52,7 @@ int lookup(const std::string& text, const Name* begin, const Name* end, const ch
             return n->format;
         }
     }
-    throw bad_input("unknown " + std::string(what) + " '" + text + "' (one of " + names_of(begin, end, ", ") +
-                    ")");
+    throw bad_input("unknown " + std::string(what) + " '" + text + "' (one of " + names_of(begin, end, ", ") + ")");
 }
 
 bool format_ok(int format, const StreamFormat& in)
@@ -98,12 +96,12 @@ int output_format(const std::string& request, const StreamFormat& in)
                 return major | s | endian;
             }
         }
-        throw bad_input("--format " + request + ": that container cannot hold that encoding at " +
-                        std::to_string(in.samplerate) + " Hz, " + std::to_string(in.channels) + " channels");
+        throw bad_input("--format " + request + ": that container cannot hold that encoding at "
+                        + std::to_string(in.samplerate) + " Hz, " + std::to_string(in.channels) + " channels");
     }
     const bool precise = in_sub == SF_FORMAT_FLOAT || in_sub == SF_FORMAT_DOUBLE;
-    const bool lossy = in_sub == SF_FORMAT_VORBIS || in_sub == SF_FORMAT_OPUS ||
-                       (in_sub >= SF_FORMAT_MPEG_LAYER_I && in_sub <= SF_FORMAT_MPEG_LAYER_III);
+    const bool lossy = in_sub == SF_FORMAT_VORBIS || in_sub == SF_FORMAT_OPUS
+        || (in_sub >= SF_FORMAT_MPEG_LAYER_I && in_sub <= SF_FORMAT_MPEG_LAYER_III);
     const int first = precise || lossy ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
     for (int s : std::initializer_list<int>{in_sub, first, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_VORBIS,
                                             SF_FORMAT_MPEG_LAYER_III}) {
@@ -111,8 +109,8 @@ int output_format(const std::string& request, const StreamFormat& in)
             return major | s | endian;
         }
     }
-    throw bad_input("--format " + request + ": no encoding of that container fits the input (" +
-                    std::to_string(in.samplerate) + " Hz, " + std::to_string(in.channels) + " channels)");
+    throw bad_input("--format " + request + ": no encoding of that container fits the input ("
+                    + std::to_string(in.samplerate) + " Hz, " + std::to_string(in.channels) + " channels)");
 }
 
 std::string container_names(const char* separator)

@@ -14,9 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <unordered_map>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace zendrik_mask {
 
@@ -122,10 +122,10 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
     }
     if (!d.plugin) {
         const char* path = std::getenv("LV2_PATH");
-        throw bad_input("plugin <" + uri + "> not found " +
-                        (path ? "in LV2_PATH (" + std::string(path) + ")"
-                              : std::string("in the standard LV2 locations (LV2_PATH is not set)")) +
-                        "; install the bundle or set LV2_PATH to the folder holding zendrik.lv2");
+        throw bad_input("plugin <" + uri + "> not found "
+                        + (path ? "in LV2_PATH (" + std::string(path) + ")"
+                                : std::string("in the standard LV2 locations (LV2_PATH is not set)"))
+                        + "; install the bundle or set LV2_PATH to the folder holding zendrik.lv2");
     }
 
     LilvNodes* required = lilv_plugin_get_required_features(d.plugin);
@@ -204,7 +204,8 @@ std::vector<Preset> Lv2Host::presets()
     LilvNode* preset_class = lilv_new_uri(d.world, LV2_PRESETS__Preset);
     LilvNode* label = lilv_new_uri(d.world, LILV_NS_RDFS "label");
     LilvNodes* related = lilv_plugin_get_related(d.plugin, preset_class);
-    LILV_FOREACH (nodes, it, related) {
+    LILV_FOREACH(nodes, it, related)
+    {
         const LilvNode* node = lilv_nodes_get(related, it);
         lilv_world_load_resource(d.world, node);
         Preset p;
@@ -230,9 +231,8 @@ std::vector<Preset> Lv2Host::presets()
                         v = *static_cast<const float*>(value);
                     } else if (type == m.map(m.handle, LV2_ATOM__Double) && size == sizeof(double)) {
                         v = static_cast<float>(*static_cast<const double*>(value));
-                    } else if ((type == m.map(m.handle, LV2_ATOM__Int) ||
-                                type == m.map(m.handle, LV2_ATOM__Bool)) &&
-                               size == sizeof(int32_t)) {
+                    } else if ((type == m.map(m.handle, LV2_ATOM__Int) || type == m.map(m.handle, LV2_ATOM__Bool))
+                               && size == sizeof(int32_t)) {
                         v = static_cast<float>(*static_cast<const int32_t*>(value));
                     }
                     if (!std::isnan(v)) {
@@ -316,8 +316,8 @@ std::string fallback_lv2_dir()
     dir = dir.substr(0, dir.rfind('/'));
     char built[PATH_MAX + 1];
     struct stat st {};
-    if (realpath(ZENDRIK_MASK_BUILD_BIN_DIR, built) && dir == built &&
-        stat(ZENDRIK_MASK_BUILD_LV2_DIR, &st) == 0 && S_ISDIR(st.st_mode)) {
+    if (realpath(ZENDRIK_MASK_BUILD_BIN_DIR, built) && dir == built && stat(ZENDRIK_MASK_BUILD_LV2_DIR, &st) == 0
+        && S_ISDIR(st.st_mode)) {
         return ZENDRIK_MASK_BUILD_LV2_DIR;
     }
 #endif

@@ -19,9 +19,9 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace zendrik_mask {
 
@@ -92,8 +92,8 @@ Totals run_blocks(const Plan& plan, Lv2Host& host, InputFile& input, FrameBuffer
     while (const std::size_t read = buffer.read(input)) {
         std::size_t offset = 0;
         while (offset < read) {
-            const Schedule::Block block =
-                schedule.next(totals.frames + static_cast<int64_t>(offset), static_cast<int64_t>(read - offset));
+            const Schedule::Block block
+                = schedule.next(totals.frames + static_cast<int64_t>(offset), static_cast<int64_t>(read - offset));
             const auto length = static_cast<std::size_t>(block.length);
             host.set_enable(block.on);
             for (unsigned c = 0; c < channel_count; ++c) {
@@ -139,11 +139,10 @@ void process(const Options& options)
 
     TempFile temp(options.output, output_mode);
     OutputFile output(temp.fd(), output_info, options.output, input);
-    const std::unique_ptr<FrameBuffer> buffer =
-        FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
-                          static_cast<std::size_t>(input_info.channels));
-    const Totals totals =
-        run_blocks(plan, host, input, *buffer, output, !options.quiet && isatty(STDERR_FILENO));
+    const std::unique_ptr<FrameBuffer> buffer
+        = FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
+                            static_cast<std::size_t>(input_info.channels));
+    const Totals totals = run_blocks(plan, host, input, *buffer, output, !options.quiet && isatty(STDERR_FILENO));
     // Frames missing from the input would be missing from the output.
     input.check_read_whole(totals.frames);
     output.close();

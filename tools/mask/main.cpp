@@ -17,10 +17,10 @@
 
 namespace {
 
-const char* const DESCRIPTION =
-    "Bleeps time ranges of an audio file: inside each range the zendrik LV2 plugin\n"
-    "replaces the sound with its tone, starting at a zero sample; outside, every\n"
-    "sample comes out exactly as it went in.";
+const char* const DESCRIPTION
+    = "Bleeps time ranges of an audio file: inside each range the zendrik LV2 plugin\n"
+      "replaces the sound with its tone, starting at a zero sample; outside, every\n"
+      "sample comes out exactly as it went in.";
 
 std::string footer()
 {
@@ -68,12 +68,12 @@ int main(int argc, char** argv)
         ->type_name("FILE")
         ->allow_extra_args(false);
     // Set or not is what matters: the plugin's own default applies otherwise.
-    auto* frequency_option =
-        app.add_option("-f,--frequency", frequency, "Tone frequency in Hz (default: the plugin's, 1000)")
-            ->type_name("HZ");
-    auto* level_option =
-        app.add_option("-L,--level", level, "Tone peak level, linear 0 to 1 (default: the plugin's, 0.5)")
-            ->type_name("GAIN");
+    auto* frequency_option
+        = app.add_option("-f,--frequency", frequency, "Tone frequency in Hz (default: the plugin's, 1000)")
+              ->type_name("HZ");
+    auto* level_option
+        = app.add_option("-L,--level", level, "Tone peak level, linear 0 to 1 (default: the plugin's, 0.5)")
+              ->type_name("GAIN");
     app.add_option("-p,--preset", options.preset,
                    "Start from one of the bundle's presets; --frequency and --level override it")
         ->type_name("NAME");

@@ -15,8 +15,8 @@ void configure_plugin(Lv2Host& host, const Options& options)
     if (!options.preset.empty()) {
         bool found = false;
         for (const Preset& p : host.presets()) {
-            if (options.preset == p.name || options.preset == p.uri || options.preset == p.label ||
-                options.preset == "preset-" + p.name) {
+            if (options.preset == p.name || options.preset == p.uri || options.preset == p.label
+                || options.preset == "preset-" + p.name) {
                 for (const auto& [symbol, value] : p.values) {
                     host.set_control(symbol, value);
                 }
@@ -28,8 +28,8 @@ void configure_plugin(Lv2Host& host, const Options& options)
             throw bad_input("no preset '" + options.preset + "' (see --list-presets)");
         }
     }
-    const std::pair<const char*, const std::optional<float>*> settings[] = {
-        {"frequency", &options.frequency}, {"level", &options.level}};
+    const std::pair<const char*, const std::optional<float>*> settings[]
+        = {{"frequency", &options.frequency}, {"level", &options.level}};
     for (const auto& [symbol, setting] : settings) {
         if (!setting->has_value()) {
             continue;

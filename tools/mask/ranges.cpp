@@ -25,7 +25,10 @@ std::string_view trim(std::string_view s)
     return s.substr(b, e - b + 1);
 }
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 bool all_digits(std::string_view s)
 {
@@ -190,8 +193,7 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
         }
         const auto tab2 = view.find('\t', tab1 + 1);
         const std::string_view start = view.substr(0, tab1);
-        const std::string_view end =
-            view.substr(tab1 + 1, tab2 == std::string_view::npos ? tab2 : tab2 - tab1 - 1);
+        const std::string_view end = view.substr(tab1 + 1, tab2 == std::string_view::npos ? tab2 : tab2 - tab1 - 1);
         TimeRange r{};
         try {
             r.start_ns = parse_time_ns(start);
@@ -200,8 +202,8 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
             throw bad_input(where + ": " + e.what());
         }
         if (r.start_ns == r.end_ns) {
-            throw bad_input(where + ": point label at " + format_time(r.start_ns) +
-                            " (start = end); only ranges can be masked");
+            throw bad_input(where + ": point label at " + format_time(r.start_ns)
+                            + " (start = end); only ranges can be masked");
         }
         if (r.start_ns > r.end_ns) {
             throw bad_input(where + ": start is after end");
@@ -230,25 +232,23 @@ Plan plan_ranges(const std::vector<TimeRange>& ranges, int64_t rate, int64_t fra
         const int64_t s = frame_of(r.start_ns, rate);
         int64_t e = frame_of(r.end_ns, rate);
         if (s >= e) {
-            plan.warnings.push_back(r.origin + " is shorter than half a sample at " +
-                                    std::to_string(rate) + " Hz; nothing masked");
+            plan.warnings.push_back(r.origin + " is shorter than half a sample at " + std::to_string(rate)
+                                    + " Hz; nothing masked");
             continue;
         }
         if (frames >= 0 && s >= frames) {
-            plan.warnings.push_back(r.origin + " starts at or after the end of the input (" +
-                                    format_time(frames * NS_PER_S / rate) + "); ignored");
+            plan.warnings.push_back(r.origin + " starts at or after the end of the input ("
+                                    + format_time(frames * NS_PER_S / rate) + "); ignored");
             continue;
         }
         if (frames >= 0 && e > frames) {
-            plan.warnings.push_back(r.origin + " reaches past the end of the input (" +
-                                    format_time(frames * NS_PER_S / rate) +
-                                    "); clipped there");
+            plan.warnings.push_back(r.origin + " reaches past the end of the input ("
+                                    + format_time(frames * NS_PER_S / rate) + "); clipped there");
             e = frames;
         }
         kept.push_back({s, e});
     }
-    std::sort(kept.begin(), kept.end(),
-              [](const FrameRange& a, const FrameRange& b) { return a.start < b.start; });
+    std::sort(kept.begin(), kept.end(), [](const FrameRange& a, const FrameRange& b) { return a.start < b.start; });
     for (const FrameRange& r : kept) {
         if (!plan.ranges.empty() && r.start <= plan.ranges.back().end) {
             plan.ranges.back().end = std::max(plan.ranges.back().end, r.end);
@@ -284,14 +284,12 @@ std::string format_time(int64_t ns)
     char buf[64];
     if (h > 0) {
         std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld.%03lld", static_cast<long long>(h),
-                      static_cast<long long>(m), static_cast<long long>(s),
-                      static_cast<long long>(f));
+                      static_cast<long long>(m), static_cast<long long>(s), static_cast<long long>(f));
     } else if (m > 0) {
-        std::snprintf(buf, sizeof buf, "%lld:%02lld.%03lld", static_cast<long long>(m),
-                      static_cast<long long>(s), static_cast<long long>(f));
-    } else {
-        std::snprintf(buf, sizeof buf, "%lld.%03lld s", static_cast<long long>(s),
+        std::snprintf(buf, sizeof buf, "%lld:%02lld.%03lld", static_cast<long long>(m), static_cast<long long>(s),
                       static_cast<long long>(f));
+    } else {
+        std::snprintf(buf, sizeof buf, "%lld.%03lld s", static_cast<long long>(s), static_cast<long long>(f));
     }
     return buf;
 }

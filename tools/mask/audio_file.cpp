@@ -19,7 +19,9 @@ namespace {
 // libsndfile opens a WAV or AIFF file cut short inside its audio as a shorter
 // file, and says so only in its log, on the line of the audio chunk:
 // "data : 288000 (should be 199920)". Processing it would lose the missing
-// audio without a word, so the log is read for that line.
+// audio without a word, so the log is read for that line. A data size of
+// 0xFFFFFFFF is a stream's, written before its length was known: its audio
+// runs to the end of the file, and libsndfile reads it so.
 bool audio_chunk_cut_short(SNDFILE* f)
 {
     char log[16384] = {};
@@ -30,7 +32,8 @@ bool audio_chunk_cut_short(SNDFILE* f)
         long long declared = 0, present = 0;
         char chunk[8] = {};
         if (std::sscanf(line.c_str(), " %4s : %lld (should be %lld)", chunk, &declared, &present) == 3
-            && (std::strcmp(chunk, "data") == 0 || std::strcmp(chunk, "SSND") == 0) && present < declared) {
+            && (std::strcmp(chunk, "data") == 0 || std::strcmp(chunk, "SSND") == 0) && present < declared
+            && !(std::strcmp(chunk, "data") == 0 && declared == 0xFFFFFFFF)) {
             return true;
         }
     }
@@ -47,22 +50,13 @@ struct IntSamples {
     // A float cannot carry all their bits: outside the ranges they keep their own.
     static constexpr bool TAKES_ALL_PLUGIN_OUTPUT = false;
 
-    explicit IntSamples(int bits) : scale(std::ldexp(1.0, bits - 1)), shift(32 - bits) {}
+    explicit IntSamples(int bits) : tone(bits) {}
     static sf_count_t read(SNDFILE* f, int* frames, sf_count_t count) { return sf_readf_int(f, frames, count); }
     static sf_count_t write(SNDFILE* f, const int* frames, sf_count_t count) { return sf_writef_int(f, frames, count); }
     static float to_plugin(int s) { return static_cast<float>(s) * (1.0f / 2147483648.0f); }
-    // Tone samples to integers: scaled to the output's bit depth, rounded to
-    // nearest and clipped there, then placed in the top bits for libsndfile.
-    int from_plugin(float y) const
-    {
-        double q = std::nearbyint(static_cast<double>(y) * scale);
-        q = std::clamp(q, -scale, scale - 1.0);
-        const auto v = static_cast<int64_t>(q);
-        return static_cast<int32_t>(static_cast<uint32_t>(v) << shift);
-    }
+    int from_plugin(float y) const { return tone.from_plugin(y); }
 
-    double scale;
-    int shift;
+    IntegerTone tone;
 };
 
 struct FloatSamples {
@@ -144,26 +138,6 @@ private:
     std::vector<typename Samples::Sample> frames_; // interleaved
 };
 
-// The significant bits of an integer encoding; 0 for the others.
-int integer_bits(int format)
-{
-    switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8:
-    case SF_FORMAT_PCM_U8:
-    case SF_FORMAT_DPCM_8: return 8;
-    case SF_FORMAT_DWVW_12: return 12;
-    case SF_FORMAT_PCM_16:
-    case SF_FORMAT_DPCM_16:
-    case SF_FORMAT_DWVW_16:
-    case SF_FORMAT_ULAW:
-    case SF_FORMAT_ALAW: return 16;
-    case SF_FORMAT_PCM_24:
-    case SF_FORMAT_DWVW_24: return 24;
-    case SF_FORMAT_PCM_32: return 32;
-    default: return 0;
-    }
-}
-
 } // namespace
 
 InputFile::InputFile(const std::string& path) : path_(path)
@@ -188,6 +162,29 @@ InputFile::InputFile(const std::string& path) : path_(path)
     if (audio_chunk_cut_short(file_.get())) {
         throw bad_input("input '" + path + "' is truncated: its header promises more audio than the file holds");
     }
+}
+
+int integer_bits(int format)
+{
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_DPCM_8: return 8;
+    case SF_FORMAT_DWVW_12: return 12;
+    case SF_FORMAT_PCM_16:
+    case SF_FORMAT_DPCM_16:
+    case SF_FORMAT_DWVW_16:
+    case SF_FORMAT_ULAW:
+    case SF_FORMAT_ALAW: return 16;
+    case SF_FORMAT_PCM_24:
+    case SF_FORMAT_DWVW_24: return 24;
+    case SF_FORMAT_PCM_32: return 32;
+    default: return 0;
+    }
+}
+
+IntegerTone::IntegerTone(int bits) : scale_(std::ldexp(1.0, bits - 1)), shift_(32 - bits)
+{
 }
 
 void InputFile::check_read_whole(int64_t frames_read) const

@@ -8,6 +8,8 @@
 #include <sndfile.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -102,6 +104,28 @@ protected:
 private:
     std::vector<float> plugin_input_;
     std::vector<float> plugin_output_;
+};
+
+// The significant bits of an integer encoding; 0 for the others.
+int integer_bits(int format);
+
+// Tone samples for a file of `bits`-bit integers: scaled to that depth,
+// rounded to nearest and clipped there, then placed in the top bits of the
+// 32-bit int libsndfile takes.
+class IntegerTone {
+public:
+    explicit IntegerTone(int bits);
+    int from_plugin(float y) const
+    {
+        double q = std::nearbyint(static_cast<double>(y) * scale_);
+        q = std::clamp(q, -scale_, scale_ - 1.0);
+        const auto v = static_cast<int64_t>(q);
+        return static_cast<int32_t>(static_cast<uint32_t>(v) << shift_);
+    }
+
+private:
+    double scale_;
+    int shift_;
 };
 
 } // namespace zendrik_mask

@@ -2,6 +2,7 @@
 #include "job.h"
 
 #include "audio_file.h"
+#include "copy_path.h"
 #include "errors.h"
 #include "formats.h"
 #include "host.h"
@@ -18,6 +19,7 @@
 #include <fstream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -126,6 +128,8 @@ void process(const Options& options)
     InputFile input(options.input);
     const SF_INFO& input_info = input.info();
     const mode_t output_mode = check_output(options.output, input.status());
+    // Also refuses PCM whose header promises more samples than the file holds.
+    const std::optional<SampleData> samples = locate_samples(input, options.input);
     const Plan plan = plan_ranges(time_ranges, input_info.samplerate, input.frames());
     const SF_INFO output_info = output_info_for(input_info, options.format);
 
@@ -138,14 +142,23 @@ void process(const Options& options)
     }
 
     TempFile temp(options.output, output_mode);
-    OutputFile output(temp.fd(), output_info, options.output, input);
-    const std::unique_ptr<FrameBuffer> buffer
-        = FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
-                            static_cast<std::size_t>(input_info.channels));
-    const Totals totals = run_blocks(plan, host, input, *buffer, output, !options.quiet && isatty(STDERR_FILENO));
-    // Frames missing from the input would be missing from the output.
-    input.check_read_whole(totals.frames);
-    output.close();
+    const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
+    Totals totals;
+    if (samples && keeps_format(input_info.format, output_info.format) && !copy_path_disabled()) {
+        // Only the masked samples' bytes change: everything else is kept by copying it.
+        const MaskedCopy copy = mask_in_copy(input, options.input, *samples, plan, host, options.block, temp,
+                                             options.output, show_progress);
+        totals = {copy.frames, copy.masked};
+    } else {
+        OutputFile output(temp.fd(), output_info, options.output, input);
+        const std::unique_ptr<FrameBuffer> buffer
+            = FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
+                                static_cast<std::size_t>(input_info.channels));
+        totals = run_blocks(plan, host, input, *buffer, output, show_progress);
+        // Frames missing from the input would be missing from the output.
+        input.check_read_whole(totals.frames);
+        output.close();
+    }
     temp.commit(options.output);
 
     if (!options.quiet) {

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: ISC
+// zendrik-mask's path for uncompressed PCM kept in its own format: the input
+// is copied whole into the output, then the tone is written over the bytes of
+// the masked samples only. Every header, chunk and sample outside the ranges
+// stays byte for byte as it was, whatever the container holds.
+#ifndef ZENDRIK_MASK_COPY_PATH_H
+#define ZENDRIK_MASK_COPY_PATH_H
+
+#include "pcm_layout.h"
+#include "ranges.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace zendrik_mask {
+
+class InputFile;
+class Lv2Host;
+class TempFile;
+
+// Where the input keeps its samples, when it is uncompressed PCM in a
+// container read by pcm_layout. Throws the bad-input Error when its header
+// declares more samples than the file holds, or when libsndfile reads it
+// otherwise (frames, channels, encoding).
+std::optional<SampleData> locate_samples(const InputFile& input, const std::string& path);
+
+// Whether an output of libsndfile format `output` keeps an input of `input`
+// as it is: same container and encoding, and the same byte order or the
+// container's default.
+bool keeps_format(int input, int output);
+
+// Set in the environment, ZENDRIK_MASK_DECODE makes every file take the
+// decode path: for benchmarks and comparisons.
+bool copy_path_disabled();
+
+struct MaskedCopy {
+    int64_t frames = 0; // of the output
+    int64_t masked = 0; // of those, frames with the tone on
+};
+
+// Copies `path` (the input, of `samples`) into `temp` and writes the tone
+// over each range of `plan`, the plugin's blocks cut at multiples of
+// `block` frames and at range edges as the decode path cuts them. Throws
+// write_failed.
+MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const SampleData& samples, const Plan& plan,
+                        Lv2Host& host, int64_t block, TempFile& temp, const std::string& output_name,
+                        bool show_progress);
+
+} // namespace zendrik_mask
+
+#endif

@@ -262,7 +262,8 @@ std::optional<SampleData> locate_samples(const InputFile& input, const std::stri
     if (info.channels != samples.channels) {
         throw disagree("channels", samples.channels, info.channels);
     }
-    if (info.frames != samples.frames()) {
+    // libsndfile reads a WAV stream whose data size is 0 as empty; its audio runs to the end all the same.
+    if (info.frames != samples.frames() && !(samples.runs_to_end && info.frames == 0)) {
         throw disagree("frames", samples.frames(), info.frames);
     }
     return samples;
@@ -276,10 +277,22 @@ bool keeps_format(int input, int output)
         && (output_order == SF_ENDIAN_FILE || output_order == (input & SF_FORMAT_ENDMASK));
 }
 
-bool copy_path_disabled()
+bool takes_copy_path(const std::optional<SampleData>& samples, const InputFile& input, const std::string& path,
+                     int output_format)
 {
-    const char* value = std::getenv("ZENDRIK_MASK_DECODE");
-    return value != nullptr && *value != '\0';
+    if (!samples) {
+        return false;
+    }
+    const char* decode = std::getenv("ZENDRIK_MASK_DECODE");
+    if (keeps_format(input.info().format, output_format) && (decode == nullptr || *decode == '\0')) {
+        return true;
+    }
+    if (samples->frames() != input.frames()) {
+        throw bad_input("input '" + path
+                        + "' is a stream whose header gives no length, which only its own format can keep: "
+                          "drop --format");
+    }
+    return false;
 }
 
 MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const SampleData& samples, const Plan& plan,

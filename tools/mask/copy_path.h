@@ -22,7 +22,8 @@ class TempFile;
 // Where the input keeps its samples, when it is uncompressed PCM in a
 // container read by pcm_layout. Throws the bad-input Error when its header
 // declares more samples than the file holds, or when libsndfile reads it
-// otherwise (frames, channels, encoding).
+// otherwise (frames, channels, encoding). Its frames are the input's, also
+// for a stream libsndfile reads as empty.
 std::optional<SampleData> locate_samples(const InputFile& input, const std::string& path);
 
 // Whether an output of libsndfile format `output` keeps an input of `input`
@@ -30,9 +31,13 @@ std::optional<SampleData> locate_samples(const InputFile& input, const std::stri
 // container's default.
 bool keeps_format(int input, int output);
 
-// Set in the environment, ZENDRIK_MASK_DECODE makes every file take the
-// decode path: for benchmarks and comparisons.
-bool copy_path_disabled();
+// Whether the run takes the copy path: the samples located, the format kept,
+// and ZENDRIK_MASK_DECODE not set in the environment (it sends every file
+// down the decode path, for benchmarks and comparisons). Throws the
+// bad-input Error for a stream whose audio libsndfile cannot see (a data
+// size of 0) bound for the decode path.
+bool takes_copy_path(const std::optional<SampleData>& samples, const InputFile& input, const std::string& path,
+                     int output_format);
 
 struct MaskedCopy {
     int64_t frames = 0; // of the output

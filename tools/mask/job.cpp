@@ -130,8 +130,9 @@ void process(const Options& options)
     const mode_t output_mode = check_output(options.output, input.status());
     // Also refuses PCM whose header promises more samples than the file holds.
     const std::optional<SampleData> samples = locate_samples(input, options.input);
-    const Plan plan = plan_ranges(time_ranges, input_info.samplerate, input.frames());
+    const Plan plan = plan_ranges(time_ranges, input_info.samplerate, samples ? samples->frames() : input.frames());
     const SF_INFO output_info = output_info_for(input_info, options.format);
+    const bool copy_path = takes_copy_path(samples, input, options.input, output_info.format);
 
     Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
     configure_plugin(host, options);
@@ -144,7 +145,7 @@ void process(const Options& options)
     TempFile temp(options.output, output_mode);
     const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
     Totals totals;
-    if (samples && keeps_format(input_info.format, output_info.format) && !copy_path_disabled()) {
+    if (copy_path) {
         // Only the masked samples' bytes change: everything else is kept by copying it.
         const MaskedCopy copy = mask_in_copy(input, options.input, *samples, plan, host, options.block, temp,
                                              options.output, show_progress);

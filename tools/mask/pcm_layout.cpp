@@ -110,6 +110,7 @@ PcmLayout finish(SampleData samples, uint64_t declared, bool to_end, int64_t fil
     }
     const uint64_t bytes = to_end ? available : declared;
     samples.length = static_cast<int64_t>(bytes - bytes % static_cast<uint64_t>(samples.frame_bytes()));
+    samples.runs_to_end = to_end;
     PcmLayout layout;
     layout.status = Status::found;
     layout.samples = samples;

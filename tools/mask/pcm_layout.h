@@ -55,6 +55,7 @@ struct SampleData {
     int bytes_per_sample = 0;
     SampleCoding coding = SampleCoding::signed_integer;
     bool big_endian = false;
+    bool runs_to_end = false; // the header gives no length: a stream written before its end was known
 
     int frame_bytes() const { return channels * bytes_per_sample; }
     int64_t frames() const { return length / frame_bytes(); }

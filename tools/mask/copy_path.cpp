@@ -84,30 +84,26 @@ void write_all(int fd, const char* bytes, std::size_t count, int64_t offset, con
     }
 }
 
-// The fastest copy the file systems allow: a reflink shares the blocks,
-// copy_file_range lets the kernel (or the server) copy them, and plain reads
-// and writes do what is left where neither can.
-void copy_whole(int from, int to, int64_t size, const std::string& name)
+// Bytes [begin, end) of the input into the same place in the output, as
+// fast as the file systems allow: copy_file_range lets the kernel (or the
+// server) copy them, plain reads and writes do it where it cannot (then
+// `in_kernel` turns false, for the next spans).
+void copy_span(int from, int to, int64_t begin, int64_t end, bool& in_kernel, const std::string& name)
 {
-    if (ioctl(to, FICLONE, from) == 0) {
-        return;
-    }
-    int64_t done = 0;
-    bool in_kernel = true;
     std::vector<char> buffer;
-    while (done < size) {
+    int64_t done = begin;
+    while (done < end) {
         ssize_t copied = 0;
         if (in_kernel) {
             loff_t in_at = done, out_at = done;
-            copied = copy_file_range(from, &in_at, to, &out_at, static_cast<std::size_t>(size - done), 0);
+            copied = copy_file_range(from, &in_at, to, &out_at, static_cast<std::size_t>(end - done), 0);
             if (copied < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP)) {
                 in_kernel = false;
                 continue;
             }
         } else {
             buffer.resize(1 << 20);
-            copied
-                = pread(from, buffer.data(), static_cast<std::size_t>(std::min<int64_t>(size - done, 1 << 20)), done);
+            copied = pread(from, buffer.data(), static_cast<std::size_t>(std::min<int64_t>(end - done, 1 << 20)), done);
             if (copied > 0) {
                 write_all(to, buffer.data(), static_cast<std::size_t>(copied), done, name);
             }
@@ -300,7 +296,18 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
                         bool show_progress)
 {
     const Descriptor from(open_input(input, path));
-    copy_whole(from.get(), temp.fd(), input.status().st_size, output_name);
+    // A reflink shares the input's blocks: only the ranges' are written.
+    // Without one, the bytes between the ranges are copied and the ranges'
+    // written in file order, so that no page is written twice.
+    const bool cloned = ioctl(temp.fd(), FICLONE, from.get()) == 0;
+    int64_t copied_to = 0;
+    bool in_kernel = true;
+    const auto copy_up_to = [&](int64_t end) {
+        if (!cloned && end > copied_to) {
+            copy_span(from.get(), temp.fd(), copied_to, end, in_kernel, output_name);
+        }
+        copied_to = std::max(copied_to, end);
+    };
 
     const auto channels = static_cast<unsigned>(samples.channels);
     // Tone is made a whole number of blocks at a time and written in pieces
@@ -315,8 +322,10 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
 
     const auto write_tone = [&](int64_t first_frame, std::size_t frames) {
         const std::string& bytes = encoder.encode(tone, capacity, frames);
-        write_all(temp.fd(), bytes.data(), bytes.size(), samples.offset + first_frame * samples.frame_bytes(),
-                  output_name);
+        const int64_t at = samples.offset + first_frame * samples.frame_bytes();
+        copy_up_to(at);
+        write_all(temp.fd(), bytes.data(), bytes.size(), at, output_name);
+        copied_to = at + static_cast<int64_t>(bytes.size());
     };
     for (const FrameRange& range : plan.ranges) {
         // One pass-through frame restarts the tone at phase zero, as the
@@ -348,6 +357,7 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
         totals.masked += range.end - range.start;
         progress.update(range.end);
     }
+    copy_up_to(input.status().st_size);
     progress.update(totals.frames);
     return totals;
 }

@@ -31,10 +31,11 @@ protected:
     std::map<std::string, int64_t> sample_offset; // from the manifest
 };
 
-// 8 kHz stereo 24-bit: 6 bytes a frame. --block 300 cuts the ranges' blocks
-// where the decode path would.
+// 8 kHz stereo 24-bit: 6 bytes a frame. The first range is no whole number
+// of the tone's periods, so the second starts at phase zero only when the
+// tone restarts. --block 300 cuts the ranges' blocks where the decode path would.
 constexpr int64_t FRAME_BYTES = 6;
-const std::vector<Burst> BURSTS = {{800, 2000}, {4000, 4800}};
+const std::vector<Burst> BURSTS = {{800, 2004}, {4000, 4800}};
 
 TEST_F(MaskPcmCopy, OnlyTheMaskedSamplesBytesChange)
 {
@@ -52,7 +53,7 @@ TEST_F(MaskPcmCopy, OnlyTheMaskedSamplesBytesChange)
             in_bytes = slurp(p(name));
         }
         const std::string out = p(std::string("out-") + name);
-        const Result r = mask({p(name), out, "--mask", "0.1-0.25", "--mask", "0.5-0.6", "--block", "300", "-q"});
+        const Result r = mask({p(name), out, "--mask", "0.1-0.2505", "--mask", "0.5-0.6", "--block", "300", "-q"});
         ASSERT_EQ(r.status, 0) << r.err;
         const std::string out_bytes = slurp(out);
         ASSERT_EQ(out_bytes.size(), in_bytes.size());
@@ -80,6 +81,29 @@ TEST_F(MaskPcmCopy, OnlyTheMaskedSamplesBytesChange)
     // The stream bound for another format goes through the decode path, whole.
     ASSERT_EQ(mask({p("streamed.wav"), p("streamed.flac"), "--format", "flac", "--mask", "0.1-0.25", "-q"}).status, 0);
     EXPECT_EQ(read_audio(p("streamed.flac"), Kind::Int).info.frames, 8000);
+}
+
+// The tone the copy path writes is the decode path's to the bit: the same
+// blocks, rounding and coding, also where libsndfile maps 8-bit WAV to
+// unsigned bytes and mu-law to its table.
+TEST_F(MaskCli, CopyPathWritesTheDecodePathsSamples)
+{
+    for (const int format : {SF_FORMAT_WAV | SF_FORMAT_PCM_U8, SF_FORMAT_AU | SF_FORMAT_ULAW,
+                             SF_FORMAT_AIFF | SF_FORMAT_PCM_S8, SF_FORMAT_CAF | SF_FORMAT_DOUBLE}) {
+        SCOPED_TRACE(format);
+        write_noise(p("in"), format, 8000, 2, 8000);
+        const std::vector<std::string> args = {p("in"), "--mask", "0-0.2505", "--mask", "0.3-1", "--block", "77", "-q"};
+        std::vector<std::string> copy = args, decode = args;
+        copy.insert(copy.begin() + 1, p("copy"));
+        decode.insert(decode.begin() + 1, p("decode"));
+        ASSERT_EQ(mask(copy).status, 0);
+        ASSERT_EQ(mask(decode, {{"ZENDRIK_MASK_DECODE", "1"}}).status, 0);
+        const Kind kind = kind_of(format) == Kind::Double ? Kind::Double : Kind::Int;
+        const Audio a = read_audio(p("copy"), kind), b = read_audio(p("decode"), kind);
+        EXPECT_EQ(a.ints, b.ints);
+        EXPECT_EQ(a.doubles, b.doubles);
+        EXPECT_EQ(a.info.format, format);
+    }
 }
 
 TEST_F(MaskPcmCopy, TruncatedPcmIsRefusedInEveryContainerAndPath)

@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "formats.h"
 #include "host.h"
+#include "metadata.h"
 #include "plugin_settings.h"
 #include "progress.h"
 #include "ranges.h"
@@ -139,6 +140,8 @@ void process(const Options& options)
 
     TempFile temp(options.output, output_mode);
     OutputFile output(temp.fd(), output_info, options.output, input);
+    MetadataCopy metadata(options.input, input_info.format, output.info().format);
+    metadata.before_audio(input.handle(), output.handle());
     const std::unique_ptr<FrameBuffer> buffer
         = FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
                             static_cast<std::size_t>(input_info.channels));
@@ -146,7 +149,11 @@ void process(const Options& options)
     // Frames missing from the input would be missing from the output.
     input.check_read_whole(totals.frames);
     output.close();
+    metadata.after_close(temp.path());
     temp.commit(options.output);
+    if (const std::string lost = metadata.warning(); !lost.empty()) {
+        warn(options.quiet, lost);
+    }
 
     if (!options.quiet) {
         const int64_t rate = input_info.samplerate;

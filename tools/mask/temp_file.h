@@ -28,6 +28,8 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     int fd() const { return fd_; }
+    // For libraries that open files by name; the file stays where it is.
+    const std::string& path() const { return path_; }
     // fsync, close and rename over the target; the target is replaced whole.
     // Throws write_failed.
     void commit(const std::string& target);

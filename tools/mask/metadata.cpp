@@ -1,0 +1,137 @@
+// SPDX-License-Identifier: ISC
+#include "metadata.h"
+
+#include "flac_seek_table.h"
+#include "riff_chunks.h"
+#include "tag_copy.h"
+
+#include <memory>
+#include <vector>
+
+namespace zendrik_mask {
+
+namespace {
+
+int container(int format)
+{
+    return format & SF_FORMAT_TYPEMASK;
+}
+
+bool is_wav(int format)
+{
+    return container(format) == SF_FORMAT_WAV || container(format) == SF_FORMAT_WAVEX;
+}
+
+// Copies one libsndfile record of type T from `input` to `output`; returns
+// false only when the input has one and the output's format cannot take it.
+// libsndfile accepts cue points and instruments for any format but writes
+// them (cue, smpl) into WAV files only.
+template <typename T>
+bool copy_record(SNDFILE* input, SNDFILE* output, int get, int set, bool written = true)
+{
+    auto record = std::make_unique<T>();
+    if (sf_command(input, get, record.get(), sizeof(T)) != SF_TRUE) {
+        return true;
+    }
+    return sf_command(output, set, record.get(), sizeof(T)) == SF_TRUE && written;
+}
+
+} // namespace
+
+std::string container_label(int format)
+{
+    switch (container(format)) {
+    case SF_FORMAT_WAV: return "WAV";
+    case SF_FORMAT_WAVEX: return "WAVEX";
+    case SF_FORMAT_W64: return "W64";
+    case SF_FORMAT_RF64: return "RF64";
+    case SF_FORMAT_AIFF: return "AIFF";
+    case SF_FORMAT_AU: return "AU";
+    case SF_FORMAT_CAF: return "CAF";
+    case SF_FORMAT_FLAC: return "FLAC";
+    case SF_FORMAT_MPEG: return "MP3";
+    case SF_FORMAT_OGG: return (format & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS ? "Ogg Opus" : "Ogg Vorbis";
+    default: return "the output's format";
+    }
+}
+
+MetadataCopy::MetadataCopy(const std::string& input_path, int input_format, int output_format)
+    : input_path_(input_path), input_format_(input_format), output_format_(output_format)
+{
+}
+
+void MetadataCopy::lose(const std::string& what)
+{
+    lost_.push_back(what);
+}
+
+void MetadataCopy::before_audio(SNDFILE* input, SNDFILE* output)
+{
+    // The strings went over when the output was opened.
+    if (!copy_record<SF_BROADCAST_INFO>(input, output, SFC_GET_BROADCAST_INFO, SFC_SET_BROADCAST_INFO)) {
+        lose("broadcast info (bext)");
+    }
+    if (!copy_record<SF_CUES>(input, output, SFC_GET_CUE, SFC_SET_CUE, is_wav(output_format_))) {
+        lose("cue points");
+    }
+    if (!copy_record<SF_INSTRUMENT>(input, output, SFC_GET_INSTRUMENT, SFC_SET_INSTRUMENT, is_wav(output_format_))) {
+        lose("instrument and loops (smpl)");
+    }
+    if (!copy_record<SF_CART_INFO>(input, output, SFC_GET_CART_INFO, SFC_SET_CART_INFO)) {
+        lose("cart chunk");
+    }
+    // Without the map libsndfile writes the usual mask for the channel
+    // count (5.1 side becomes 5.1 back) or none at all.
+    SF_INFO info{};
+    sf_command(input, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+    std::vector<int> map(static_cast<std::size_t>(info.channels));
+    const auto map_size = static_cast<int>(map.size() * sizeof(int));
+    if (sf_command(input, SFC_GET_CHANNEL_MAP_INFO, map.data(), map_size) == SF_TRUE
+        && sf_command(output, SFC_SET_CHANNEL_MAP_INFO, map.data(), map_size) != SF_TRUE && info.channels > 2) {
+        lose("speaker layout");
+    }
+    if (sf_command(input, SFC_WAVEX_GET_AMBISONIC, nullptr, 0) == SF_AMBISONIC_B_FORMAT
+        && sf_command(output, SFC_WAVEX_SET_AMBISONIC, nullptr, SF_AMBISONIC_B_FORMAT) != SF_AMBISONIC_B_FORMAT) {
+        lose("Ambisonic B-format flag");
+    }
+}
+
+void MetadataCopy::after_close(const std::string& output_path)
+{
+    if (has_taglib_tags(input_format_) || has_taglib_tags(output_format_)) {
+        for (const std::string& what : copy_tags(input_path_, input_format_, output_path, output_format_)) {
+            lose(what);
+        }
+    }
+    // Other formats find their way by their own structure.
+    if (container(input_format_) == SF_FORMAT_FLAC && container(output_format_) == SF_FORMAT_FLAC) {
+        const std::vector<uint64_t> points = flac_seek_points(input_path_);
+        if (!points.empty() && !write_flac_seek_table(output_path, points)) {
+            lose("seek table");
+        }
+    }
+    if (is_wav(input_format_)) {
+        const std::vector<RiffChunk> chunks = extra_wav_chunks(input_path_);
+        if (is_wav(output_format_)) {
+            append_wav_chunks(output_path, chunks);
+        } else {
+            for (const std::string& name : chunk_names(chunks)) {
+                lose(name);
+            }
+        }
+    }
+}
+
+std::string MetadataCopy::warning() const
+{
+    if (lost_.empty()) {
+        return {};
+    }
+    std::string list;
+    for (const std::string& what : lost_) {
+        list += (list.empty() ? "" : ", ") + what;
+    }
+    return "not carried into " + container_label(output_format_) + ": " + list;
+}
+
+} // namespace zendrik_mask

@@ -5,6 +5,7 @@
 #include "riff_chunks.h"
 #include "tag_copy.h"
 
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -25,7 +26,7 @@ bool is_wav(int format)
 // Copies one libsndfile record of type T from `input` to `output`; returns
 // false only when the input has one and the output's format cannot take it.
 // libsndfile accepts cue points and instruments for any format but writes
-// them (cue, smpl) into WAV files only.
+// them only into some (`written`): the record is then not even set.
 template <typename T>
 bool copy_record(SNDFILE* input, SNDFILE* output, int get, int set, bool written = true)
 {
@@ -33,7 +34,28 @@ bool copy_record(SNDFILE* input, SNDFILE* output, int get, int set, bool written
     if (sf_command(input, get, record.get(), sizeof(T)) != SF_TRUE) {
         return true;
     }
-    return sf_command(output, set, record.get(), sizeof(T)) == SF_TRUE && written;
+    return written && sf_command(output, set, record.get(), sizeof(T)) == SF_TRUE;
+}
+
+// Cue points from AIFF markers come with their place in sample_offset only,
+// from WAV in both; WAV's cue chunk wants both.
+// Their names come back in `labels`.
+bool copy_cues(SNDFILE* input, SNDFILE* output, bool written, std::vector<CueLabel>& labels)
+{
+    auto cues = std::make_unique<SF_CUES>();
+    if (sf_command(input, SFC_GET_CUE, cues.get(), sizeof(SF_CUES)) != SF_TRUE) {
+        return true;
+    }
+    for (uint32_t i = 0; i < cues->cue_count && i < 100; ++i) {
+        SF_CUE_POINT& point = cues->cue_points[i];
+        if (point.name[0] != '\0') {
+            labels.push_back(
+                {static_cast<uint32_t>(point.indx), std::string(point.name, strnlen(point.name, sizeof point.name))});
+        }
+        point.position = point.position != 0 ? point.position : point.sample_offset;
+        point.sample_offset = point.sample_offset != 0 ? point.sample_offset : point.position;
+    }
+    return written && sf_command(output, SFC_SET_CUE, cues.get(), sizeof(SF_CUES)) == SF_TRUE;
 }
 
 } // namespace
@@ -71,7 +93,9 @@ void MetadataCopy::before_audio(SNDFILE* input, SNDFILE* output)
     if (!copy_record<SF_BROADCAST_INFO>(input, output, SFC_GET_BROADCAST_INFO, SFC_SET_BROADCAST_INFO)) {
         lose("broadcast info (bext)");
     }
-    if (!copy_record<SF_CUES>(input, output, SFC_GET_CUE, SFC_SET_CUE, is_wav(output_format_))) {
+    // An instrument set on an AIFF file keeps libsndfile from writing its
+    // markers, and it writes no INST chunk either: loops go into WAV only.
+    if (!copy_cues(input, output, is_wav(output_format_) || container(output_format_) == SF_FORMAT_AIFF, cue_labels_)) {
         lose("cue points");
     }
     if (!copy_record<SF_INSTRUMENT>(input, output, SFC_GET_INSTRUMENT, SFC_SET_INSTRUMENT, is_wav(output_format_))) {
@@ -110,12 +134,19 @@ void MetadataCopy::after_close(const std::string& output_path)
             lose("seek table");
         }
     }
+    std::vector<RiffChunk> chunks;
     if (is_wav(input_format_)) {
-        const std::vector<RiffChunk> chunks = extra_wav_chunks(input_path_);
-        if (is_wav(output_format_)) {
-            append_wav_chunks(output_path, chunks);
-        } else {
-            for (const std::string& name : chunk_names(chunks)) {
+        chunks = extra_wav_chunks(input_path_);
+    } else if (!cue_labels_.empty()) {
+        // libsndfile reads the names of AIFF markers but writes no WAV labels.
+        chunks.push_back(cue_label_chunk(cue_labels_));
+    }
+    if (is_wav(output_format_)) {
+        append_wav_chunks(output_path, chunks);
+    } else if (is_wav(input_format_)) {
+        for (const std::string& name : chunk_names(chunks)) {
+            // AIFF markers take the labels as their names.
+            if (name != "cue labels" || container(output_format_) != SF_FORMAT_AIFF) {
                 lose(name);
             }
         }

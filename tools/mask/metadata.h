@@ -8,6 +8,8 @@
 #ifndef ZENDRIK_MASK_METADATA_H
 #define ZENDRIK_MASK_METADATA_H
 
+#include "riff_chunks.h"
+
 #include <sndfile.h>
 
 #include <string>
@@ -35,6 +37,7 @@ private:
     int input_format_;
     int output_format_;
     std::vector<std::string> lost_;
+    std::vector<CueLabel> cue_labels_;
 };
 
 // The name of a libsndfile container, for messages: "FLAC", "Ogg Opus".

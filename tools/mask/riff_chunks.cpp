@@ -58,6 +58,15 @@ std::string info_fields_left_out(const std::string& body)
 
 } // namespace
 
+RiffChunk cue_label_chunk(const std::vector<CueLabel>& labels)
+{
+    std::string list = "adtl";
+    for (const CueLabel& label : labels) {
+        list += render({"labl", le32_bytes(label.cue_id) + label.text + '\0'});
+    }
+    return {"LIST", list};
+}
+
 std::vector<RiffChunk> extra_wav_chunks(const std::string& path)
 {
     std::vector<RiffChunk> chunks;

@@ -5,6 +5,7 @@
 #ifndef ZENDRIK_MASK_RIFF_CHUNKS_H
 #define ZENDRIK_MASK_RIFF_CHUNKS_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,14 @@ struct RiffChunk {
     std::string id;   // four characters
     std::string data; // without the pad byte
 };
+
+struct CueLabel {
+    uint32_t cue_id;
+    std::string text;
+};
+
+// A LIST adtl chunk naming cue points.
+RiffChunk cue_label_chunk(const std::vector<CueLabel>& labels);
 
 // The chunks of the RIFF WAVE file `path` named above, the INFO fields as
 // one LIST INFO chunk; empty for other files.

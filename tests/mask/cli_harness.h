@@ -91,22 +91,17 @@ inline Result finish(pid_t pid, const fs::path& log_dir)
     return r;
 }
 
-// What another program (ffprobe, sndfile-info) prints, for checking outputs
-// with other tools than the one under test.
-inline std::string tool_output(const std::vector<std::string>& argv, const fs::path& log_dir)
+// What ffprobe, not the program under test, finds in a file: `entries` such
+// as "format=format_name" or "stream=codec_name,bits_per_raw_sample", as "wav"
+// or "alac,32".
+inline std::string ffprobe(const fs::path& file, const std::string& entries, const fs::path& log_dir)
 {
-    const Result r = finish(spawn(argv, log_dir, {}), log_dir);
-    EXPECT_EQ(r.status, 0) << argv[0] << ": " << r.err;
-    return r.out;
-}
-
-// The container ffprobe finds: "wav", "flac", "ogg", "aiff", ...
-inline std::string probed_container(const fs::path& file, const fs::path& log_dir)
-{
-    std::string name = tool_output({"/usr/bin/ffprobe", "-v", "error", "-show_entries", "format=format_name", "-of",
-                                    "default=noprint_wrappers=1:nokey=1", file.string()},
-                                   log_dir);
-    return name.substr(0, name.find('\n'));
+    const Result r
+        = finish(spawn({"/usr/bin/ffprobe", "-v", "error", "-show_entries", entries, "-of", "csv=p=0", file.string()},
+                       log_dir, {}),
+                 log_dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out.substr(0, r.out.find('\n'));
 }
 
 // ---- Audio files -------------------------------------------------------

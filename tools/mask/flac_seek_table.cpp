@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <string>
 
 namespace zendrik_mask {
 
@@ -54,13 +55,13 @@ std::vector<Frame> scan_frames(const std::string& path)
             != FLAC__STREAM_DECODER_INIT_STATUS_OK
         || !FLAC__stream_decoder_process_until_end_of_metadata(decoder.get())
         || !FLAC__stream_decoder_get_decode_position(decoder.get(), &scan.audio_start)) {
-        throw write_failed("cannot read back the FLAC output '" + path + "'");
+        throw write_failed("libFLAC cannot read it back");
     }
     scan.position = scan.audio_start;
     while (FLAC__stream_decoder_get_state(decoder.get()) != FLAC__STREAM_DECODER_END_OF_STREAM) {
         if (!FLAC__stream_decoder_process_single(decoder.get())
             || !FLAC__stream_decoder_get_decode_position(decoder.get(), &scan.position)) {
-            throw write_failed("cannot read back the FLAC output '" + path + "'");
+            throw write_failed("libFLAC cannot read it back");
         }
     }
     FLAC__stream_decoder_finish(decoder.get());
@@ -98,7 +99,7 @@ bool write_flac_seek_table(const std::string& path, const std::vector<uint64_t>&
 {
     Chain chain(FLAC__metadata_chain_new(), FLAC__metadata_chain_delete);
     if (!chain || !FLAC__metadata_chain_read(chain.get(), path.c_str())) {
-        throw write_failed("cannot read back the FLAC output '" + path + "'");
+        throw write_failed("libFLAC cannot read it back");
     }
     // Only in place, in the padding: a rewrite through libFLAC's own
     // temporary file would replace the file this program holds open.
@@ -140,15 +141,15 @@ bool write_flac_seek_table(const std::string& path, const std::vector<uint64_t>&
     // Right after STREAMINFO, as flac puts it.
     FLAC__metadata_iterator_init(it.get(), chain.get());
     if (!FLAC__metadata_iterator_insert_block_after(it.get(), table.get())) {
-        throw write_failed("cannot add a seek table to '" + path + "'");
+        throw write_failed("libFLAC cannot add a seek table");
     }
     table.release(); // the chain owns it now
     if (FLAC__metadata_chain_check_if_tempfile_needed(chain.get(), /*use_padding=*/true)) {
         return false;
     }
     if (!FLAC__metadata_chain_write(chain.get(), /*use_padding=*/true, /*preserve_file_stats=*/false)) {
-        throw write_failed("cannot write the seek table of '" + path
-                           + "': " + FLAC__Metadata_ChainStatusString[FLAC__metadata_chain_status(chain.get())]);
+        throw write_failed(std::string("libFLAC cannot write its seek table: ")
+                           + FLAC__Metadata_ChainStatusString[FLAC__metadata_chain_status(chain.get())]);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "metadata.h"
 
+#include "errors.h"
 #include "flac_seek_table.h"
 #include "riff_chunks.h"
 #include "tag_copy.h"
@@ -120,7 +121,17 @@ void MetadataCopy::before_audio(SNDFILE* input, SNDFILE* output)
     }
 }
 
-void MetadataCopy::after_close(const std::string& output_path)
+void MetadataCopy::after_close(const std::string& output_path, const std::string& name)
+{
+    // The messages name the file the user asked for, not the temporary one.
+    try {
+        carry_after_close(output_path);
+    } catch (const Error& e) {
+        throw write_failed("cannot write the metadata of '" + name + "': " + e.message());
+    }
+}
+
+void MetadataCopy::carry_after_close(const std::string& output_path)
 {
     if (has_taglib_tags(input_format_) || has_taglib_tags(output_format_)) {
         for (const std::string& what : copy_tags(input_path_, input_format_, output_path, output_format_)) {

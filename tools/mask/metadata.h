@@ -24,14 +24,17 @@ public:
 
     // Before any audio is written to `output`.
     void before_audio(SNDFILE* input, SNDFILE* output);
-    // On the finished output file, closed by libsndfile; throws write_failed.
-    void after_close(const std::string& output_path);
+    // On the finished output file, closed by libsndfile, at `output_path`;
+    // `name` is the file the user asked for, for messages. Throws
+    // write_failed.
+    void after_close(const std::string& output_path, const std::string& name);
 
     // "not carried into FLAC: iXML, cue points"; empty when all was carried.
     std::string warning() const;
 
 private:
     void lose(const std::string& what);
+    void carry_after_close(const std::string& output_path);
 
     std::string input_path_;
     int input_format_;

@@ -133,7 +133,7 @@ void append_wav_chunks(const std::string& path, const std::vector<RiffChunk>& ch
     std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
     char header[12];
     if (!file.read(header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0) {
-        throw write_failed("cannot add WAV chunks to '" + path + "': not a RIFF file");
+        throw write_failed("not a RIFF file");
     }
     std::string tail;
     for (const RiffChunk& chunk : chunks) {
@@ -141,7 +141,7 @@ void append_wav_chunks(const std::string& path, const std::vector<RiffChunk>& ch
     }
     const uint64_t riff_size = le32(header + 4) + (le32(header + 4) % 2);
     if (riff_size + tail.size() > UINT32_MAX) {
-        throw write_failed("cannot add WAV chunks to '" + path + "': it would pass the 4 GiB limit of WAV");
+        throw write_failed("its chunks would pass the 4 GiB limit of WAV");
     }
     file.seekp(static_cast<std::streamoff>(8 + riff_size));
     file.write(tail.data(), static_cast<std::streamsize>(tail.size()));
@@ -150,7 +150,7 @@ void append_wav_chunks(const std::string& path, const std::vector<RiffChunk>& ch
     file.write(size.data(), 4);
     file.flush();
     if (!file) {
-        throw write_failed("cannot write '" + path + "': " + std::strerror(errno));
+        throw write_failed(std::strerror(errno));
     }
 }
 

@@ -178,10 +178,10 @@ std::vector<std::string> left_out(const Tags& tags)
     return lost;
 }
 
-void check_saved(bool saved, const std::string& path)
+void check_saved(bool saved)
 {
     if (!saved) {
-        throw write_failed("cannot write the tags of '" + path + "'");
+        throw write_failed("TagLib cannot save its tags");
     }
 }
 
@@ -230,7 +230,7 @@ std::vector<std::string> write_mpeg(const std::string& path, const Tags& tags, T
     }
     // The encoder adds an ID3v1 tag; it stays only when the input had one.
     const int kinds = TagLib::MPEG::File::ID3v2 | (tags.id3v1 ? TagLib::MPEG::File::ID3v1 : 0);
-    check_saved(file.save(kinds, TagLib::File::StripOthers, version), path);
+    check_saved(file.save(kinds, TagLib::File::StripOthers, version));
     return lost;
 }
 
@@ -268,15 +268,15 @@ std::vector<std::string> copy_tags(const std::string& input, int input_format, c
         for (const Picture& p : tags.pictures) {
             file.addPicture(to_flac(p));
         }
-        check_saved(file.save(), output);
+        check_saved(file.save());
     } else if (to == TagKind::Vorbis) {
         TagLib::Ogg::Vorbis::File file(output.c_str(), false);
         lost = write_xiph(file.tag(), tags);
-        check_saved(file.save(), output);
+        check_saved(file.save());
     } else {
         TagLib::Ogg::Opus::File file(output.c_str(), false);
         lost = write_xiph(file.tag(), tags);
-        check_saved(file.save(), output);
+        check_saved(file.save());
     }
     if (from == TagKind::Mpeg && tags.chapters) {
         lost.emplace_back("chapters");

@@ -35,10 +35,15 @@ flac)
   metaflac --add-seekpoint=10x rebuilt.flac
   diff <(metaflac --list --block-type=SEEKTABLE out.flac) <(metaflac --list --block-type=SEEKTABLE rebuilt.flac) \
     || fail "seek table offsets differ from metaflac's"
-  # Into Ogg the fields and the picture go along; into WAV they are named.
+  # Into Ogg and MP3 the fields and the picture go along; into WAV they are named.
   run in.flac out.ogg --format ogg:vorbis
   ffprobe -loglevel error -show_streams out.ogg >probe
   has "TAG:MOOD=calm" probe
+  has "codec_name=png" probe
+  run in.flac out.mp3 --format mp3
+  ffprobe -loglevel error -show_format -show_streams out.mp3 >probe
+  has "TAG:TMOO=calm" probe
+  has "TAG:TSRC=USZD12600001" probe
   has "codec_name=png" probe
   run in.flac out.wav --format wav
   has "warning: not carried into WAV: second ARTIST, tag ISRC, tag MOOD, tag REPLAYGAIN_TRACK_GAIN, pictures" err
@@ -54,6 +59,12 @@ mp3)
     has "$text" list
   done
   [ "$(ffprobe -loglevel error -show_chapters out.mp3 | grep -c '^\[CHAPTER\]')" = 2 ] || fail "chapters lost"
+  run in.mp3 out.flac --format flac
+  metaflac --list out.flac >list
+  for text in "LABEL=Label Co" MOOD=calm "MIME type: image/png"; do
+    has "$text" list
+  done
+  has "warning: not carried into FLAC: chapters" err
   ;;
 ogg)
   for codec in libvorbis:ogg libopus:opus; do

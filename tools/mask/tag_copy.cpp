@@ -204,8 +204,9 @@ std::vector<std::string> write_mpeg(const std::string& path, const Tags& tags, T
     std::vector<std::string> lost;
     TagLib::MPEG::File file(path.c_str(), false);
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
-    // ID3v2.3 unless the input's tag was 2.4: more players and tools read it.
-    auto version = TagLib::ID3v2::v3;
+    // From other formats 2.4: 2.3 has no repeated values nor frames such as
+    // mood (TMOO), and TagLib would drop them.
+    auto version = TagLib::ID3v2::v4;
     if (from == TagKind::Mpeg && !tags.id3v2_frames.empty()) {
         // Between MP3 files the frames go over whole, chapters and all.
         version = tags.id3v2_version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;

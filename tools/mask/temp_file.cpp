@@ -41,7 +41,7 @@ void install_signal_handlers()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-TempFile::TempFile(const std::string& target, mode_t mode)
+TempFile::TempFile(const std::string& target, mode_t mode) : mode_(mode)
 {
     const auto slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
@@ -77,7 +77,6 @@ TempFile::TempFile(const std::string& target, mode_t mode)
         throw write_failed("cannot create a file in '" + dir + "': " + std::strerror(err));
     }
     path_ = templ;
-    fchmod(fd_, mode);
 }
 
 TempFile::~TempFile()
@@ -93,7 +92,7 @@ TempFile::~TempFile()
 
 void TempFile::commit(const std::string& target)
 {
-    if (fsync(fd_) != 0 || close(fd_) != 0) {
+    if (fchmod(fd_, mode_) != 0 || fsync(fd_) != 0 || close(fd_) != 0) {
         fd_ = -1;
         throw write_failed("cannot write '" + target + "': " + std::strerror(errno));
     }

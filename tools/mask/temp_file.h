@@ -19,8 +19,9 @@ void install_signal_handlers();
 // One temporary file at a time: the signal handlers know only one.
 class TempFile {
 public:
-    // Creates ".TARGET.XXXXXX" in the target's folder with `mode`, TARGET cut
-    // short when the name would be too long for the folder; throws
+    // Creates ".TARGET.XXXXXX" in the target's folder, TARGET cut short when
+    // the name would be too long for the folder; it gets `mode` on commit,
+    // writable by its owner until then (tags are added by name). Throws
     // the bad-input Error for a path too long, write_failed when it cannot.
     TempFile(const std::string& target, mode_t mode);
     // Removes the file unless committed.
@@ -37,6 +38,7 @@ public:
 
 private:
     int fd_ = -1;
+    mode_t mode_;
     std::string path_;
 };
 

@@ -9,11 +9,11 @@ ZENDRIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ZENDRIK_BUILD_PACKAGES=(
   build-essential cmake pkg-config
   lv2-dev liblilv-dev libsndfile1-dev libcli11-dev
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev libtag1-dev libflac-dev
 )
 # Hosts and tools the tests and the main job drive.
 ZENDRIK_HOST_PACKAGES=(
-  lilv-utils lv2file sordi sox ffmpeg python3
+  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs python3
 )
 # Hardening: memory and system-call checkers, a real-time host under JACK,
 # and clang with its sanitizer and libFuzzer runtimes.

@@ -21,6 +21,7 @@ struct Options {
     std::string format; // "[container][:encoding]"
     int64_t block = 1024;
     bool quiet = false;
+    bool force = false; // replace a write-protected output
 };
 
 } // namespace zendrik_mask

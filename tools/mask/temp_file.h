@@ -19,7 +19,9 @@ void install_signal_handlers();
 // One temporary file at a time: the signal handlers know only one.
 class TempFile {
 public:
-    // Creates ".TARGET.XXXXXX" in the target's folder with `mode`; throws
+    // Creates ".TARGET.XXXXXX" in the target's folder, TARGET cut short when
+    // the name would be too long for the folder; it gets `mode` on commit,
+    // writable by its owner until then (tags are added by name). Throws
     // the bad-input Error for a path too long, write_failed when it cannot.
     TempFile(const std::string& target, mode_t mode);
     // Removes the file unless committed.
@@ -28,12 +30,15 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     int fd() const { return fd_; }
+    // For libraries that open files by name; the file stays where it is.
+    const std::string& path() const { return path_; }
     // fsync, close and rename over the target; the target is replaced whole.
     // Throws write_failed.
     void commit(const std::string& target);
 
 private:
     int fd_ = -1;
+    mode_t mode_;
     std::string path_;
 };
 

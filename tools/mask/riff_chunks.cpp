@@ -1,0 +1,157 @@
+// SPDX-License-Identifier: ISC
+#include "riff_chunks.h"
+
+#include "errors.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <set>
+
+namespace zendrik_mask {
+
+namespace {
+
+uint32_t le32(const char* p)
+{
+    const auto* b = reinterpret_cast<const unsigned char*>(p);
+    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
+}
+
+std::string le32_bytes(uint32_t v)
+{
+    return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF), static_cast<char>((v >> 16) & 0xFF),
+            static_cast<char>(v >> 24)};
+}
+
+std::string render(const RiffChunk& chunk)
+{
+    std::string out = chunk.id + le32_bytes(static_cast<uint32_t>(chunk.data.size())) + chunk.data;
+    if (chunk.data.size() % 2 != 0) {
+        out += '\0';
+    }
+    return out;
+}
+
+// The INFO fields libsndfile turns into its strings and writes back itself.
+const std::set<std::string> INFO_AS_STRINGS = {"INAM", "ICOP", "ISFT", "IART", "ICMT", "ICRD", "IPRD", "IGNR", "ITRK"};
+
+// The fields of a LIST INFO body (after "INFO") libsndfile does not carry.
+std::string info_fields_left_out(const std::string& body)
+{
+    std::string kept;
+    std::size_t at = 0;
+    while (at + 8 <= body.size()) {
+        const std::string id = body.substr(at, 4);
+        const std::size_t size = le32(body.data() + at + 4);
+        if (at + 8 + size > body.size()) {
+            break;
+        }
+        if (INFO_AS_STRINGS.count(id) == 0) {
+            kept += render({id, body.substr(at + 8, size)});
+        }
+        at += 8 + size + size % 2;
+    }
+    return kept;
+}
+
+} // namespace
+
+RiffChunk cue_label_chunk(const std::vector<CueLabel>& labels)
+{
+    std::string list = "adtl";
+    for (const CueLabel& label : labels) {
+        list += render({"labl", le32_bytes(label.cue_id) + label.text + '\0'});
+    }
+    return {"LIST", list};
+}
+
+std::vector<RiffChunk> extra_wav_chunks(const std::string& path)
+{
+    std::vector<RiffChunk> chunks;
+    std::ifstream in(path, std::ios::binary);
+    char header[12];
+    if (!in.read(header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0
+        || std::memcmp(header + 8, "WAVE", 4) != 0) {
+        return chunks;
+    }
+    char chunk_header[8];
+    while (in.read(chunk_header, sizeof chunk_header)) {
+        const std::string id(chunk_header, 4);
+        const uint32_t size = le32(chunk_header + 4);
+        const bool wanted = id == "iXML" || id == "id3 " || id == "ID3 " || id == "LIST";
+        if (!wanted) {
+            in.seekg(size + size % 2, std::ios::cur);
+            continue;
+        }
+        std::string data(size, '\0');
+        if (!in.read(data.data(), size)) {
+            break;
+        }
+        in.seekg(size % 2, std::ios::cur);
+        if (id != "LIST") {
+            chunks.push_back({id, data});
+        } else if (data.compare(0, 4, "adtl") == 0) {
+            chunks.push_back({id, data});
+        } else if (data.compare(0, 4, "INFO") == 0) {
+            const std::string fields = info_fields_left_out(data.substr(4));
+            if (!fields.empty()) {
+                chunks.push_back({id, "INFO" + fields});
+            }
+        }
+    }
+    return chunks;
+}
+
+std::vector<std::string> chunk_names(const std::vector<RiffChunk>& chunks)
+{
+    std::vector<std::string> names;
+    for (const RiffChunk& chunk : chunks) {
+        if (chunk.id != "LIST") {
+            names.push_back(chunk.id == "iXML" ? "iXML" : "ID3 chunk");
+        } else if (chunk.data.compare(0, 4, "adtl") == 0) {
+            names.emplace_back("cue labels");
+        } else {
+            std::string fields;
+            for (std::size_t at = 4; at + 8 <= chunk.data.size();) {
+                const std::size_t size = le32(chunk.data.data() + at + 4);
+                fields += (fields.empty() ? "INFO " : " ") + chunk.data.substr(at, 4);
+                at += 8 + size + size % 2;
+            }
+            names.push_back(fields);
+        }
+    }
+    return names;
+}
+
+void append_wav_chunks(const std::string& path, const std::vector<RiffChunk>& chunks)
+{
+    if (chunks.empty()) {
+        return;
+    }
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    char header[12];
+    if (!file.read(header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0) {
+        throw write_failed("not a RIFF file");
+    }
+    std::string tail;
+    for (const RiffChunk& chunk : chunks) {
+        tail += render(chunk);
+    }
+    const uint64_t riff_size = le32(header + 4) + (le32(header + 4) % 2);
+    if (riff_size + tail.size() > UINT32_MAX) {
+        throw write_failed("its chunks would pass the 4 GiB limit of WAV");
+    }
+    file.seekp(static_cast<std::streamoff>(8 + riff_size));
+    file.write(tail.data(), static_cast<std::streamsize>(tail.size()));
+    file.seekp(4);
+    const std::string size = le32_bytes(static_cast<uint32_t>(riff_size + tail.size()));
+    file.write(size.data(), 4);
+    file.flush();
+    if (!file) {
+        throw write_failed(std::strerror(errno));
+    }
+}
+
+} // namespace zendrik_mask

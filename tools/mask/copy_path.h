@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: ISC
-// zendrik-mask's path for uncompressed PCM kept in its own format: the input
-// is copied whole into the output, then the tone is written over the bytes of
-// the masked samples only. Every header, chunk and sample outside the ranges
-// stays byte for byte as it was, whatever the container holds.
+// zendrik-mask's path for uncompressed PCM kept in its own format: the output
+// is the input's bytes with only the masked samples' replaced by the tone.
+// Every header, chunk and sample outside the ranges stays byte for byte as it
+// was, whatever the container holds.
 #ifndef ZENDRIK_MASK_COPY_PATH_H
 #define ZENDRIK_MASK_COPY_PATH_H
 
@@ -44,10 +44,10 @@ struct MaskedCopy {
     int64_t masked = 0; // of those, frames with the tone on
 };
 
-// Copies `path` (the input, of `samples`) into `temp` and writes the tone
-// over each range of `plan`, the plugin's blocks cut at multiples of
-// `block` frames and at range edges as the decode path cuts them. Throws
-// write_failed.
+// Writes into `temp` the bytes of `path` (the input, of `samples`) with the
+// tone in place of each range of `plan`, the plugin's blocks cut at
+// multiples of `block` frames and at range edges as the decode path cuts
+// them. Throws write_failed.
 MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const SampleData& samples, const Plan& plan,
                         Lv2Host& host, int64_t block, TempFile& temp, const std::string& output_name,
                         bool show_progress);

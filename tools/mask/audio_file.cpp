@@ -2,6 +2,7 @@
 #include "audio_file.h"
 
 #include "errors.h"
+#include "ogg_pages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -197,6 +198,9 @@ InputFile::InputFile(const std::string& path) : path_(path)
     if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
         mp3_ = std::make_unique<Mp3Stream>(path, info_.samplerate, info_.channels);
         info_.frames = mp3_->frames();
+    }
+    if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
+        info_.frames = check_ogg_whole(path, info_.samplerate);
     }
     if (audio_chunk_cut_short(file_.get())) {
         throw bad_input("input '" + path + "' is truncated: its header promises more audio than the file holds");

@@ -5,10 +5,12 @@
 #include "errors.h"
 #include "formats.h"
 #include "host.h"
+#include "lossy.h"
 #include "plugin_settings.h"
 #include "progress.h"
 #include "ranges.h"
 #include "temp_file.h"
+#include "wav_size.h"
 
 #include <sndfile.h>
 
@@ -127,7 +129,9 @@ void process(const Options& options)
     const SF_INFO& input_info = input.info();
     const mode_t output_mode = check_output(options.output, input.status());
     const Plan plan = plan_ranges(time_ranges, input_info.samplerate, input.frames());
-    const SF_INFO output_info = output_info_for(input_info, options.format);
+    SF_INFO output_info = output_info_for(input_info, options.format);
+    const Mp3Bitrate mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, output_info);
+    const std::string size_warning = widen_large_wav(output_info, input.frames());
 
     Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
     configure_plugin(host, options);
@@ -136,9 +140,15 @@ void process(const Options& options)
     for (const std::string& warning : plan.warnings) {
         warn(options.quiet, warning);
     }
+    for (const std::string& warning : {size_warning, reencoding_warning(output_info.format)}) {
+        if (!warning.empty()) {
+            warn(options.quiet, warning);
+        }
+    }
 
     TempFile temp(options.output, output_mode);
     OutputFile output(temp.fd(), output_info, options.output, input);
+    set_mp3_bitrate(output.handle(), mp3_bitrate, output_info.samplerate);
     const std::unique_ptr<FrameBuffer> buffer
         = FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
                             static_cast<std::size_t>(input_info.channels));

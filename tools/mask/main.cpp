@@ -80,6 +80,9 @@ int main(int argc, char** argv)
     app.add_flag("--list-presets", list_requested, "List the bundle's presets and exit");
     app.add_option("--format", options.format, "Output container and/or encoding: CONTAINER[:ENCODING] or :ENCODING")
         ->type_name("FORMAT");
+    app.add_option("--bitrate", options.bitrate,
+                   "MP3 output bit rate in kbps, constant (default: the input MP3's, or 128)")
+        ->type_name("KBPS");
     app.add_option("-b,--block", options.block,
                    "Frames per block (default 1024); blocks are also cut at every range edge")
         ->type_name("FRAMES");

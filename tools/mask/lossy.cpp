@@ -44,7 +44,7 @@ std::string reencoding_warning(int format)
         return "";
     }
     return "the whole file is encoded again as " + name
-        + ", so samples outside the ranges change too; --format flac or --format wav keeps them exact";
+        + ", so samples outside the ranges change too; --format flac or --format wav:float keeps them as decoded";
 }
 
 namespace {

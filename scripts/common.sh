@@ -13,7 +13,7 @@ ZENDRIK_BUILD_PACKAGES=(
 )
 # Hosts and tools the tests and the main job drive.
 ZENDRIK_HOST_PACKAGES=(
-  lilv-utils lv2file sordi sox
+  lilv-utils lv2file sordi sox ffmpeg
 )
 # Hardening: memory and system-call checkers, a real-time host under JACK,
 # and clang with its sanitizer and libFuzzer runtimes.
@@ -25,9 +25,10 @@ ZENDRIK_STYLE_PACKAGES=(
   clang-format shellcheck
 )
 # Wanted but not required: the main job's speech synthesiser (without it the
-# job uses a shipped recording) and /usr/bin/time for the benchmark's memory.
+# job uses a shipped recording), /usr/bin/time for the benchmark's memory and
+# sndfile-info for bench/large_wav.sh.
 ZENDRIK_OPTIONAL_PACKAGES=(
-  espeak-ng time
+  espeak-ng time sndfile-programs
 )
 
 # ensure_packages PKG...: installs what is missing when run as root,

@@ -37,6 +37,8 @@ std::string footer()
            "Containers: " +
            zendrik_mask::container_names(" ") + ".\nEncodings: " + zendrik_mask::encoding_names(" ") +
            ".\n"
+           "Lossy and block-coded outputs (MP3, Vorbis, Opus, ADPCM, GSM...) are encoded again\n"
+           "whole, with a warning; MP3 keeps an MP3 input's bit rate, else 128 kbps.\n"
            "\n"
            "The plugin is looked up by its URI in LV2_PATH, or in the standard LV2 folders\n"
            "when LV2_PATH is unset.\n"

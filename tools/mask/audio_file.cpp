@@ -200,7 +200,12 @@ InputFile::InputFile(const std::string& path) : path_(path)
         info_.frames = mp3_->frames();
     }
     if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
-        info_.frames = check_ogg_whole(path, info_.samplerate);
+        const int64_t declared = check_ogg_whole(path, info_.samplerate);
+        // libsndfile's own count wins when it has one: it knows where a
+        // stream's first granule starts.
+        if (info_.frames == SF_COUNT_MAX && declared >= 0) {
+            info_.frames = declared;
+        }
     }
     if (audio_chunk_cut_short(file_.get())) {
         throw bad_input("input '" + path + "' is truncated: its header promises more audio than the file holds");

@@ -29,10 +29,8 @@ std::string reencoded_encoding(int format)
     case SF_FORMAT_G721_32: return "G.721";
     case SF_FORMAT_G723_24:
     case SF_FORMAT_G723_40: return "G.723";
-    case SF_FORMAT_DWVW_12:
-    case SF_FORMAT_DWVW_16:
-    case SF_FORMAT_DWVW_24:
-    case SF_FORMAT_DWVW_N: return "DWVW";
+    // DWVW is block-coded but lossless: libsndfile gives its 16- and 24-bit
+    // samples back as they were, so they pass through as integers.
     default: return "";
     }
 }

@@ -68,6 +68,8 @@ mask = {
     'labels_audacity': b'\x02\x03\x78' + b'1.000000\t2.500000\tcough\n3.25\t4\t\n\\\t440.0\t880.0\n\n5\t5.5\tx\n',
     'labels_overlap': b'\x02\x02\x10' + b'0\t1\ta\n0.5\t2\tb\n2\t3\tc\n14\t99\tpast the end\n',
     'labels_bom_crlf': b'\x02\x00\x05' + b'\xef\xbb\xbf0.1\t0.2\tx\r\n0.3\t0.30001\ty\r\n',
+    'labels_cr_only': b'\x02\x03\x09' + b'0.1\t0.2\tx\r\r\\\t1\t2\r0.3\t0.4\ty\r0.5\t0.6',
+    'labels_nul_text': b'\x02\x01\x09' + b'0.1\t0.2\ta\x00b\n0.3\x00\t0.4\tc\n',
     'labels_point': b'\x02\x01\x09' + b'1\t1\tpoint\n',
     'labels_bad': b'\x02\x04\x09' + b'1 2 no tabs\n',
     'labels_tiny_rate': b'\x02\x07\x01' + b'0.4\t0.6\thalf\n0.1\t0.2\tnothing\n',

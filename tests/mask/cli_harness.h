@@ -91,6 +91,19 @@ inline Result finish(pid_t pid, const fs::path& log_dir)
     return r;
 }
 
+// What ffprobe, not the program under test, finds in a file: `entries` such
+// as "format=format_name" or "stream=codec_name,bits_per_raw_sample", as "wav"
+// or "alac,32".
+inline std::string ffprobe(const fs::path& file, const std::string& entries, const fs::path& log_dir)
+{
+    const Result r
+        = finish(spawn({"/usr/bin/ffprobe", "-v", "error", "-show_entries", entries, "-of", "csv=p=0", file.string()},
+                       log_dir, {}),
+                 log_dir);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out.substr(0, r.out.find('\n'));
+}
+
 // ---- Audio files -------------------------------------------------------
 
 struct Audio {

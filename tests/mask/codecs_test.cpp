@@ -41,11 +41,7 @@ protected:
         fs::remove(p("decoded.wav"));
         return info.frames;
     }
-    int bit_rate(const std::string& path)
-    {
-        return std::stoi(run_tool({"/usr/bin/ffprobe", "-v", "error", "-select_streams", "a", "-show_entries",
-                                   "stream=bit_rate", "-of", "csv=p=0", path}));
-    }
+    int bit_rate(const std::string& path) { return std::stoi(ffprobe(path, "stream=bit_rate", logs)); }
 };
 
 } // namespace

@@ -238,6 +238,49 @@ TEST_F(MaskCli, UnreadableInputAndUnwritableFolderAreRefused)
     fs::permissions(p("locked"), fs::perms::owner_all); // so that TearDown can empty it
 }
 
+TEST_F(MaskCli, WriteProtectedOutputIsReplacedOnlyWithForce)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 4000);
+    std::ofstream(p("out.wav")) << "precious";
+    const auto read_only = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    fs::permissions(p("out.wav"), read_only);
+    fs::create_symlink("out.wav", p("link.wav"));
+    const auto before = snapshot();
+    for (const char* name : {"out.wav", "link.wav"}) {
+        const Result r = mask({p("in.wav"), p(name), "--mask", "0.1-0.2"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        expect_one_error_line(r, std::string("output '.*") + name + "' is write-protected; --force replaces it");
+        EXPECT_EQ(snapshot(), before);
+    }
+    const Result forced = mask({p("in.wav"), p("out.wav"), "--mask", "0.1-0.2", "--force", "-q"});
+    ASSERT_EQ(forced.status, 0) << forced.err;
+    EXPECT_EQ(ffprobe(p("out.wav"), "format=format_name", logs), "wav");
+    EXPECT_EQ(fs::status(p("out.wav")).permissions(), read_only);
+}
+
+// libsndfile misreads 32-bit Apple Lossless, so it is refused. (ffmpeg's ALAC
+// encoder stops at 24 bits: libsndfile writes the file, ffprobe checks it.)
+TEST_F(MaskCli, ThirtyTwoBitAppleLosslessIsRefused)
+{
+    write_noise(p("in.caf"), SF_FORMAT_CAF | SF_FORMAT_ALAC_32, 8000, 1, 4000);
+    EXPECT_EQ(ffprobe(p("in.caf"), "stream=codec_name,bits_per_raw_sample", logs), "alac,32");
+    const auto before = snapshot();
+    const Result r = mask({p("in.caf"), p("out.caf"), "--mask", "0.1-0.2"});
+    EXPECT_EQ(r.status, 2) << r.err;
+    expect_one_error_line(r, "is 32-bit Apple Lossless, which libsndfile decodes wrongly; convert it .* ffmpeg");
+    EXPECT_EQ(snapshot(), before);
+}
+
+// A file name with a line end, a label with a NUL: still one whole line.
+TEST_F(MaskCli, ErrorsAreOneLineWhateverTheNamesHold)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 4000);
+    std::ofstream(p("odd\nname.txt"), std::ios::binary) << std::string("0.1\0x\t0.2\tq\n", 12);
+    const Result r = mask({p("in.wav"), p("out.wav"), "--labels", p("odd\nname.txt")});
+    EXPECT_EQ(r.status, 2) << r.err;
+    expect_one_error_line(r, "odd\\\\nname\\.txt:1: '0\\.1\\\\x00x' is not a time");
+}
+
 class MaskInterrupted : public MaskCli, public ::testing::WithParamInterface<int> {};
 
 TEST_P(MaskInterrupted, KilledMidwayLeavesTheTargetUntouched)

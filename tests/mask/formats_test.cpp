@@ -62,6 +62,37 @@ TEST(MaskOutputFormat, ChoosesFromTheRequestAndTheInput)
     }
 }
 
+TEST(MaskOutputFormat, TheOutputsExtensionPicksTheContainerUnlessFormatNamesOne)
+{
+    constexpr int WAVEX24 = SF_FORMAT_WAVEX | SF_FORMAT_PCM_24;
+    const std::tuple<const char*, const char*, int, int, bool> cases[] = {
+        {"", "out.flac", WAV16, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, false},
+        {"", "dir/OUT.Ogg", WAV16, SF_FORMAT_OGG | SF_FORMAT_VORBIS, false},
+        {"", "out.opus", SF_FORMAT_OGG | SF_FORMAT_VORBIS, SF_FORMAT_OGG | SF_FORMAT_OPUS, false},
+        {":pcm24", "out.flac", WAV16, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, false},
+        // ".wav" names the whole WAV family; unknown or no extension: the input's.
+        {"", "out.wav", WAVEX24, WAVEX24, false},
+        {"", "out.wav", AIFF16_LE, WAV16, false},
+        {"", "out.txt", AIFF16_LE, AIFF16_LE, false},
+        {"", "out.flac/take", AIFF16_LE, AIFF16_LE, false},
+        // --format wins; a different container says so.
+        {"wav", "out.flac", AIFF16_LE, WAV16, true},
+        {"ogg", "out.opus", WAV16, SF_FORMAT_OGG | SF_FORMAT_VORBIS, true},
+    };
+    for (const auto& [request, path, input, expected, conflicts] : cases) {
+        std::string conflict;
+        EXPECT_EQ(output_format(request, {input, 44100, 2}, path, &conflict), expected) << request << " " << path;
+        EXPECT_EQ(conflict.empty(), !conflicts) << request << " " << path << ": " << conflict;
+    }
+    try {
+        output_format("", {WAV16, 44100, 9}, "out.flac");
+        ADD_FAILURE() << "9 channels in FLAC";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.message(),
+                  "the extension .flac: no encoding of that container fits the input (44100 Hz, 9 channels)");
+    }
+}
+
 TEST(MaskOutputFormat, RefusesUnknownNamesAndWhatLibsndfileCannotWrite)
 {
     EXPECT_EQ(error_of("wave", WAV16, 2),

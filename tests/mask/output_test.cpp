@@ -141,6 +141,100 @@ TEST_F(MaskCli, FloatInputToIntegerOutputKeepsTheSignal)
     }
 }
 
+TEST_F(MaskCli, ReducedBitDepthRoundsPassedThroughSamples)
+{
+    // 24-bit samples around the 16-bit steps: ties, just off them, full scale.
+    const int32_t picked[] = {0x80, 0x180, -0x80, -0x180, 0x81, -0x81, 0x7FFFFF, 0x7FFF80, -0x800000, -0x7FFF81};
+    std::vector<int32_t> samples(8000);
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int32_t> any(-0x800000, 0x7FFFFF);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = (i < std::size(picked) ? picked[i] : any(rng)) * 256;
+    }
+    SF_INFO info{0, 8000, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_24, 0, 0};
+    SNDFILE* f = sf_open(p("in.wav").c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_writef_int(f, samples.data(), 8000);
+    sf_close(f);
+
+    const Result r = mask({p("in.wav"), p("out.wav"), "--format", ":pcm16", "--mask", "0.9-1", "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const Audio out = read_audio(p("out.wav"), Kind::Int);
+    ASSERT_EQ(out.info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    for (std::size_t i = 0; i < 7200; ++i) {
+        // Nearest 16-bit step, ties to even (the default rounding mode), clipped.
+        const double want = std::min(std::nearbyint(samples[i] / 65536.0), 32767.0);
+        ASSERT_EQ(out.ints[i] / 65536, static_cast<int32_t>(want)) << "sample " << i << " was " << samples[i] / 256;
+    }
+}
+
+// ---- Where the output goes -----------------------------------------------
+
+TEST_F(MaskCli, TheOutputsExtensionPicksTheContainerUnlessFormatNamesOne)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 4000);
+    const std::pair<const char*, const char*> cases[]
+        = {{"out.flac", "flac"}, {"OUT.AIF", "aiff"}, {"out.ogg", "ogg"}, {"out.w64", "w64"}, {"out.txt", "wav"}};
+    for (const auto& [name, container] : cases) {
+        ASSERT_EQ(mask({p("in.wav"), p(name), "--mask", "0.1-0.2", "-q"}).status, 0) << name;
+        EXPECT_EQ(ffprobe(p(name), "format=format_name", logs), container) << name;
+    }
+    const Result r = mask({p("in.wav"), p("wav.flac"), "--mask", "0.1-0.2", "--format", "wav"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ffprobe(p("wav.flac"), "format=format_name", logs), "wav");
+    EXPECT_TRUE(std::regex_search(r.err,
+                                  std::regex("^zendrik-mask: warning: --format wav wins over the extension "
+                                             "of '[^\n]*wav.flac' \\(flac\\)[^\n]*\nzendrik-mask: masked")))
+        << r.err;
+}
+
+TEST_F(MaskCli, WritesThroughSymbolicLinksAndFitsTheLongestNames)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 4000);
+    fs::create_directory(p("takes"));
+    std::ofstream(p("takes/old.wav")) << "precious";
+    fs::create_symlink("takes/old.wav", p("link"));     // relative to its folder
+    fs::create_symlink(p("link"), p("link-to-link"));   // a chain
+    fs::create_symlink("takes/new.wav", p("dangling")); // to a file yet to be made
+    for (const char* link : {"link-to-link", "dangling"}) {
+        const Result r = mask({p("in.wav"), p(link), "--mask", "0.1-0.2", "-q"});
+        ASSERT_EQ(r.status, 0) << link << ": " << r.err;
+    }
+    EXPECT_EQ(fs::read_symlink(p("link-to-link")), p("link"));
+    EXPECT_EQ(fs::read_symlink(p("link")), "takes/old.wav");
+    EXPECT_EQ(fs::read_symlink(p("dangling")), "takes/new.wav");
+    EXPECT_EQ(ffprobe(p("takes/old.wav"), "format=format_name", logs), "wav");
+    EXPECT_EQ(ffprobe(p("takes/new.wav"), "format=format_name", logs), "wav");
+
+    // 255 bytes is the longest name a folder takes.
+    const Result longest = mask({p("in.wav"), p("takes/" + std::string(251, 'a') + ".wav"), "--mask", "0.1-0.2", "-q"});
+    EXPECT_EQ(longest.status, 0) << longest.err;
+    // Nothing left beside them: old.wav, new.wav and the long one.
+    EXPECT_EQ(std::distance(fs::directory_iterator(p("takes")), fs::directory_iterator()), 3);
+}
+
+TEST_F(MaskCli, WarnsOfEmptyLabelFilesAndTonesTheRateCannotCarry)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 8000);
+    std::ofstream(p("empty.txt")) << "";
+    std::ofstream(p("blank.txt")) << "\n\\\t100\t200\n\n";
+    std::ofstream(p("mac.txt")) << "0.1\t0.2\ta\r0.5\t0.6\tb\r";
+    const Result r = mask({p("in.wav"), p("out.wav"), "--labels", p("empty.txt"), "--labels", p("blank.txt"),
+                           "--labels", p("mac.txt"), "--frequency", "5000"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const std::string& line : {"warning: label file '" + p("empty.txt") + "' holds no labels",
+                                    "warning: label file '" + p("blank.txt") + "' holds no labels",
+                                    "Nyquist frequency of '" + p("in.wav")
+                                        + "' (half its sample rate, 4000 Hz): the bleeps will sound at 3000 Hz",
+                                    std::string("masked 2 ranges (0.200 s)")}) {
+        EXPECT_NE(r.err.find(line), std::string::npos) << line << " in: " << r.err;
+    }
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 4) << r.err;
+    const Result silent = mask({p("in.wav"), p("out.wav"), "--mask", "0.1-0.2", "--frequency", "4000"});
+    EXPECT_NE(silent.err.find("(half its sample rate, 4000 Hz): the bleeps will be silent"), std::string::npos)
+        << silent.err;
+}
+
 TEST_F(MaskCli, PresetsSetTheToneAndOptionsOverrideThem)
 {
     const Result list = mask({"--list-presets"});

@@ -111,6 +111,20 @@ TEST(MaskLabels, ReadsAudacityLabelFiles)
     EXPECT_EQ(r[2].origin, "marks.txt:5");
 }
 
+TEST(MaskLabels, ReadsEveryLineEnd)
+{
+    for (const char* end : {"\n", "\r\n", "\r"}) {
+        std::istringstream in(std::string("1\t2\ta") + end + end + "3\t4\tb" + end + "x\t5\tc");
+        const std::string msg = error_of([&] { parse_labels(in, "marks.txt"); });
+        EXPECT_NE(msg.find("marks.txt:4: 'x' is not a time"), std::string::npos) << msg;
+        std::istringstream good(std::string("1\t2\ta") + end + end + "3\t4\tb" + end + "\\\t1\t2");
+        const std::vector<TimeRange> r = parse_labels(good, "marks.txt");
+        ASSERT_EQ(r.size(), 2u);
+        EXPECT_EQ(r[1].start_ns, 3 * S);
+        EXPECT_EQ(r[1].origin, "marks.txt:3");
+    }
+}
+
 TEST(MaskLabels, ErrorsNameTheLine)
 {
     const std::pair<const char*, const char*> bad[] = {

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sstream>
+#include <type_traits>
 #include <unistd.h>
 
 namespace zendrik_mask {
@@ -63,6 +64,27 @@ struct IntSamples {
         q = std::clamp(q, -scale, scale - 1.0);
         const auto v = static_cast<int64_t>(q);
         return static_cast<int32_t>(static_cast<uint32_t>(v) << shift);
+    }
+    // libsndfile drops the low bits of the samples it writes with fewer bits,
+    // which truncates passed-through samples bound for a smaller depth: they
+    // are rounded here instead, to nearest, ties to even as for the tone, and
+    // clipped at full scale.
+    void round_to_output(int* samples, std::size_t count) const
+    {
+        if (shift == 0) {
+            return;
+        }
+        const int64_t half = int64_t{1} << (shift - 1);
+        const int64_t largest = (int64_t{1} << (31 - shift)) - 1;
+        for (std::size_t i = 0; i < count; ++i) {
+            const int64_t s = samples[i];
+            int64_t q = s >> shift; // floor
+            const int64_t rest = s - q * (int64_t{1} << shift);
+            if (rest > half || (rest == half && (q & 1) != 0)) {
+                ++q;
+            }
+            samples[i] = static_cast<int32_t>(static_cast<uint32_t>(std::min(q, largest)) << shift);
+        }
     }
 
     double scale;
@@ -142,6 +164,9 @@ public:
     void write(OutputFile& output, std::size_t count) override
     {
         const auto want = static_cast<sf_count_t>(count);
+        if constexpr (std::is_same_v<Samples, IntSamples>) {
+            samples_.round_to_output(frames_.data(), count * channel_count_);
+        }
         if (Samples::write(output.handle(), frames_.data(), want) != want || output.write_error() != 0) {
             const int err = output.write_error() != 0 ? output.write_error() : errno;
             throw write_failed("cannot write '" + output.name()
@@ -206,6 +231,11 @@ InputFile::InputFile(const std::string& path) : path_(path)
         if (info_.frames == SF_COUNT_MAX && declared >= 0) {
             info_.frames = declared;
         }
+    }
+    if ((info_.format & SF_FORMAT_SUBMASK) == SF_FORMAT_ALAC_32) {
+        throw bad_input("input '" + path
+                        + "' is 32-bit Apple Lossless, which libsndfile decodes wrongly; convert it to WAV or FLAC "
+                          "first, e.g. ffmpeg -i INPUT -c:a pcm_s32le INPUT.wav");
     }
     if (audio_chunk_cut_short(file_.get())) {
         throw bad_input("input '" + path + "' is truncated: its header promises more audio than the file holds");

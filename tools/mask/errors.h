@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace zendrik_mask {
 
@@ -13,14 +14,17 @@ namespace zendrik_mask {
 constexpr int EXIT_BAD_INPUT = 2;    // nothing written
 constexpr int EXIT_WRITE_FAILED = 1; // nothing left behind
 
-// The message is ready to print.
+// The message is ready to print. It is kept whole besides what(): text from a
+// file may hold a NUL byte, where what() would end.
 class Error : public std::runtime_error {
 public:
-    Error(int status, const std::string& message) : std::runtime_error(message), status_(status) {}
+    Error(int status, const std::string& message) : std::runtime_error(message), status_(status), message_(message) {}
     int status() const { return status_; }
+    const std::string& message() const { return message_; }
 
 private:
     int status_;
+    std::string message_;
 };
 
 // A complaint about the user's files or options.
@@ -34,6 +38,11 @@ inline Error write_failed(const std::string& message)
 {
     return Error(EXIT_WRITE_FAILED, message);
 }
+
+// `text` as one printable line: control characters, bytes that are not
+// UTF-8 and trailing line ends become escapes (\n, \t, \xNN), so that a file
+// name or label holding them cannot break or hide the line.
+std::string printable(std::string_view text);
 
 // Prints the error line; returns the error's exit status.
 int report(const Error& error);

@@ -42,17 +42,48 @@ std::string names_of(const Name* begin, const Name* end, const char* separator)
     return out;
 }
 
+std::string lower_case(std::string text)
+{
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
 int lookup(const std::string& text, const Name* begin, const Name* end, const char* what)
 {
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string lower = lower_case(text);
     for (const Name* n = begin; n != end; ++n) {
         if (lower == n->name) {
             return n->format;
         }
     }
     throw bad_input("unknown " + std::string(what) + " '" + text + "' (one of " + names_of(begin, end, ", ") + ")");
+}
+
+// Containers an output's extension names. The WAV family shares ".wav", so
+// ".wav" keeps a WAVEX or RF64 input as it is.
+const char* const EXTENSIONS[]
+    = {"wav", "flac", "ogg", "oga", "opus", "mp3", "aiff", "aif", "caf", "w64", "rf64", "au"};
+
+// The container the path's extension names, "" for none.
+std::string container_of_path(const std::string& path)
+{
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos || path.find('/', dot) != std::string::npos) {
+        return "";
+    }
+    const std::string extension = lower_case(path.substr(dot + 1));
+    const auto known = std::find(std::begin(EXTENSIONS), std::end(EXTENSIONS), extension);
+    return known == std::end(EXTENSIONS) ? "" : extension;
+}
+
+// Two container names for the same output: Ogg with Opus inside counts apart.
+bool same_container(const std::string& a, const std::string& b)
+{
+    const auto major = [](const std::string& name) {
+        return lookup(name, std::begin(CONTAINERS), std::end(CONTAINERS), "container");
+    };
+    return major(a) == major(b) && (lower_case(a) == "opus") == (lower_case(b) == "opus");
 }
 
 bool format_ok(int format, const StreamFormat& in)
@@ -66,12 +97,26 @@ bool format_ok(int format, const StreamFormat& in)
 
 } // namespace
 
-int output_format(const std::string& request, const StreamFormat& in)
+int output_format(const std::string& given_request, const StreamFormat& in, const std::string& output_path,
+                  std::string* conflict)
 {
     const int in_major = in.format & SF_FORMAT_TYPEMASK;
     const int in_sub = in.format & SF_FORMAT_SUBMASK;
     int major = in_major;
     int sub = 0;
+    std::string request = given_request;
+    const std::string named = container_of_path(output_path);
+    const std::string requested = request.substr(0, request.find(':'));
+    const bool wav_family = in_major == SF_FORMAT_WAV || in_major == SF_FORMAT_WAVEX || in_major == SF_FORMAT_RF64;
+    // What messages call the request.
+    std::string asked = "--format " + given_request;
+    if (!named.empty() && requested.empty() && !(named == "wav" && wav_family)) {
+        request = named + request;
+        asked = (given_request.empty() ? "" : asked + " with ") + "the extension ." + named;
+    } else if (!named.empty() && !requested.empty() && !same_container(named, requested) && conflict != nullptr) {
+        *conflict = "--format " + given_request + " wins over the extension of '" + output_path + "' (" + named
+            + "): the output is " + lower_case(requested) + " whatever its name";
+    }
     if (!request.empty()) {
         const auto colon = request.find(':');
         const std::string container = request.substr(0, colon);
@@ -81,7 +126,7 @@ int output_format(const std::string& request, const StreamFormat& in)
         if (colon != std::string::npos) {
             sub = lookup(request.substr(colon + 1), std::begin(ENCODINGS), std::end(ENCODINGS), "encoding");
         }
-        if (container == "opus" && sub == 0) {
+        if (lower_case(container) == "opus" && sub == 0) {
             sub = SF_FORMAT_OPUS;
         }
         if (major == SF_FORMAT_MPEG && sub == 0) {
@@ -96,8 +141,8 @@ int output_format(const std::string& request, const StreamFormat& in)
                 return major | s | endian;
             }
         }
-        throw bad_input("--format " + request + ": that container cannot hold that encoding at "
-                        + std::to_string(in.samplerate) + " Hz, " + std::to_string(in.channels) + " channels");
+        throw bad_input(asked + ": that container cannot hold that encoding at " + std::to_string(in.samplerate)
+                        + " Hz, " + std::to_string(in.channels) + " channels");
     }
     const bool precise = in_sub == SF_FORMAT_FLOAT || in_sub == SF_FORMAT_DOUBLE;
     const bool lossy = in_sub == SF_FORMAT_VORBIS || in_sub == SF_FORMAT_OPUS
@@ -109,8 +154,8 @@ int output_format(const std::string& request, const StreamFormat& in)
             return major | s | endian;
         }
     }
-    throw bad_input("--format " + request + ": no encoding of that container fits the input ("
-                    + std::to_string(in.samplerate) + " Hz, " + std::to_string(in.channels) + " channels)");
+    throw bad_input(asked + ": no encoding of that container fits the input (" + std::to_string(in.samplerate) + " Hz, "
+                    + std::to_string(in.channels) + " channels)");
 }
 
 std::string container_names(const char* separator)

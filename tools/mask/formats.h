@@ -17,11 +17,16 @@ struct StreamFormat {
 };
 
 // The output's libsndfile format: the input's, with what `request`
-// ("[container][:encoding]", empty for none) names replaced. When only the
-// container changes and it cannot hold the input's encoding, the closest one
-// it can hold. Throws the bad-input Error for an unknown name or a
-// combination libsndfile cannot write.
-int output_format(const std::string& request, const StreamFormat& input);
+// ("[container][:encoding]", empty for none) names replaced. When `request`
+// names no container, the extension of `output_path` may: .wav .flac .ogg .oga
+// .opus .mp3 .aiff .aif .caf .w64 .rf64 .au, any case; another or none keeps
+// the input's container. When only the container changes and it cannot hold
+// the input's encoding, the closest one it can hold. A request naming
+// another container than the extension wins, and `conflict` (when given)
+// says so. Throws the bad-input Error for an unknown name or a combination
+// libsndfile cannot write.
+int output_format(const std::string& request, const StreamFormat& input, const std::string& output_path = {},
+                  std::string* conflict = nullptr);
 
 // The names --format takes, aliases included, joined by `separator`.
 std::string container_names(const char* separator);

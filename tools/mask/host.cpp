@@ -109,18 +109,18 @@ struct Lv2Host::Impl {
 
 Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl_(new Impl)
 {
-    Impl& d = *impl_;
+    Impl& host = *impl_;
     make_lv2_path_absolute();
-    d.world = lilv_world_new();
-    lilv_world_load_all(d.world);
-    d.plugin = d.find(uri);
-    if (!d.plugin && !fallback_dir.empty()) {
-        LilvNode* dir = lilv_new_file_uri(d.world, nullptr, (fallback_dir + "/zendrik.lv2/").c_str());
-        lilv_world_load_bundle(d.world, dir);
+    host.world = lilv_world_new();
+    lilv_world_load_all(host.world);
+    host.plugin = host.find(uri);
+    if (!host.plugin && !fallback_dir.empty()) {
+        LilvNode* dir = lilv_new_file_uri(host.world, nullptr, (fallback_dir + "/zendrik.lv2/").c_str());
+        lilv_world_load_bundle(host.world, dir);
         lilv_node_free(dir);
-        d.plugin = d.find(uri);
+        host.plugin = host.find(uri);
     }
-    if (!d.plugin) {
+    if (!host.plugin) {
         const char* path = std::getenv("LV2_PATH");
         throw bad_input("plugin <" + uri + "> not found "
                         + (path ? "in LV2_PATH (" + std::string(path) + ")"
@@ -128,7 +128,7 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
                         + "; install the bundle or set LV2_PATH to the folder holding zendrik.lv2");
     }
 
-    LilvNodes* required = lilv_plugin_get_required_features(d.plugin);
+    LilvNodes* required = lilv_plugin_get_required_features(host.plugin);
     if (required && lilv_nodes_size(required) > 0) {
         const std::string first = to_string(lilv_nodes_get(required, lilv_nodes_begin(required)));
         lilv_nodes_free(required);
@@ -136,45 +136,45 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
     }
     lilv_nodes_free(required);
 
-    LilvNode* audio = lilv_new_uri(d.world, LV2_CORE__AudioPort);
-    LilvNode* control = lilv_new_uri(d.world, LV2_CORE__ControlPort);
-    LilvNode* input = lilv_new_uri(d.world, LV2_CORE__InputPort);
-    LilvNode* optional = lilv_new_uri(d.world, LV2_CORE__connectionOptional);
-    const uint32_t n = lilv_plugin_get_num_ports(d.plugin);
-    d.controls.assign(n, 0.0f);
-    d.is_control.assign(n, false);
-    d.minimum.assign(n, NAN);
-    d.maximum.assign(n, NAN);
-    d.defaults.assign(n, NAN);
-    lilv_plugin_get_port_ranges_float(d.plugin, d.minimum.data(), d.maximum.data(), d.defaults.data());
+    LilvNode* audio = lilv_new_uri(host.world, LV2_CORE__AudioPort);
+    LilvNode* control = lilv_new_uri(host.world, LV2_CORE__ControlPort);
+    LilvNode* input = lilv_new_uri(host.world, LV2_CORE__InputPort);
+    LilvNode* optional = lilv_new_uri(host.world, LV2_CORE__connectionOptional);
+    const uint32_t port_count = lilv_plugin_get_num_ports(host.plugin);
+    host.controls.assign(port_count, 0.0f);
+    host.is_control.assign(port_count, false);
+    host.minimum.assign(port_count, NAN);
+    host.maximum.assign(port_count, NAN);
+    host.defaults.assign(port_count, NAN);
+    lilv_plugin_get_port_ranges_float(host.plugin, host.minimum.data(), host.maximum.data(), host.defaults.data());
     std::string bad;
-    for (uint32_t i = 0; i < n; ++i) {
-        const LilvPort* port = lilv_plugin_get_port_by_index(d.plugin, i);
-        const bool in = lilv_port_is_a(d.plugin, port, input);
-        if (lilv_port_is_a(d.plugin, port, audio)) {
-            uint32_t& slot = in ? d.audio_in : d.audio_out;
+    for (uint32_t i = 0; i < port_count; ++i) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(host.plugin, i);
+        const bool in = lilv_port_is_a(host.plugin, port, input);
+        if (lilv_port_is_a(host.plugin, port, audio)) {
+            uint32_t& slot = in ? host.audio_in : host.audio_out;
             if (slot != UINT32_MAX) {
                 bad = "more than one audio " + std::string(in ? "input" : "output");
             }
             slot = i;
-        } else if (lilv_port_is_a(d.plugin, port, control)) {
-            d.is_control[i] = true;
-            d.controls[i] = std::isnan(d.defaults[i]) ? 0.0f : d.defaults[i];
-        } else if (!lilv_port_has_property(d.plugin, port, optional)) {
-            bad = "port " + to_string(lilv_port_get_symbol(d.plugin, port)) + " of an unknown kind";
+        } else if (lilv_port_is_a(host.plugin, port, control)) {
+            host.is_control[i] = true;
+            host.controls[i] = std::isnan(host.defaults[i]) ? 0.0f : host.defaults[i];
+        } else if (!lilv_port_has_property(host.plugin, port, optional)) {
+            bad = "port " + to_string(lilv_port_get_symbol(host.plugin, port)) + " of an unknown kind";
         }
     }
     lilv_node_free(audio);
     lilv_node_free(control);
     lilv_node_free(input);
     lilv_node_free(optional);
-    d.enable_port = d.port_index("enable");
-    if (bad.empty() && (d.audio_in == UINT32_MAX || d.audio_out == UINT32_MAX)) {
+    host.enable_port = host.port_index("enable");
+    if (bad.empty() && (host.audio_in == UINT32_MAX || host.audio_out == UINT32_MAX)) {
         bad = "no mono audio input and output";
     }
     for (const char* sym : {"frequency", "level", "enable"}) {
-        const uint32_t i = d.port_index(sym);
-        if (bad.empty() && (i == UINT32_MAX || !d.is_control[i])) {
+        const uint32_t i = host.port_index(sym);
+        if (bad.empty() && (i == UINT32_MAX || !host.is_control[i])) {
             bad = std::string("no control port '") + sym + "'";
         }
     }
@@ -195,32 +195,32 @@ std::string Lv2Host::bundle_path() const
 
 std::vector<Preset> Lv2Host::presets()
 {
-    Impl& d = *impl_;
+    Impl& host = *impl_;
     struct Sink {
         Preset* preset;
         UridMap* urids;
     };
     std::vector<Preset> out;
-    LilvNode* preset_class = lilv_new_uri(d.world, LV2_PRESETS__Preset);
-    LilvNode* label = lilv_new_uri(d.world, LILV_NS_RDFS "label");
-    LilvNodes* related = lilv_plugin_get_related(d.plugin, preset_class);
+    LilvNode* preset_class = lilv_new_uri(host.world, LV2_PRESETS__Preset);
+    LilvNode* label = lilv_new_uri(host.world, LILV_NS_RDFS "label");
+    LilvNodes* related = lilv_plugin_get_related(host.plugin, preset_class);
     LILV_FOREACH(nodes, it, related)
     {
         const LilvNode* node = lilv_nodes_get(related, it);
-        lilv_world_load_resource(d.world, node);
-        Preset p;
-        p.uri = to_string(node);
-        const auto hash = p.uri.rfind('#');
-        p.name = hash == std::string::npos ? p.uri : p.uri.substr(hash + 1);
-        if (p.name.rfind("preset-", 0) == 0) {
-            p.name.erase(0, 7);
+        lilv_world_load_resource(host.world, node);
+        Preset preset;
+        preset.uri = to_string(node);
+        const auto hash = preset.uri.rfind('#');
+        preset.name = hash == std::string::npos ? preset.uri : preset.uri.substr(hash + 1);
+        if (preset.name.rfind("preset-", 0) == 0) {
+            preset.name.erase(0, 7);
         }
-        LilvNode* l = lilv_world_get(d.world, node, label, nullptr);
-        p.label = to_string(l);
+        LilvNode* l = lilv_world_get(host.world, node, label, nullptr);
+        preset.label = to_string(l);
         lilv_node_free(l);
-        LilvState* state = lilv_state_new_from_world(d.world, &d.urids.feature, node);
+        LilvState* state = lilv_state_new_from_world(host.world, &host.urids.feature, node);
         if (state) {
-            Sink sink{&p, &d.urids};
+            Sink sink{&preset, &host.urids};
             lilv_state_emit_port_values(
                 state,
                 [](const char* symbol, void* user, const void* value, uint32_t size, uint32_t type) {
@@ -242,7 +242,7 @@ std::vector<Preset> Lv2Host::presets()
                 &sink);
             lilv_state_free(state);
         }
-        out.push_back(std::move(p));
+        out.push_back(std::move(preset));
     }
     lilv_nodes_free(related);
     lilv_node_free(label);
@@ -270,19 +270,19 @@ void Lv2Host::set_control(const std::string& symbol, float value)
 
 void Lv2Host::instantiate(double rate, unsigned channels)
 {
-    Impl& d = *impl_;
-    const LV2_Feature map_feature{LV2_URID__map, &d.urids.feature};
+    Impl& host = *impl_;
+    const LV2_Feature map_feature{LV2_URID__map, &host.urids.feature};
     const LV2_Feature* features[] = {&map_feature, nullptr};
     for (unsigned c = 0; c < channels; ++c) {
-        LilvInstance* inst = lilv_plugin_instantiate(d.plugin, rate, features);
+        LilvInstance* inst = lilv_plugin_instantiate(host.plugin, rate, features);
         if (!inst) {
             throw bad_input("the plugin in " + bundle_path() + " could not be instantiated");
         }
-        d.instances.push_back(inst);
-        for (uint32_t p = 0; p < d.controls.size(); ++p) {
-            if (d.is_control[p]) {
-                lilv_instance_connect_port(inst, p, &d.controls[p]);
-            } else if (p != d.audio_in && p != d.audio_out) {
+        host.instances.push_back(inst);
+        for (uint32_t p = 0; p < host.controls.size(); ++p) {
+            if (host.is_control[p]) {
+                lilv_instance_connect_port(inst, p, &host.controls[p]);
+            } else if (p != host.audio_in && p != host.audio_out) {
                 lilv_instance_connect_port(inst, p, nullptr);
             }
         }

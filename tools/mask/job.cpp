@@ -6,6 +6,7 @@
 #include "formats.h"
 #include "host.h"
 #include "lossy.h"
+#include "output_target.h"
 #include "plugin_settings.h"
 #include "progress.h"
 #include "ranges.h"
@@ -29,7 +30,7 @@ namespace zendrik_mask {
 
 namespace {
 
-std::vector<TimeRange> read_ranges(const Options& options)
+std::vector<TimeRange> read_ranges(const Options& options, std::vector<std::string>& warnings)
 {
     std::vector<TimeRange> ranges;
     for (const std::string& mask : options.masks) {
@@ -41,7 +42,11 @@ std::vector<TimeRange> read_ranges(const Options& options)
         if (!in) {
             throw bad_input("cannot read label file '" + path + "': " + std::strerror(errno));
         }
-        for (TimeRange& range : parse_labels(in, path)) {
+        std::vector<TimeRange> labels = parse_labels(in, path);
+        if (labels.empty()) {
+            warnings.push_back("label file '" + path + "' holds no labels; nothing masked from it");
+        }
+        for (TimeRange& range : labels) {
             ranges.push_back(std::move(range));
         }
     }
@@ -69,12 +74,17 @@ mode_t check_output(const std::string& output, const struct stat& input_status)
 }
 
 // The output's rate and channels are the input's; --format may change its format.
-SF_INFO output_info_for(const SF_INFO& input, const std::string& format_request)
+SF_INFO output_info_for(const SF_INFO& input, const Options& options, std::vector<std::string>& warnings)
 {
     SF_INFO output{};
     output.samplerate = input.samplerate;
     output.channels = input.channels;
-    output.format = output_format(format_request, {input.format, input.samplerate, input.channels});
+    std::string conflict;
+    output.format
+        = output_format(options.format, {input.format, input.samplerate, input.channels}, options.output, &conflict);
+    if (!conflict.empty()) {
+        warnings.push_back(conflict);
+    }
     return output;
 }
 
@@ -124,29 +134,32 @@ void process(const Options& options)
     if (options.block < 1 || options.block > (1 << 20)) {
         throw bad_input("--block must be 1 to 1048576 frames");
     }
-    const std::vector<TimeRange> time_ranges = read_ranges(options);
+    std::vector<std::string> warnings;
+    const std::vector<TimeRange> time_ranges = read_ranges(options, warnings);
     InputFile input(options.input);
     const SF_INFO& input_info = input.info();
     const mode_t output_mode = check_output(options.output, input.status());
+    const std::string target = output_target(options.output, options.force);
     const Plan plan = plan_ranges(time_ranges, input_info.samplerate, input.frames());
-    SF_INFO output_info = output_info_for(input_info, options.format);
+    SF_INFO output_info = output_info_for(input_info, options, warnings);
     const Mp3Bitrate mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, output_info);
-    const std::string size_warning = widen_large_wav(output_info, input.frames());
+    warnings.push_back(widen_large_wav(output_info, input.frames()));
+    warnings.push_back(reencoding_warning(output_info.format));
 
     Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
     configure_plugin(host, options);
     host.instantiate(input_info.samplerate, static_cast<unsigned>(input_info.channels));
+    warnings.push_back(nyquist_warning(tone_frequency(host, options), input_info.samplerate, options.input));
+    warnings.insert(warnings.end(), plan.warnings.begin(), plan.warnings.end());
     // Everything is checked: now the warnings are worth reading.
-    for (const std::string& warning : plan.warnings) {
+    for (const std::string& warning : warnings) {
+        if (warning.empty()) {
+            continue;
+        }
         warn(options.quiet, warning);
     }
-    for (const std::string& warning : {size_warning, reencoding_warning(output_info.format)}) {
-        if (!warning.empty()) {
-            warn(options.quiet, warning);
-        }
-    }
 
-    TempFile temp(options.output, output_mode);
+    TempFile temp(target, output_mode);
     OutputFile output(temp.fd(), output_info, options.output, input);
     set_mp3_bitrate(output.handle(), mp3_bitrate, output_info.samplerate);
     const std::unique_ptr<FrameBuffer> buffer
@@ -156,13 +169,13 @@ void process(const Options& options)
     // Frames missing from the input would be missing from the output.
     input.check_read_whole(totals.frames);
     output.close();
-    temp.commit(options.output);
+    temp.commit(target);
 
     if (!options.quiet) {
         const int64_t rate = input_info.samplerate;
         std::fprintf(stderr, "zendrik-mask: masked %zu range%s (%s) of %s in '%s'\n", plan.ranges.size(),
                      plan.ranges.size() == 1 ? "" : "s", format_time(totals.masked * 1000000000 / rate).c_str(),
-                     format_time(totals.frames * 1000000000 / rate).c_str(), options.output.c_str());
+                     format_time(totals.frames * 1000000000 / rate).c_str(), printable(options.output).c_str());
     }
 }
 

@@ -33,7 +33,8 @@ std::string footer()
            "by tabs. Point labels (start = end) are errors.\n"
            "\n"
            "The output keeps the input's container, encoding, rate and channels unless\n"
-           "--format says otherwise, e.g. --format flac, --format wav:float, --format :pcm16.\n"
+           "its extension (.flac, .wav, ...) or --format says otherwise, e.g. --format flac,\n"
+           "--format wav:float, --format :pcm16; --format wins over the extension.\n"
            "Containers: " +
            zendrik_mask::container_names(" ") + ".\nEncodings: " + zendrik_mask::encoding_names(" ") +
            ".\n"
@@ -89,6 +90,7 @@ int main(int argc, char** argv)
                    "Frames per block (default 1024); blocks are also cut at every range edge")
         ->type_name("FRAMES");
     app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
+    app.add_flag("--force", options.force, "Replace the output even when it is write-protected");
 
     try {
         app.parse(argc, argv);

@@ -22,6 +22,7 @@ struct Options {
     int bitrate = 0;    // MP3 output, kbps; 0 for the default
     int64_t block = 1024;
     bool quiet = false;
+    bool force = false; // replace a write-protected output
 };
 
 } // namespace zendrik_mask

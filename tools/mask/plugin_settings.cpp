@@ -3,6 +3,7 @@
 
 #include "errors.h"
 
+#include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -10,13 +11,28 @@
 
 namespace zendrik_mask {
 
+namespace {
+
+bool names(const std::string& name, const Preset& p)
+{
+    return name == p.name || name == p.uri || name == p.label || name == "preset-" + p.name;
+}
+
+std::string hertz(double frequency)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%g Hz", frequency);
+    return text;
+}
+
+} // namespace
+
 void configure_plugin(Lv2Host& host, const Options& options)
 {
     if (!options.preset.empty()) {
         bool found = false;
         for (const Preset& p : host.presets()) {
-            if (options.preset == p.name || options.preset == p.uri || options.preset == p.label
-                || options.preset == "preset-" + p.name) {
+            if (names(options.preset, p)) {
                 for (const auto& [symbol, value] : p.values) {
                     host.set_control(symbol, value);
                 }
@@ -45,6 +61,39 @@ void configure_plugin(Lv2Host& host, const Options& options)
         }
         host.set_control(symbol, value);
     }
+}
+
+float tone_frequency(Lv2Host& host, const Options& options)
+{
+    if (options.frequency) {
+        return *options.frequency;
+    }
+    for (const Preset& p : host.presets()) {
+        for (const auto& [symbol, value] : p.values) {
+            if (!options.preset.empty() && names(options.preset, p) && symbol == "frequency") {
+                return value;
+            }
+        }
+    }
+    return host.control("frequency").default_value;
+}
+
+std::string nyquist_warning(double frequency, int rate, const std::string& input)
+{
+    const double nyquist = rate / 2.0;
+    if (frequency < nyquist) {
+        return "";
+    }
+    // Sampled, the tone folds back to its distance from the nearest multiple
+    // of the rate; at 0 Hz and at exactly half the rate every sample of a
+    // sine starting at phase zero is zero.
+    const double heard = std::fabs(frequency - rate * std::nearbyint(frequency / rate));
+    const std::string outcome = heard == 0.0 || heard == nyquist
+        ? "the bleeps will be silent"
+        : "the bleeps will sound at " + hertz(heard) + " instead";
+    return "the tone's " + hertz(frequency) + " is at or above the Nyquist frequency of '" + input
+        + "' (half its sample rate, " + hertz(nyquist) + "): " + outcome + "; choose --frequency below "
+        + hertz(nyquist);
 }
 
 int list_presets()

@@ -8,10 +8,21 @@
 #include "host.h"
 #include "options.h"
 
+#include <string>
+
 namespace zendrik_mask {
 
 // Throws the bad-input Error for an unknown preset or a value out of range.
 void configure_plugin(Lv2Host& host, const Options& options);
+
+// The tone's frequency in Hz that configure_plugin sets: --frequency, else
+// the preset's, else the plugin's default.
+float tone_frequency(Lv2Host& host, const Options& options);
+
+// What a tone of `frequency` Hz turns into at `rate`, when it reaches half the
+// rate or more (the samples cannot carry it); "" when it does not.
+// `input` names the file in the message.
+std::string nyquist_warning(double frequency, int rate, const std::string& input);
 
 // Prints the bundle's presets; returns the exit status.
 int list_presets();

@@ -48,6 +48,26 @@ bool to_int(std::string_view digits, int64_t& out)
     return true;
 }
 
+// One line, whichever line end it has: LF, CRLF or a lone CR (old Mac OS,
+// where getline would see the whole file as one line). False at the end.
+bool read_line(std::istream& in, std::string& line)
+{
+    line.clear();
+    for (auto c = in.get(); c != std::istream::traits_type::eof(); c = in.get()) {
+        if (c == '\n') {
+            return true;
+        }
+        if (c == '\r') {
+            if (in.peek() == '\n') {
+                in.get();
+            }
+            return true;
+        }
+        line += static_cast<char>(c);
+    }
+    return !line.empty();
+}
+
 Error not_a_time(std::string_view text)
 {
     return bad_input("'" + std::string(text) + "' is not a time (seconds, or [h:]m:s[.fff])");
@@ -165,7 +185,7 @@ TimeRange parse_range(std::string_view raw)
         r.start_ns = parse_time_ns(text.substr(0, dash));
         r.end_ns = parse_time_ns(text.substr(dash + 1));
     } catch (const Error& e) {
-        throw bad_input("range " + quoted + ": " + e.what());
+        throw bad_input("range " + quoted + ": " + e.message());
     }
     if (r.start_ns >= r.end_ns) {
         throw bad_input("range " + quoted + ": start is not before end");
@@ -178,7 +198,7 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
 {
     std::vector<TimeRange> out;
     std::string line;
-    for (long number = 1; std::getline(in, line); ++number) {
+    for (long number = 1; read_line(in, line); ++number) {
         const std::string where = name + ":" + std::to_string(number);
         std::string_view view(line);
         if (number == 1 && view.substr(0, 3) == "\xEF\xBB\xBF") {
@@ -199,7 +219,7 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
             r.start_ns = parse_time_ns(start);
             r.end_ns = parse_time_ns(end);
         } catch (const Error& e) {
-            throw bad_input(where + ": " + e.what());
+            throw bad_input(where + ": " + e.message());
         }
         if (r.start_ns == r.end_ns) {
             throw bad_input(where + ": point label at " + format_time(r.start_ns)

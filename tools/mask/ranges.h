@@ -32,7 +32,7 @@ struct TimeRange {
 TimeRange parse_range(std::string_view text);
 
 // Audacity label file: one label per line, start, end and text separated by
-// tabs (the text may be missing). Blank lines and Audacity's spectral lines
+// tabs (the text may be missing). Lines end in LF, CRLF or CR. Blank lines and Audacity's spectral lines
 // (starting with a backslash) are skipped. Point labels (start = end) and
 // anything malformed are errors naming `name` and the line number.
 std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name);

@@ -45,7 +45,19 @@ TempFile::TempFile(const std::string& target, mode_t mode)
 {
     const auto slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    // The name's start is enough to recognise it: a long name is cut so that
+    // the dot and the ".XXXXXX" still fit the folder's longest name, at a
+    // character's start so that the name stays valid UTF-8.
+    const long longest = pathconf(dir.c_str(), _PC_NAME_MAX);
+    const std::size_t room = (longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX) - 8;
+    if (base.size() > room) {
+        std::size_t cut = room;
+        while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0u) == 0x80u) {
+            --cut;
+        }
+        base.resize(cut);
+    }
     std::string templ = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
     if (templ.size() > PATH_MAX) {
         throw bad_input("output path too long");

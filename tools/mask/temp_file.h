@@ -19,7 +19,8 @@ void install_signal_handlers();
 // One temporary file at a time: the signal handlers know only one.
 class TempFile {
 public:
-    // Creates ".TARGET.XXXXXX" in the target's folder with `mode`; throws
+    // Creates ".TARGET.XXXXXX" in the target's folder with `mode`, TARGET cut
+    // short when the name would be too long for the folder; throws
     // the bad-input Error for a path too long, write_failed when it cannot.
     TempFile(const std::string& target, mode_t mode);
     // Removes the file unless committed.

@@ -6,8 +6,39 @@
 #include <mpg123.h>
 
 #include <cstddef>
+#include <cstring>
+#include <fstream>
 
 namespace zendrik_mask {
+
+namespace {
+
+// The MPEG frames a Xing or Info header (in the first frame, after the side
+// information: 9, 17 or 32 bytes past the frame header) declares; -1 without
+// one.
+int64_t header_frame_count(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    unsigned char bytes[56] = {};
+    in.read(reinterpret_cast<char*>(bytes), 10);
+    if (in.gcount() == 10 && std::memcmp(bytes, "ID3", 3) == 0) {
+        // An ID3v2 tag first: its size is in 7-bit bytes.
+        in.seekg(10 + ((bytes[6] & 0x7f) << 21 | (bytes[7] & 0x7f) << 14 | (bytes[8] & 0x7f) << 7 | (bytes[9] & 0x7f)));
+    } else {
+        in.seekg(0);
+    }
+    in.read(reinterpret_cast<char*>(bytes), sizeof bytes);
+    for (const int offset : {4 + 9, 4 + 17, 4 + 32}) {
+        const unsigned char* tag = bytes + offset;
+        const bool frames_present = (tag[7] & 1) != 0;
+        if ((std::memcmp(tag, "Xing", 4) == 0 || std::memcmp(tag, "Info", 4) == 0) && frames_present) {
+            return int64_t{tag[8]} << 24 | int64_t{tag[9]} << 16 | int64_t{tag[10]} << 8 | int64_t{tag[11]};
+        }
+    }
+    return -1;
+}
+
+} // namespace
 
 Mp3Stream::Mp3Stream(const std::string& path, int samplerate, int channels) : channels_(channels)
 {
@@ -32,6 +63,15 @@ Mp3Stream::Mp3Stream(const std::string& path, int samplerate, int channels) : ch
     }
     const off_t length = mpg123_length(handle_);
     frames_ = length > 0 ? static_cast<int64_t>(length) : 0;
+    // The scan counts what is there, so a file cut short would pass for a
+    // shorter one; its header, when it has one, says what should be.
+    const int64_t declared = header_frame_count(path);
+    const auto present = static_cast<int64_t>(mpg123_framelength(handle_));
+    if (declared > 0 && present < declared) {
+        mpg123_delete(handle_);
+        throw bad_input("input '" + path + "' is truncated or damaged: it holds " + std::to_string(present) + " of the "
+                        + std::to_string(declared) + " MPEG frames its header declares");
+    }
 }
 
 Mp3Stream::~Mp3Stream()

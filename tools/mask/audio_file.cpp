@@ -209,7 +209,10 @@ InputFile::InputFile(const std::string& path) : path_(path)
     if (S_ISDIR(status_.st_mode)) {
         throw bad_input("input '" + path + "' is a folder");
     }
-    file_.reset(sf_open(path.c_str(), SFM_READ, &info_));
+    {
+        const SilencedStderr quiet;
+        file_.reset(sf_open(path.c_str(), SFM_READ, &info_));
+    }
     if (!file_) {
         // sf_open fails alike for a file that cannot be opened and one that is
         // not audio; open() tells which.

@@ -7,7 +7,9 @@
 
 #include <cstddef>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <unistd.h>
 
 namespace zendrik_mask {
 
@@ -39,6 +41,23 @@ int64_t header_frame_count(const std::string& path)
 }
 
 } // namespace
+
+SilencedStderr::SilencedStderr() : saved_(dup(STDERR_FILENO))
+{
+    const int null = open("/dev/null", O_WRONLY);
+    if (null >= 0) {
+        dup2(null, STDERR_FILENO);
+        close(null);
+    }
+}
+
+SilencedStderr::~SilencedStderr()
+{
+    if (saved_ >= 0) {
+        dup2(saved_, STDERR_FILENO);
+        close(saved_);
+    }
+}
 
 Mp3Stream::Mp3Stream(const std::string& path, int samplerate, int channels) : channels_(channels)
 {

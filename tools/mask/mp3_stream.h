@@ -15,6 +15,20 @@ struct mpg123_handle_struct;
 
 namespace zendrik_mask {
 
+// Holds standard error shut while it lives. libsndfile opens MP3 files
+// with a libmpg123 handle it does not make quiet, which prints its own
+// warnings ("Xing stream size off...") beside zendrik-mask's one line.
+class SilencedStderr {
+public:
+    SilencedStderr();
+    ~SilencedStderr();
+    SilencedStderr(const SilencedStderr&) = delete;
+    SilencedStderr& operator=(const SilencedStderr&) = delete;
+
+private:
+    int saved_;
+};
+
 class Mp3Stream {
 public:
     // Opens `path` for `samplerate` and `channels` (what libsndfile saw in

@@ -5,12 +5,14 @@
 #include "errors.h"
 #include "formats.h"
 #include "host.h"
+#include "lossy.h"
 #include "metadata.h"
 #include "output_target.h"
 #include "plugin_settings.h"
 #include "progress.h"
 #include "ranges.h"
 #include "temp_file.h"
+#include "wav_size.h"
 
 #include <sndfile.h>
 
@@ -140,7 +142,10 @@ void process(const Options& options)
     const mode_t output_mode = check_output(options.output, input.status());
     const std::string target = output_target(options.output, options.force);
     const Plan plan = plan_ranges(time_ranges, input_info.samplerate, input.frames());
-    const SF_INFO output_info = output_info_for(input_info, options, warnings);
+    SF_INFO output_info = output_info_for(input_info, options, warnings);
+    const Mp3Bitrate mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, output_info);
+    warnings.push_back(widen_large_wav(output_info, input.frames()));
+    warnings.push_back(reencoding_warning(output_info.format));
 
     Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
     configure_plugin(host, options);
@@ -157,6 +162,7 @@ void process(const Options& options)
 
     TempFile temp(target, output_mode);
     OutputFile output(temp.fd(), output_info, options.output, input);
+    set_mp3_bitrate(output.handle(), mp3_bitrate, output_info.samplerate);
     MetadataCopy metadata(options.input, input_info.format, output.info().format);
     metadata.before_audio(input.handle(), output.handle());
     const std::unique_ptr<FrameBuffer> buffer

@@ -13,7 +13,7 @@ ZENDRIK_BUILD_PACKAGES=(
 )
 # Hosts and tools the tests and the main job drive.
 ZENDRIK_HOST_PACKAGES=(
-  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs
+  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs pocketsphinx-testdata
 )
 # Hardening: memory and system-call checkers, a real-time host under JACK,
 # and clang with its sanitizer and libFuzzer runtimes.

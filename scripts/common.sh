@@ -8,12 +8,12 @@ ZENDRIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 # Build and library packages.
 ZENDRIK_BUILD_PACKAGES=(
   build-essential cmake pkg-config
-  lv2-dev liblilv-dev libsndfile1-dev libcli11-dev
-  libgtest-dev libbenchmark-dev libtag1-dev libflac-dev
+  lv2-dev liblilv-dev libsndfile1-dev libmpg123-dev libcli11-dev libtag1-dev libflac-dev
+  libgtest-dev libbenchmark-dev
 )
 # Hosts and tools the tests and the main job drive.
 ZENDRIK_HOST_PACKAGES=(
-  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs python3
+  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs pocketsphinx-testdata python3
 )
 # Hardening: memory and system-call checkers, a real-time host under JACK,
 # and clang with its sanitizer and libFuzzer runtimes.
@@ -25,9 +25,10 @@ ZENDRIK_STYLE_PACKAGES=(
   clang-format shellcheck
 )
 # Wanted but not required: the main job's speech synthesiser (without it the
-# job uses a shipped recording) and /usr/bin/time for the benchmark's memory.
+# job uses a shipped recording), /usr/bin/time for the benchmark's memory and
+# sndfile-info for bench/large_wav.sh.
 ZENDRIK_OPTIONAL_PACKAGES=(
-  espeak-ng time
+  espeak-ng time sndfile-programs
 )
 
 # ensure_packages PKG...: installs what is missing when run as root,

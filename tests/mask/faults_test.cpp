@@ -168,6 +168,22 @@ TEST_F(MaskCli, FailedWriteExitsOneAndLeavesTheTargetAlone)
     EXPECT_EQ(snapshot(), before);
 }
 
+// libsndfile's MP3 encoder drops its own write errors: the output written
+// through it must fail like any other.
+TEST_F(MaskCli, FailedMp3WriteExitsOneAndLeavesTheTargetAlone)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 44100, 2, 44100 * 4);
+    std::ofstream(p("out.mp3")) << "precious";
+    const auto before = snapshot();
+    const Result r = finish(spawn({"/bin/sh", "-c", "ulimit -f 30 && exec \"$0\" \"$@\"", ZENDRIK_MASK_EXE, p("in.wav"),
+                                   p("out.mp3"), "--format", "mp3", "--mask", "1-2", "-q"},
+                                  logs, {}),
+                            logs);
+    EXPECT_EQ(r.status, 1) << r.err;
+    expect_one_error_line(r, "cannot write '" + p("out.mp3") + "': File too large");
+    EXPECT_EQ(snapshot(), before);
+}
+
 TEST_F(MaskCli, FullDiskExitsOneAndLeavesTheTargetAlone)
 {
     fs::create_directory(dir / "small");

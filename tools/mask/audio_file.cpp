@@ -2,6 +2,7 @@
 #include "audio_file.h"
 
 #include "errors.h"
+#include "ogg_pages.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,7 +53,10 @@ struct IntSamples {
     static constexpr bool TAKES_ALL_PLUGIN_OUTPUT = false;
 
     explicit IntSamples(int bits) : tone(bits), shift(32 - bits) {}
-    static sf_count_t read(SNDFILE* f, int* frames, sf_count_t count) { return sf_readf_int(f, frames, count); }
+    static sf_count_t read(InputFile& in, int* frames, sf_count_t count)
+    {
+        return sf_readf_int(in.handle(), frames, count);
+    }
     static sf_count_t write(SNDFILE* f, const int* frames, sf_count_t count) { return sf_writef_int(f, frames, count); }
     static float to_plugin(int s) { return static_cast<float>(s) * (1.0f / 2147483648.0f); }
     int from_plugin(float y) const { return tone.from_plugin(y); }
@@ -87,7 +91,10 @@ struct FloatSamples {
     // Everything comes from the plugin, whose pass-through is exact.
     static constexpr bool TAKES_ALL_PLUGIN_OUTPUT = true;
 
-    static sf_count_t read(SNDFILE* f, float* frames, sf_count_t count) { return sf_readf_float(f, frames, count); }
+    static sf_count_t read(InputFile& in, float* frames, sf_count_t count)
+    {
+        return in.mp3() ? in.mp3()->read(frames, count) : sf_readf_float(in.handle(), frames, count);
+    }
     static sf_count_t write(SNDFILE* f, const float* frames, sf_count_t count)
     {
         return sf_writef_float(f, frames, count);
@@ -101,7 +108,10 @@ struct DoubleSamples {
     // A float cannot carry all their bits: outside the ranges they keep their own.
     static constexpr bool TAKES_ALL_PLUGIN_OUTPUT = false;
 
-    static sf_count_t read(SNDFILE* f, double* frames, sf_count_t count) { return sf_readf_double(f, frames, count); }
+    static sf_count_t read(InputFile& in, double* frames, sf_count_t count)
+    {
+        return in.mp3() ? in.mp3()->read(frames, count) : sf_readf_double(in.handle(), frames, count);
+    }
     static sf_count_t write(SNDFILE* f, const double* frames, sf_count_t count)
     {
         return sf_writef_double(f, frames, count);
@@ -120,7 +130,7 @@ public:
 
     std::size_t read(InputFile& input) override
     {
-        const sf_count_t got = Samples::read(input.handle(), frames_.data(), static_cast<sf_count_t>(block_frames_));
+        const sf_count_t got = Samples::read(input, frames_.data(), static_cast<sf_count_t>(block_frames_));
         if (got <= 0) {
             return 0;
         }
@@ -152,8 +162,8 @@ public:
         if constexpr (std::is_same_v<Samples, IntSamples>) {
             samples_.round_to_output(frames_.data(), count * channel_count_);
         }
-        if (Samples::write(output.handle(), frames_.data(), want) != want) {
-            const int err = errno;
+        if (Samples::write(output.handle(), frames_.data(), want) != want || output.write_error() != 0) {
+            const int err = output.write_error() != 0 ? output.write_error() : errno;
             throw write_failed("cannot write '" + output.name()
                                + "': " + (err ? std::strerror(err) : sf_strerror(output.handle())));
         }
@@ -174,7 +184,10 @@ InputFile::InputFile(const std::string& path) : path_(path)
     if (S_ISDIR(status_.st_mode)) {
         throw bad_input("input '" + path + "' is a folder");
     }
-    file_.reset(sf_open(path.c_str(), SFM_READ, &info_));
+    {
+        const SilencedStderr quiet;
+        file_.reset(sf_open(path.c_str(), SFM_READ, &info_));
+    }
     if (!file_) {
         // sf_open fails alike for a file that cannot be opened and one that is
         // not audio; open() tells which.
@@ -184,6 +197,18 @@ InputFile::InputFile(const std::string& path) : path_(path)
         }
         ::close(fd);
         throw bad_input("cannot read input '" + path + "': " + sf_strerror(nullptr));
+    }
+    if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
+        mp3_ = std::make_unique<Mp3Stream>(path, info_.samplerate, info_.channels);
+        info_.frames = mp3_->frames();
+    }
+    if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
+        const int64_t declared = check_ogg_whole(path, info_.samplerate);
+        // libsndfile's own count wins when it has one: it knows where a
+        // stream's first granule starts.
+        if (info_.frames == SF_COUNT_MAX && declared >= 0) {
+            info_.frames = declared;
+        }
     }
     if ((info_.format & SF_FORMAT_SUBMASK) == SF_FORMAT_ALAC_32) {
         throw bad_input("input '" + path
@@ -220,6 +245,10 @@ IntegerTone::IntegerTone(int bits) : scale_(std::ldexp(1.0, bits - 1)), shift_(3
 
 void InputFile::check_read_whole(int64_t frames_read) const
 {
+    if (mp3_ && !mp3_->error().empty()) {
+        throw bad_input("cannot read input '" + path_ + "' past frame " + std::to_string(frames_read) + ": "
+                        + mp3_->error());
+    }
     if (sf_error(file_.get()) != SF_ERR_NO_ERROR) {
         throw bad_input("cannot read input '" + path_ + "' past frame " + std::to_string(frames_read) + ": "
                         + sf_strerror(file_.get()));
@@ -231,9 +260,9 @@ void InputFile::check_read_whole(int64_t frames_read) const
 }
 
 OutputFile::OutputFile(int fd, SF_INFO info, const std::string& name, const InputFile& tags_from)
-    : name_(name), info_(info)
+    : name_(name), info_(info), io_(std::make_unique<DescriptorIo>(fd))
 {
-    file_.reset(sf_open_fd(fd, SFM_WRITE, &info_, SF_FALSE));
+    file_.reset(sf_open_virtual(DescriptorIo::callbacks(), SFM_WRITE, &info_, io_.get()));
     if (!file_) {
         throw bad_input("cannot write that format to '" + name + "': " + sf_strerror(nullptr));
     }
@@ -251,6 +280,9 @@ void OutputFile::close()
     errno = 0;
     sf_write_sync(file_.get());
     const int err = sf_close(file_.release());
+    if (io_->write_error() != 0) {
+        throw write_failed("cannot write '" + name_ + "': " + std::strerror(io_->write_error()));
+    }
     if (err != 0) {
         throw write_failed("cannot write '" + name_ + "': " + sf_error_number(err));
     }

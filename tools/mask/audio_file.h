@@ -5,6 +5,9 @@
 #ifndef ZENDRIK_MASK_AUDIO_FILE_H
 #define ZENDRIK_MASK_AUDIO_FILE_H
 
+#include "descriptor_io.h"
+#include "mp3_stream.h"
+
 #include <sndfile.h>
 #include <sys/stat.h>
 
@@ -35,12 +38,15 @@ public:
     // Throws the bad-input Error when reading stopped at an error or before
     // the frames the header promised.
     void check_read_whole(int64_t frames_read) const;
+    // An MP3's own decoder, which counted its frames; null for other formats.
+    Mp3Stream* mp3() const { return mp3_.get(); }
 
 private:
     std::string path_;
     struct stat status_ {};
     SF_INFO info_{};
     SndFileHandle file_{nullptr, sf_close};
+    std::unique_ptr<Mp3Stream> mp3_;
 };
 
 class OutputFile {
@@ -53,12 +59,15 @@ public:
     SNDFILE* handle() const { return file_.get(); }
     const SF_INFO& info() const { return info_; }
     const std::string& name() const { return name_; }
+    // The errno of the first write to the file that failed; 0 for none.
+    int write_error() const { return io_->write_error(); }
     // Flushes and closes; throws write_failed.
     void close();
 
 private:
     std::string name_;
     SF_INFO info_;
+    std::unique_ptr<DescriptorIo> io_;
     SndFileHandle file_{nullptr, sf_close};
 };
 

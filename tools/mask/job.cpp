@@ -6,12 +6,14 @@
 #include "errors.h"
 #include "formats.h"
 #include "host.h"
+#include "lossy.h"
 #include "metadata.h"
 #include "output_target.h"
 #include "plugin_settings.h"
 #include "progress.h"
 #include "ranges.h"
 #include "temp_file.h"
+#include "wav_size.h"
 
 #include <sndfile.h>
 
@@ -143,8 +145,12 @@ void process(const Options& options)
     const std::string target = output_target(options.output, options.force);
     // Also refuses PCM whose header promises more samples than the file holds.
     const std::optional<SampleData> samples = locate_samples(input, options.input);
-    const Plan plan = plan_ranges(time_ranges, input_info.samplerate, samples ? samples->frames() : input.frames());
-    const SF_INFO output_info = output_info_for(input_info, options, warnings);
+    const int64_t frames = samples ? samples->frames() : input.frames();
+    const Plan plan = plan_ranges(time_ranges, input_info.samplerate, frames);
+    SF_INFO output_info = output_info_for(input_info, options, warnings);
+    const Mp3Bitrate mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, output_info);
+    warnings.push_back(widen_large_wav(output_info, frames));
+    warnings.push_back(reencoding_warning(output_info.format));
     const bool copy_path = takes_copy_path(samples, input, options.input, output_info.format);
 
     Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
@@ -171,6 +177,7 @@ void process(const Options& options)
         totals = {copy.frames, copy.masked};
     } else {
         OutputFile output(temp.fd(), output_info, options.output, input);
+        set_mp3_bitrate(output.handle(), mp3_bitrate, output_info.samplerate);
         MetadataCopy metadata(options.input, input_info.format, output.info().format);
         metadata.before_audio(input.handle(), output.handle());
         const std::unique_ptr<FrameBuffer> buffer

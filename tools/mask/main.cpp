@@ -38,6 +38,8 @@ std::string footer()
            "Containers: " +
            zendrik_mask::container_names(" ") + ".\nEncodings: " + zendrik_mask::encoding_names(" ") +
            ".\n"
+           "Lossy and block-coded outputs (MP3, Vorbis, Opus, ADPCM, GSM...) are encoded again\n"
+           "whole, with a warning; MP3 keeps an MP3 input's bit rate, else 128 kbps.\n"
            "\n"
            "The plugin is looked up by its URI in LV2_PATH, or in the standard LV2 folders\n"
            "when LV2_PATH is unset.\n"
@@ -81,6 +83,9 @@ int main(int argc, char** argv)
     app.add_flag("--list-presets", list_requested, "List the bundle's presets and exit");
     app.add_option("--format", options.format, "Output container and/or encoding: CONTAINER[:ENCODING] or :ENCODING")
         ->type_name("FORMAT");
+    app.add_option("--bitrate", options.bitrate,
+                   "MP3 output bit rate in kbps, constant (default: the input MP3's, or 128)")
+        ->type_name("KBPS");
     app.add_option("-b,--block", options.block,
                    "Frames per block (default 1024); blocks are also cut at every range edge")
         ->type_name("FRAMES");

@@ -19,6 +19,7 @@ struct Options {
     std::optional<float> level;
     std::string preset;
     std::string format; // "[container][:encoding]"
+    int bitrate = 0;    // MP3 output, kbps; 0 for the default
     int64_t block = 1024;
     bool quiet = false;
     bool force = false; // replace a write-protected output

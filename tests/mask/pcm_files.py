@@ -63,6 +63,12 @@ def main(folder):
     open("chunks.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
     found("chunks.wav", 12 + len(before) + 8)
 
+    # An empty data chunk with a chunk after it, under a RIFF size that was
+    # written: those bytes are no stream of samples.
+    body = b"WAVE" + chunk(b"fmt ", base[b"fmt "]) + chunk(b"data", b"") + chunk(b"LIST", b"INFOICMT" + struct.pack("<I", 6) + b"notes\0")
+    open("empty-data.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)
+    manifest.append(f"empty-data.wav found {12 + 8 + len(base[b'fmt ']) + 8} 0 {CHANNELS} {BYTES}")
+
     # A chunk before the samples that claims more than the file.
     body = b"WAVE" + chunk(b"fmt ", base[b"fmt "]) + b"zNDk" + struct.pack("<I", 0x7FFFFFF0) + chunk(b"data", base[b"data"])
     open("lie-vendor.wav", "wb").write(b"RIFF" + struct.pack("<I", len(body)) + body)

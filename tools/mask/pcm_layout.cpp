@@ -172,6 +172,13 @@ std::optional<std::string> read_wave_format(const unsigned char* fmt, uint64_t s
     }
 }
 
+// Whether the RIFF header's own size was written: it then states the file's size.
+bool riff_size_fits(const ByteReader& file)
+{
+    unsigned char field[4];
+    return file.read(4, field, 4) && number(field, 4, false) + 8 == static_cast<uint64_t>(file.size());
+}
+
 PcmLayout read_riff(const ByteReader& file, bool rf64)
 {
     const int64_t size = file.size();
@@ -195,8 +202,10 @@ PcmLayout read_riff(const ByteReader& file, bool rf64)
             data_size = chunk_size;
             if (rf64 && chunk_size == 0xFFFFFFFF && ds64_data_size) {
                 data_size = *ds64_data_size;
-            } else if (!rf64 && (chunk_size == 0xFFFFFFFF || chunk_size == 0)) {
-                // A stream written before its length was known: the audio runs to the end.
+            } else if (!rf64 && (chunk_size == 0xFFFFFFFF || (chunk_size == 0 && !riff_size_fits(file)))) {
+                // A stream written before its length was known: the audio runs to the end. A
+                // data size of 0 under a RIFF size that matches the file is an empty data chunk,
+                // and what follows it are other chunks, not audio.
                 to_end = true;
             }
             if (to_end || have_format) {

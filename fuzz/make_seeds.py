@@ -51,8 +51,15 @@ plugin = {
     'wrap_exact_quarter': inst(0, 4) + conn(0, 0, 5) + conn(0, 1, 2) + conn(0, 2, ON) + setf(5, 2000.0) + run(0, 64) + burst(0, 16, 3),
 }
 
-# Mask parsers: byte 0 picks time (0), range (1) or label file (2); label
-# files carry two more bytes (rate pick, length in thousands of samples).
+# Mask parsers: byte 0 picks time (0), range (1), label file (2), PCM
+# container (3) or Ogg pages (4); label files carry two more bytes (rate
+# pick, length in thousands of samples).
+def riff(name, body): return name + struct.pack('<I', len(body)) + body + (b'\0' if len(body) % 2 else b'')
+def iff(name, body): return name + struct.pack('>I', len(body)) + body + (b'\0' if len(body) % 2 else b'')
+FMT16 = struct.pack('<HHIIHH', 1, 2, 8000, 32000, 4, 16)
+AIFF_COMM = struct.pack('>hIh', 1, 4, 16) + bytes([0x40, 0x0B, 0xFA, 0, 0, 0, 0, 0, 0, 0])
+OGG_PAGE = b'OggS\0\2' + struct.pack('<qIII', 0, 1, 0, 0) + bytes([1, 19]) + b'OpusHead\1\1' + struct.pack('<HIhB', 312, 48000, 0, 0)
+
 mask = {
     'time_seconds': b'\x00' + b'12.5',
     'time_hms': b'\x00' + b'1:02:03.25',
@@ -72,6 +79,11 @@ mask = {
     'labels_nul_text': b'\x02\x01\x09' + b'0.1\t0.2\ta\x00b\n0.3\x00\t0.4\tc\n',
     'labels_point': b'\x02\x01\x09' + b'1\t1\tpoint\n',
     'labels_bad': b'\x02\x04\x09' + b'1 2 no tabs\n',
+    'pcm_wav': b'\x03' + b'RIFF' + struct.pack('<I', 4 + 24 + 24) + b'WAVE' + riff(b'fmt ', FMT16) + riff(b'data', bytes(16)),
+    'pcm_wav_streamed': b'\x03' + b'RIFF\xff\xff\xff\xffWAVE' + riff(b'fmt ', FMT16) + b'data\xff\xff\xff\xff' + bytes(12),
+    'pcm_aiff': b'\x03' + b'FORM' + struct.pack('>I', 4 + 26 + 24) + b'AIFF' + iff(b'COMM', AIFF_COMM) + iff(b'SSND', bytes(8) + bytes(8)),
+    'pcm_au': b'\x03' + b'.snd' + struct.pack('>IIIII', 24, 8, 3, 8000, 1) + bytes(8),
+    'ogg_opus_head': b'\x04' + OGG_PAGE,
     'labels_tiny_rate': b'\x02\x07\x01' + b'0.4\t0.6\thalf\n0.1\t0.2\tnothing\n',
 }
 

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: ISC
 // libFuzzer target for zendrik-mask's parsers: times, ranges and label files,
-// and the plan and block schedule made from them. Bad input must end in an
+// the plan and block schedule made from them, and the readers of container
+// headers (uncompressed PCM chunks, Ogg pages), whose sizes come from the file. Bad input must end in an
 // Error (any other exception escapes and is reported); good input must
 // satisfy what the parsers promise, checked here against values computed
 // independently.
 //
 // Input: one byte picking the parser, then the text. For label files two
-// more bytes pick the sample rate and the input length in samples.
+// more bytes pick the sample rate and the input length in samples. For the
+// container readers the rest is the file.
+#include "ogg_pages.h"
+#include "pcm_layout.h"
 #include "ranges.h"
 
 #include <algorithm>
@@ -154,6 +158,34 @@ void labels(std::string_view text, int64_t rate, int64_t frames)
     }
 }
 
+// Whatever the chunks claim, a layout found lies inside the file and holds
+// whole frames of a sample size that exists.
+void pcm_layout(std::string_view bytes)
+{
+    const std::string file(bytes);
+    const zendrik_mask::PcmLayout layout = zendrik_mask::read_pcm_layout(zendrik_mask::MemoryReader(file));
+    if (layout.status != zendrik_mask::PcmLayout::Status::found) {
+        require(!layout.reason.empty(), "layout refused without a reason", bytes);
+        return;
+    }
+    const zendrik_mask::SampleData& samples = layout.samples;
+    require(samples.channels > 0 && samples.bytes_per_sample >= 1 && samples.bytes_per_sample <= 8,
+            "layout with no channels or an impossible sample size", bytes);
+    require(samples.offset >= 0 && samples.length >= 0
+                && samples.offset + samples.length <= static_cast<int64_t>(file.size()),
+            "layout outside the file", bytes);
+    require(samples.length % samples.frame_bytes() == 0, "layout of part of a frame", bytes);
+}
+
+void ogg_pages(std::string_view bytes)
+{
+    std::istringstream in{std::string(bytes)};
+    const zendrik_mask::OggLayout layout = zendrik_mask::read_ogg_layout(in);
+    require(layout.streams >= 0 && layout.opus_pre_skip >= 0, "Ogg layout with negative counts", bytes);
+    const int64_t frames = zendrik_mask::declared_frames(layout, 48000);
+    require(frames >= -1, "Ogg length below unknown", bytes);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -162,9 +194,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
-    switch (data[0] % 3) {
+    switch (data[0] % 5) {
     case 0: time(text); break;
     case 1: range(text); break;
+    case 3: pcm_layout(text); break;
+    case 4: ogg_pages(text); break;
     default: {
         if (text.size() < 2) {
             return 0;

@@ -97,8 +97,13 @@ std::string chunk_name(const unsigned char* id)
 // of the file when `to_end`; whole frames only.
 PcmLayout finish(SampleData samples, uint64_t declared, bool to_end, int64_t file_size)
 {
-    if (samples.channels < 1 || samples.bytes_per_sample < 1 || samples.bytes_per_sample > 8) {
+    // libsndfile reads at most 1024 channels; more would only be a header's garbage.
+    if (samples.channels < 1 || samples.channels > 1024 || samples.bytes_per_sample < 1
+        || samples.bytes_per_sample > 8) {
         return unknown("no usable sample format");
+    }
+    if (samples.offset < 0 || samples.offset > file_size) {
+        return unknown("its samples would start past the end of the file");
     }
     const auto available = static_cast<uint64_t>(file_size - samples.offset);
     if (!to_end && declared > available) {

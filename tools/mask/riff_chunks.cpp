@@ -16,7 +16,8 @@ namespace {
 uint32_t le32(const char* p)
 {
     const auto* b = reinterpret_cast<const unsigned char*>(p);
-    return b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16)
+        | (static_cast<uint32_t>(b[3]) << 24);
 }
 
 std::string le32_bytes(uint32_t v)

@@ -15,6 +15,8 @@ cd "$ZENDRIK_ROOT"
 # asan, tsan: the suite under AddressSanitizer with UndefinedBehaviorSanitizer,
 #   then under ThreadSanitizer (the 16-instance stress test among it).
 # fuzz: a minute of fuzzing for each fuzz target, from the committed seeds.
+# Builds use every core unless told otherwise (the presets leave it open).
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(default portable asan tsan fuzz)
 for preset in "${presets[@]}"; do

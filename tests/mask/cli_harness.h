@@ -290,6 +290,8 @@ inline void expect_masked(const Audio& in, const Audio& out, const std::vector<B
 
 // ---- Fixture -----------------------------------------------------------
 
+inline void expect_one_error_line(const Result& r, const std::string& pattern);
+
 class MaskCli : public ::testing::Test {
 protected:
     void SetUp() override
@@ -335,6 +337,16 @@ protected:
             }
         }
         return entries;
+    }
+
+    // A run refused with `status` and one error line matching `pattern`, the
+    // folder left as `before` holds it.
+    void expect_refused(const Result& r, int status, const std::string& pattern,
+                        const std::map<std::string, std::string>& before) const
+    {
+        EXPECT_EQ(r.status, status) << r.err;
+        expect_one_error_line(r, pattern);
+        EXPECT_EQ(snapshot(), before);
     }
 
     fs::path dir, logs, mounted;

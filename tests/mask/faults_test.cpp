@@ -62,9 +62,7 @@ TEST_F(MaskCli, BadInputIsOneLineStatusTwoAndNoFile)
             line += a + " ";
         }
         SCOPED_TRACE(line);
-        EXPECT_EQ(r.status, 2) << r.err;
-        expect_one_error_line(r, c.pattern);
-        EXPECT_EQ(snapshot(), before);
+        expect_refused(r, 2, c.pattern, before);
     }
 }
 
@@ -100,9 +98,7 @@ TEST_F(MaskCli, DamagedAudioIsRefusedAsBadInput)
     for (const auto& [name, bytes] : files) {
         SCOPED_TRACE(name);
         const Result r = mask({p(name), p("out.wav"), "--mask", "0.5-1"});
-        EXPECT_EQ(r.status, 2) << r.err;
-        expect_one_error_line(r, "cannot read input|is truncated");
-        EXPECT_EQ(snapshot(), before);
+        expect_refused(r, 2, "cannot read input|is truncated", before);
     }
 }
 
@@ -157,15 +153,11 @@ TEST_F(MaskCli, FailedWriteExitsOneAndLeavesTheTargetAlone)
                                    p("out.wav"), "--mask", "0.1-0.2"},
                                   logs, {}),
                             logs);
-    EXPECT_EQ(r.status, 1) << r.err;
-    expect_one_error_line(r, "cannot write '" + p("out.wav") + "': File too large");
-    EXPECT_EQ(snapshot(), before);
+    expect_refused(r, 1, "cannot write '" + p("out.wav") + "': File too large", before);
 
     // A folder that is not there.
     const Result r2 = mask({p("in.wav"), p("no-such-folder/out.wav"), "--mask", "0.1-0.2"});
-    EXPECT_EQ(r2.status, 1);
-    expect_one_error_line(r2, "cannot create a file in");
-    EXPECT_EQ(snapshot(), before);
+    expect_refused(r2, 1, "cannot create a file in", before);
 }
 
 // libsndfile's MP3 encoder drops its own write errors: the output written
@@ -179,9 +171,7 @@ TEST_F(MaskCli, FailedMp3WriteExitsOneAndLeavesTheTargetAlone)
                                    p("out.mp3"), "--format", "mp3", "--mask", "1-2", "-q"},
                                   logs, {}),
                             logs);
-    EXPECT_EQ(r.status, 1) << r.err;
-    expect_one_error_line(r, "cannot write '" + p("out.mp3") + "': File too large");
-    EXPECT_EQ(snapshot(), before);
+    expect_refused(r, 1, "cannot write '" + p("out.mp3") + "': File too large", before);
 }
 
 TEST_F(MaskCli, FullDiskExitsOneAndLeavesTheTargetAlone)
@@ -197,9 +187,7 @@ TEST_F(MaskCli, FullDiskExitsOneAndLeavesTheTargetAlone)
     std::ofstream(p("small/out.wav")) << "precious";
     const auto before = snapshot();
     const Result r = mask({p("in.wav"), p("small/out.wav"), "--mask", "0.1-0.2"});
-    EXPECT_EQ(r.status, 1) << r.err;
-    expect_one_error_line(r, "cannot write '.*': No space left on device");
-    EXPECT_EQ(snapshot(), before);
+    expect_refused(r, 1, "cannot write '.*': No space left on device", before);
 }
 
 // Root may read and write anything, so as root these runs are nobody's.
@@ -227,14 +215,10 @@ TEST_F(MaskCli, UnreadableInputAndUnwritableFolderAreRefused)
     const auto before = snapshot();
 
     const Result unreadable = mask({p("locked.wav"), p("open/out.wav"), "--mask", "0.5-1"}, {}, as_user);
-    EXPECT_EQ(unreadable.status, 2) << unreadable.err;
-    expect_one_error_line(unreadable, "cannot open input '.*': Permission denied");
-    EXPECT_EQ(snapshot(), before);
+    expect_refused(unreadable, 2, "cannot open input '.*': Permission denied", before);
 
     const Result unwritable = mask({p("in.wav"), p("locked/out.wav"), "--mask", "0.5-1"}, {}, as_user);
-    EXPECT_EQ(unwritable.status, 1) << unwritable.err;
-    expect_one_error_line(unwritable, "cannot create a file in '.*': Permission denied");
-    EXPECT_EQ(snapshot(), before);
+    expect_refused(unwritable, 1, "cannot create a file in '.*': Permission denied", before);
     fs::permissions(p("locked"), fs::perms::owner_all); // so that TearDown can empty it
 }
 

@@ -12,8 +12,10 @@
 #include "plugin_settings.h"
 #include "progress.h"
 #include "ranges.h"
+#include "review.h"
 #include "temp_file.h"
 #include "wav_size.h"
+#include "word_search.h"
 
 #include <sndfile.h>
 
@@ -132,21 +134,86 @@ Totals run_blocks(const Plan& plan, Lv2Host& host, InputFile& input, FrameBuffer
     return totals;
 }
 
+void check_word_options(const Options& options)
+{
+    if (!(options.pad >= 0 && options.pad <= 60)) {
+        throw bad_input("--pad must be 0 to 60 seconds");
+    }
+    if (!(options.sensitivity >= 0 && options.sensitivity <= 1)) {
+        throw bad_input("--sensitivity must be 0 to 1");
+    }
+    if (options.jobs < 1 || options.jobs > 256) {
+        throw bad_input("--jobs must be 1 to 256");
+    }
+}
+
+// The ranges to mask, with what the review shows of them.
+struct Targets {
+    WordRequest words;
+    WordFindings findings;
+    std::vector<TimeRange> word_ranges;
+    std::vector<TimeRange> given_ranges;
+};
+
+void print_warnings(const Options& options, const std::vector<std::string>& warnings)
+{
+    for (const std::string& warning : warnings) {
+        if (!warning.empty()) {
+            warn(options.quiet, warning);
+        }
+    }
+}
+
+void write_review(const Options& options, const Targets& targets)
+{
+    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges};
+    if (!options.labels_out.empty()) {
+        write_labels(review, options.labels_out);
+    }
+    if (!options.report_file.empty()) {
+        write_report(review, options.report_file);
+    }
+    if (!options.quiet && !targets.words.patterns.empty()) {
+        print_summary(review);
+    }
+}
+
 void process(const Options& options)
 {
     if (options.block < 1 || options.block > (1 << 20)) {
         throw bad_input("--block must be 1 to 1048576 frames");
     }
+    check_word_options(options);
     std::vector<std::string> warnings;
-    const std::vector<TimeRange> time_ranges = read_ranges(options, warnings);
+    Targets targets;
+    targets.given_ranges = read_ranges(options, warnings);
+    targets.words = read_word_request(options);
     InputFile input(options.input);
     const SF_INFO& input_info = input.info();
-    const mode_t output_mode = check_output(options.output, input.status());
-    const std::string target = output_target(options.output, options.force);
+    mode_t output_mode = 0;
+    std::string target;
+    if (!options.dry_run) {
+        output_mode = check_output(options.output, input.status());
+        target = output_target(options.output, options.force);
+    }
     // Also refuses PCM whose header promises more samples than the file holds.
     const std::optional<SampleData> samples = locate_samples(input, options.input);
     const int64_t frames = samples ? samples->frames() : input.frames();
+    const double seconds = frames >= 0 ? static_cast<double>(frames) / input_info.samplerate : -1.0;
+
+    targets.findings = find_words(targets.words, options, seconds);
+    targets.word_ranges = word_ranges(targets.words, targets.findings.found, options.pad, seconds);
+    std::vector<TimeRange> time_ranges = targets.given_ranges;
+    time_ranges.insert(time_ranges.end(), targets.word_ranges.begin(), targets.word_ranges.end());
+    warnings.insert(warnings.end(), targets.findings.warnings.begin(), targets.findings.warnings.end());
     const Plan plan = plan_ranges(time_ranges, input_info.samplerate, frames);
+    if (options.dry_run) {
+        warnings.insert(warnings.end(), plan.warnings.begin(), plan.warnings.end());
+        print_warnings(options, warnings);
+        write_review(options, targets);
+        return;
+    }
+
     SF_INFO output_info = output_info_for(input_info, options, warnings);
     const Mp3Bitrate mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, output_info);
     warnings.push_back(widen_large_wav(output_info, frames));
@@ -159,12 +226,7 @@ void process(const Options& options)
     warnings.push_back(nyquist_warning(tone_frequency(host, options), input_info.samplerate, options.input));
     warnings.insert(warnings.end(), plan.warnings.begin(), plan.warnings.end());
     // Everything is checked: now the warnings are worth reading.
-    for (const std::string& warning : warnings) {
-        if (warning.empty()) {
-            continue;
-        }
-        warn(options.quiet, warning);
-    }
+    print_warnings(options, warnings);
 
     TempFile temp(target, output_mode);
     const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
@@ -194,6 +256,7 @@ void process(const Options& options)
     if (!metadata_lost.empty()) {
         warn(options.quiet, metadata_lost);
     }
+    write_review(options, targets);
 
     if (!options.quiet) {
         const int64_t rate = input_info.samplerate;

@@ -5,11 +5,14 @@
 #include "formats.h"
 #include "job.h"
 #include "plugin_settings.h"
+#include "transcript.h"
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #ifndef ZENDRIK_MASK_VERSION
 #define ZENDRIK_MASK_VERSION "unknown"
@@ -43,6 +46,21 @@ std::string footer()
            "\n"
            "The plugin is looked up by its URI in LV2_PATH, or in the standard LV2 folders\n"
            "when LV2_PATH is unset.\n"
+           "\n"
+           "Words: --word and --words find words and phrases and bleep them, each widened\n"
+           "by --pad. Matching ignores case and the punctuation around words; a trailing *\n"
+           "matches any ending (damn*). A word file holds one word or phrase a line, UTF-8;\n"
+           "# starts a comment; a line may end in sensitivity=0.7 to override --sensitivity.\n"
+           "Without --transcript, PocketSphinx (US English unless --model) spots the words\n"
+           "offline. --sensitivity runs from 0 (only clear matches) to 1 (anything alike);\n"
+           "the detection threshold is 10^-(phones x (0.5 + 3 x sensitivity)).\n"
+           "Words missing from the dictionary need a pronunciation: --dict FILE, CMU format.\n"
+           "Transcripts (--transcript): " +
+           zendrik_mask::transcript_format_names(", ") +
+           ",\n"
+           "told apart by their content. Subtitle cues of several words bleep whole.\n"
+           "--write-labels writes every range as Audacity labels; edit them and run again\n"
+           "with --labels. --dry-run finds and writes labels and report, but no audio.\n"
            "\n"
            "Exit status: 0 done, 2 bad input (nothing written), 1 the output could not be\n"
            "written (nothing left behind; an existing output file is untouched).";
@@ -91,6 +109,31 @@ int main(int argc, char** argv)
         ->type_name("FRAMES");
     app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
     app.add_flag("--force", options.force, "Replace the output even when it is write-protected");
+    options.jobs = std::max(1u, std::thread::hardware_concurrency());
+    app.add_option("-w,--word", options.words, "Word or phrase to find and bleep; repeatable")
+        ->type_name("TEXT")
+        ->allow_extra_args(false);
+    app.add_option("--words", options.word_files, "File of words and phrases to find, one a line; repeatable")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
+    app.add_option("--pad", options.pad, "Seconds added before and after each word found (default 0.05)")
+        ->type_name("SECONDS");
+    app.add_option("--transcript", options.transcript, "Take word times from this transcript, not the recogniser")
+        ->type_name("FILE");
+    app.add_option("--transcript-format", options.transcript_format,
+                   "Transcript format when its content does not tell: " + transcript_format_names(", "))
+        ->type_name("NAME");
+    app.add_option("--sensitivity", options.sensitivity, "Recogniser: 0 strict to 1 eager (default 0.5)")
+        ->type_name("S");
+    app.add_option("-j,--jobs", options.jobs, "Recogniser threads (default: the number of cores)")->type_name("N");
+    app.add_option("--dict", options.dict_files, "Recogniser: pronunciations to add, CMU format; repeatable")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
+    app.add_option("--model", options.model_dir, "Recogniser: PocketSphinx acoustic model folder")->type_name("DIR");
+    app.add_option("--write-labels", options.labels_out, "Write every range to bleep as Audacity labels")
+        ->type_name("FILE");
+    app.add_option("--report", options.report_file, "Write the words found as JSON")->type_name("FILE");
+    app.add_flag("--dry-run", options.dry_run, "Find the words and write labels and report, but no audio");
 
     try {
         app.parse(argc, argv);
@@ -111,11 +154,11 @@ int main(int argc, char** argv)
     if (list_requested) {
         return list_presets();
     }
-    if (options.input.empty() || options.output.empty()) {
+    if (options.input.empty() || (options.output.empty() && !options.dry_run)) {
         return report(bad_input("give an input and an output file (see --help)"));
     }
-    if (options.masks.empty() && options.label_files.empty()) {
-        return report(bad_input("nothing to mask: give --mask or --labels (see --help)"));
+    if (options.masks.empty() && options.label_files.empty() && options.words.empty() && options.word_files.empty()) {
+        return report(bad_input("nothing to mask: give --mask, --labels, --word or --words (see --help)"));
     }
     return run_job(options);
 }

@@ -23,6 +23,20 @@ struct Options {
     int64_t block = 1024;
     bool quiet = false;
     bool force = false; // replace a write-protected output
+
+    // Words to find and bleep.
+    std::vector<std::string> words;      // --word, a word or phrase each
+    std::vector<std::string> word_files; // --words
+    double pad = 0.05;                   // seconds added on both sides of each word
+    std::string transcript;              // word times from another recogniser
+    std::string transcript_format;       // empty: from the content
+    double sensitivity = 0.5;            // built-in recogniser, 0 to 1
+    unsigned jobs = 1;                   // recogniser threads
+    std::vector<std::string> dict_files; // extra pronunciations
+    std::string model_dir;               // empty: the default model
+    std::string labels_out;              // --write-labels
+    std::string report_file;             // --report
+    bool dry_run = false;                // find and review only, write no audio
 };
 
 } // namespace zendrik_mask

@@ -24,14 +24,15 @@ void Progress::update(int64_t done)
     const int filled = static_cast<int>(f * width);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(width - filled), '.');
-    std::fprintf(stderr, "\rzendrik-mask: [%s] %3d%%", bar.c_str(), static_cast<int>(f * 100));
+    std::fprintf(stderr, "\rzendrik-mask: %s%s[%s] %3d%%", stage_, *stage_ ? " " : "", bar.c_str(),
+                 static_cast<int>(f * 100));
     std::fflush(stderr);
 }
 
 void Progress::finish()
 {
     if (drawn_) {
-        std::fprintf(stderr, "\r%*s\r", 50, "");
+        std::fprintf(stderr, "\r%*s\r", 65, "");
         std::fflush(stderr);
         drawn_ = false;
     }

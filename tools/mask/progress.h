@@ -11,7 +11,11 @@ namespace zendrik_mask {
 class Progress {
 public:
     // Draws nothing unless enabled and the total is known (positive).
-    Progress(bool enabled, int64_t total) : enabled_(enabled && total > 0), total_(total) {}
+    // `stage` names what is being done, when there is more than one pass.
+    Progress(bool enabled, int64_t total, const char* stage = "")
+        : enabled_(enabled && total > 0), total_(total), stage_(stage)
+    {
+    }
     ~Progress() { finish(); }
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
@@ -25,6 +29,7 @@ private:
     bool enabled_;
     bool drawn_ = false;
     int64_t total_;
+    const char* stage_;
     Clock::time_point start_ = Clock::now();
     Clock::time_point last_ = start_;
 };

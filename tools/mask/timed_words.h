@@ -10,9 +10,9 @@
 namespace zendrik_mask {
 
 struct TimedWord {
-    std::string text; // as the source wrote it, punctuation and case included
-    double start = 0; // seconds from the start of the audio
-    double end = 0;   // seconds, not before start
+    std::string text;                 // as the source wrote it, punctuation and case included
+    double start = 0;                 // seconds from the start of the audio
+    double end = 0;                   // seconds, not before start
     std::optional<double> confidence; // 0 to 1, where the source gives one
     // The times are a whole subtitle cue's, which holds more than this word.
     bool whole_cue = false;

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: ISC
+// From a word list to what the recogniser spots: each word looked up in CMU
+// pronouncing dictionaries, words ending in '*' spelled out as every
+// dictionary word they match, and each keyphrase given its threshold.
+#ifndef ZENDRIK_MASK_PRONUNCIATIONS_H
+#define ZENDRIK_MASK_PRONUNCIATIONS_H
+
+#include "recogniser.h"
+#include "word_list.h"
+
+#include <cstddef>
+#include <istream>
+#include <string>
+#include <vector>
+
+namespace zendrik_mask {
+
+// A dictionary in CMU format: one pronunciation a line, "word PH ON ES",
+// further ones as "word(2) ..."; ";;;" lines and "#" comments are skipped.
+struct Dictionary {
+    std::string name; // for messages
+    std::istream* text;
+};
+
+struct SpottingPlan {
+    std::vector<Pronunciation> pronunciations;
+    std::vector<Keyphrase> keyphrases;
+    // For each keyphrase, the patterns it was made for.
+    std::vector<std::vector<std::size_t>> patterns_of;
+};
+
+// The most dictionary words one pattern ending in '*' may stand for.
+constexpr std::size_t MAX_WILDCARD_WORDS = 64;
+
+// Sensitivity 0 to 1 as a keyphrase threshold: 10^-(phones x (0.5 + 3 x
+// sensitivity)). Per phone, so that long words and short ones are held to
+// the same standard.
+double keyphrase_threshold(std::size_t phones, double sensitivity);
+
+// Earlier dictionaries win: a word found in one is not looked up in the
+// next. Throws the bad-input Error naming every word no dictionary has, a
+// malformed line, or a '*' matching nothing or too much.
+SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,
+                           double sensitivity);
+
+} // namespace zendrik_mask
+
+#endif

@@ -1,0 +1,311 @@
+// SPDX-License-Identifier: ISC
+#include "speech_search.h"
+
+#include "errors.h"
+#include "progress.h"
+
+#include <soxr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace zendrik_mask {
+
+namespace {
+
+constexpr std::size_t HOP = static_cast<std::size_t>(STRETCH_HOP_SECONDS * RECOGNISER_RATE);
+constexpr std::size_t STRETCH = HOP + static_cast<std::size_t>(STRETCH_OVERLAP_SECONDS * RECOGNISER_RATE);
+
+struct Stretch {
+    std::size_t index;
+    std::vector<int16_t> samples;
+};
+
+// Mono at the recogniser's rate, block by block, in the order of the file.
+class Downmix {
+public:
+    explicit Downmix(int input_rate) : rate_(input_rate)
+    {
+        if (input_rate == RECOGNISER_RATE) {
+            return;
+        }
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
+        soxr_error_t error = nullptr;
+        resampler_ = soxr_create(input_rate, RECOGNISER_RATE, 1, &error, &io, &quality, nullptr);
+        if (error) {
+            throw bad_input(std::string("cannot resample for the recogniser: ") + error);
+        }
+    }
+    ~Downmix()
+    {
+        if (resampler_) {
+            soxr_delete(resampler_);
+        }
+    }
+    Downmix(const Downmix&) = delete;
+    Downmix& operator=(const Downmix&) = delete;
+
+    // `frames` interleaved frames of `channels`; null at the end, to drain the resampler.
+    void add(const float* frames, std::size_t count, std::size_t channels, std::vector<int16_t>& out)
+    {
+        mono_.resize(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            float sum = 0.0f;
+            for (std::size_t c = 0; c < channels; ++c) {
+                sum += frames[i * channels + c];
+            }
+            mono_[i] = sum / static_cast<float>(channels);
+        }
+        if (!resampler_) {
+            append(mono_.data(), count, out);
+            return;
+        }
+        resampled_.resize(count * RECOGNISER_RATE / static_cast<std::size_t>(rate_) + 64);
+        std::size_t produced = 0;
+        soxr_process(resampler_, count ? mono_.data() : nullptr, count, nullptr, resampled_.data(), resampled_.size(),
+                     &produced);
+        append(resampled_.data(), produced, out);
+    }
+
+    void finish(std::vector<int16_t>& out)
+    {
+        if (!resampler_) {
+            return;
+        }
+        resampled_.resize(4096);
+        std::size_t produced = 0;
+        do {
+            soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), resampled_.size(), &produced);
+            append(resampled_.data(), produced, out);
+        } while (produced > 0);
+    }
+
+private:
+    static void append(const float* samples, std::size_t count, std::vector<int16_t>& out)
+    {
+        for (std::size_t i = 0; i < count; ++i) {
+            const float scaled = std::clamp(samples[i] * 32767.0f, -32768.0f, 32767.0f);
+            out.push_back(static_cast<int16_t>(std::lrint(scaled)));
+        }
+    }
+
+    int rate_;
+    soxr_t resampler_ = nullptr;
+    std::vector<float> mono_;
+    std::vector<float> resampled_;
+};
+
+// Stretches from the reader to the recognisers, a few at a time, so that
+// memory stays the same for any length of file.
+class StretchQueue {
+public:
+    explicit StretchQueue(std::size_t capacity) : capacity_(capacity) {}
+
+    // False when the search has been given up.
+    bool push(Stretch stretch)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        space_.wait(lock, [&] { return queue_.size() < capacity_ || stopped_; });
+        if (stopped_) {
+            return false;
+        }
+        queue_.push_back(std::move(stretch));
+        ready_.notify_one();
+        return true;
+    }
+
+    bool pop(Stretch& stretch)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [&] { return !queue_.empty() || closed_ || stopped_; });
+        if (queue_.empty() || stopped_) {
+            return false;
+        }
+        stretch = std::move(queue_.front());
+        queue_.pop_front();
+        space_.notify_one();
+        return true;
+    }
+
+    // No more stretches will come.
+    void close()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        ready_.notify_all();
+    }
+
+    // Gives up: a recogniser failed, or reading did.
+    void stop(std::exception_ptr error)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (!error_) {
+            error_ = error;
+        }
+        stopped_ = true;
+        ready_.notify_all();
+        space_.notify_all();
+    }
+
+    std::exception_ptr error()
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        return error_;
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::condition_variable space_;
+    std::deque<Stretch> queue_;
+    std::size_t capacity_;
+    bool closed_ = false;
+    bool stopped_ = false;
+    std::exception_ptr error_;
+};
+
+// Words found by the stretch they belong to, by stretch.
+class Findings {
+public:
+    void add(std::size_t index, std::vector<TimedWord> words)
+    {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        by_stretch_[index] = std::move(words);
+    }
+
+    // In order of time; where two stretches both heard a word, the more
+    // confident hearing stands.
+    std::vector<TimedWord> in_order()
+    {
+        std::vector<TimedWord> all;
+        for (auto& [index, words] : by_stretch_) {
+            all.insert(all.end(), words.begin(), words.end());
+        }
+        std::stable_sort(all.begin(), all.end(),
+                         [](const TimedWord& a, const TimedWord& b) { return a.start < b.start; });
+        std::vector<TimedWord> kept;
+        for (TimedWord& word : all) {
+            auto same = std::find_if(kept.rbegin(), kept.rend(),
+                                     [&](const TimedWord& k) { return k.text == word.text && word.start < k.end; });
+            if (same == kept.rend()) {
+                kept.push_back(std::move(word));
+            } else if (word.confidence.value_or(0) > same->confidence.value_or(0)) {
+                *same = std::move(word);
+            }
+        }
+        return kept;
+    }
+
+private:
+    std::mutex mutex_;
+    std::map<std::size_t, std::vector<TimedWord>> by_stretch_;
+};
+
+void listen_to_stretches(Recogniser& recogniser, StretchQueue& queue, Findings& findings)
+{
+    try {
+        Stretch stretch;
+        while (queue.pop(stretch)) {
+            std::vector<TimedWord> words = recogniser.listen(stretch.samples.data(), stretch.samples.size());
+            const double offset = static_cast<double>(stretch.index * HOP) / RECOGNISER_RATE;
+            std::vector<TimedWord> owned;
+            for (TimedWord& word : words) {
+                // The next stretch decodes this one's overlap from its start.
+                if (word.start >= STRETCH_HOP_SECONDS && stretch.samples.size() == STRETCH) {
+                    continue;
+                }
+                word.start += offset;
+                word.end += offset;
+                owned.push_back(std::move(word));
+            }
+            findings.add(stretch.index, std::move(owned));
+        }
+    } catch (...) {
+        queue.stop(std::current_exception());
+    }
+}
+
+// Reads the input, cutting the stretches off as they fill.
+void read_stretches(InputFile& input, StretchQueue& queue, bool show_progress)
+{
+    const auto channels = static_cast<std::size_t>(input.info().channels);
+    constexpr std::size_t BLOCK = 8192;
+    std::vector<float> block(BLOCK * channels);
+    Downmix downmix(input.info().samplerate);
+    Progress progress(show_progress, input.frames(), "finding words");
+    std::vector<int16_t> pending; // from the start of the next stretch on
+    std::size_t next = 0;
+    int64_t frames_read = 0;
+    auto emit_full = [&] {
+        while (pending.size() >= STRETCH) {
+            if (!queue.push({next++, std::vector<int16_t>(pending.begin(), pending.begin() + STRETCH)})) {
+                return false;
+            }
+            pending.erase(pending.begin(), pending.begin() + HOP);
+        }
+        return true;
+    };
+    for (;;) {
+        const int64_t count = input.mp3() ? input.mp3()->read(block.data(), BLOCK)
+                                          : sf_readf_float(input.handle(), block.data(), BLOCK);
+        if (count <= 0) {
+            break;
+        }
+        frames_read += count;
+        downmix.add(block.data(), static_cast<std::size_t>(count), channels, pending);
+        if (!emit_full()) {
+            return;
+        }
+        progress.update(frames_read);
+    }
+    input.check_read_whole(frames_read);
+    downmix.finish(pending);
+    if (!emit_full()) {
+        return;
+    }
+    // The last stretch, shorter. Even when the one before reached the end,
+    // the words that start after that one's hop belong to this one.
+    if (next == 0 || !pending.empty()) {
+        queue.push({next, std::move(pending)});
+    }
+}
+
+} // namespace
+
+std::vector<TimedWord> search_speech(InputFile& input, const SpeechSearch& search)
+{
+    const unsigned jobs = std::max(1u, search.jobs);
+    std::vector<std::unique_ptr<Recogniser>> recognisers;
+    // Made one after another: loading a model is not safe on several threads.
+    for (unsigned j = 0; j < jobs; ++j) {
+        recognisers.push_back(search.make_recogniser());
+    }
+    StretchQueue queue(2 * jobs);
+    Findings findings;
+    std::vector<std::thread> threads;
+    for (auto& recogniser : recognisers) {
+        threads.emplace_back(listen_to_stretches, std::ref(*recogniser), std::ref(queue), std::ref(findings));
+    }
+    try {
+        read_stretches(input, queue, search.show_progress);
+    } catch (...) {
+        queue.stop(std::current_exception());
+    }
+    queue.close();
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    if (std::exception_ptr error = queue.error()) {
+        std::rethrow_exception(error);
+    }
+    return findings.in_order();
+}
+
+} // namespace zendrik_mask

@@ -1,0 +1,209 @@
+// SPDX-License-Identifier: ISC
+#include "word_search.h"
+
+#include "errors.h"
+#include "pronunciations.h"
+#include "speech_search.h"
+#include "transcript.h"
+
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+namespace zendrik_mask {
+
+namespace {
+
+// Transcripts round their times; a word may end a little after the audio.
+constexpr double TRANSCRIPT_SLACK_SECONDS = 0.1;
+
+std::string read_whole(const std::string& path, const char* what)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        throw bad_input(std::string("cannot read ") + what + " '" + path + "': " + std::strerror(errno));
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (in.bad()) {
+        throw bad_input(std::string("cannot read ") + what + " '" + path + "'");
+    }
+    return text.str();
+}
+
+std::vector<TimedWord> read_transcript_file(const Options& options)
+{
+    const std::string text = read_whole(options.transcript, "transcript");
+    TranscriptFormat format{};
+    if (options.transcript_format.empty()) {
+        format = detect_transcript_format(text, options.transcript);
+    } else if (const auto named = transcript_format_named(options.transcript_format)) {
+        format = *named;
+    } else {
+        throw bad_input("unknown --transcript-format '" + options.transcript_format
+                        + "'; known: " + transcript_format_names(", "));
+    }
+    return read_transcript(text, format, options.transcript);
+}
+
+// The pronouncing dictionary beside a model: a .dict file in its folder or
+// the one above, as Debian lays them out.
+std::string model_dictionary(const std::string& model_dir)
+{
+    for (const std::string& dir : {model_dir, model_dir + "/.."}) {
+        std::vector<std::string> found;
+        if (DIR* listing = opendir(dir.c_str())) {
+            while (const dirent* entry = readdir(listing)) {
+                const std::string name = entry->d_name;
+                if (name.size() > 5 && name.compare(name.size() - 5, 5, ".dict") == 0) {
+                    found.push_back(dir + "/" + name);
+                }
+            }
+            closedir(listing);
+        }
+        if (found.size() == 1) {
+            return found.front();
+        }
+    }
+    return "";
+}
+
+WordFindings find_in_transcript(const WordRequest& request, double seconds, const std::string& name)
+{
+    for (const TimedWord& word : *request.transcript) {
+        if (seconds >= 0 && word.end > seconds + TRANSCRIPT_SLACK_SECONDS) {
+            throw bad_input(word.origin + ": '" + word.text + "' ends at " + format_time(std::llround(word.end * 1e9))
+                            + ", past the end of the audio (" + format_time(std::llround(seconds * 1e9)) + "); is '"
+                            + name + "' the transcript of this recording?");
+        }
+    }
+    WordFindings findings;
+    findings.found = match_words(request.patterns, *request.transcript);
+    if (std::any_of(findings.found.begin(), findings.found.end(), [](const FoundWord& f) { return f.whole_cue; })) {
+        findings.warnings.push_back("'" + name
+                                    + "' gives times for whole subtitle cues only: each word found there bleeps "
+                                      "its whole cue");
+    }
+    return findings;
+}
+
+WordFindings find_by_recogniser(const WordRequest& request, const Options& options)
+{
+    const std::string model_dir = options.model_dir.empty() ? DEFAULT_MODEL_DIR : options.model_dir;
+    std::vector<std::unique_ptr<std::ifstream>> files;
+    std::vector<Dictionary> dictionaries;
+    std::vector<std::string> paths = options.dict_files;
+    const std::string own = model_dictionary(model_dir);
+    if (!own.empty()) {
+        paths.push_back(own);
+    } else if (options.dict_files.empty()) {
+        throw bad_input("no pronouncing dictionary (*.dict) beside the model in '" + model_dir
+                        + "'; give one with --dict FILE");
+    }
+    for (const std::string& path : paths) {
+        files.push_back(std::make_unique<std::ifstream>(path));
+        if (!*files.back()) {
+            throw bad_input("cannot read dictionary '" + path + "': " + std::strerror(errno));
+        }
+        dictionaries.push_back({path, files.back().get()});
+    }
+    const SpottingPlan plan = plan_spotting(request.patterns, dictionaries, options.sensitivity);
+    KeywordSpotting setup{model_dir, plan.pronunciations, plan.keyphrases};
+
+    InputFile input(options.input);
+    SpeechSearch search;
+    search.jobs = options.jobs;
+    search.show_progress = !options.quiet && isatty(STDERR_FILENO);
+    search.make_recogniser = [&setup] { return make_pocketsphinx(setup); };
+    const std::vector<TimedWord> heard = search_speech(input, search);
+
+    std::map<std::string, std::size_t> keyphrase_of;
+    for (std::size_t k = 0; k < plan.keyphrases.size(); ++k) {
+        keyphrase_of[plan.keyphrases[k].text] = k;
+    }
+    WordFindings findings;
+    for (const TimedWord& word : heard) {
+        const auto keyphrase = keyphrase_of.find(word.text);
+        if (keyphrase == keyphrase_of.end()) {
+            continue;
+        }
+        for (const std::size_t pattern : plan.patterns_of[keyphrase->second]) {
+            findings.found.push_back({pattern, word.start, word.end, word.confidence, false});
+        }
+    }
+    return findings;
+}
+
+} // namespace
+
+WordRequest read_word_request(const Options& options)
+{
+    WordRequest request;
+    for (const std::string& word : options.words) {
+        request.patterns.push_back(parse_word(word, "--word " + word));
+    }
+    for (const std::string& path : options.word_files) {
+        std::ifstream in(path, std::ios::binary);
+        if (!in) {
+            throw bad_input("cannot read word list '" + path + "': " + std::strerror(errno));
+        }
+        std::vector<WordPattern> listed = parse_word_list(in, path);
+        if (listed.empty()) {
+            throw bad_input("word list '" + path + "' holds no words");
+        }
+        request.patterns.insert(request.patterns.end(), listed.begin(), listed.end());
+    }
+    if (!options.transcript.empty()) {
+        if (request.patterns.empty()) {
+            throw bad_input("--transcript needs words to find: give --word or --words");
+        }
+        request.transcript = read_transcript_file(options);
+        request.source = "transcript";
+    } else {
+        request.source = "recogniser";
+    }
+    return request;
+}
+
+WordFindings find_words(const WordRequest& request, const Options& options, double seconds)
+{
+    if (request.patterns.empty()) {
+        return {};
+    }
+    WordFindings findings = request.transcript ? find_in_transcript(request, seconds, options.transcript)
+                                               : find_by_recogniser(request, options);
+    if (findings.found.empty()) {
+        findings.warnings.push_back("none of the " + std::to_string(request.patterns.size())
+                                    + " words to find was found in '" + options.input + "'");
+    }
+    return findings;
+}
+
+std::vector<TimeRange> word_ranges(const WordRequest& request, const std::vector<FoundWord>& found, double pad,
+                                   double seconds)
+{
+    std::vector<TimeRange> ranges;
+    for (const FoundWord& word : found) {
+        const double start = std::max(0.0, word.start - pad);
+        const double end = seconds >= 0 ? std::min(seconds, word.end + pad) : word.end + pad;
+        const int64_t start_ns = std::llround(start * 1e9);
+        const int64_t end_ns = std::llround(end * 1e9);
+        if (start_ns >= end_ns) {
+            continue;
+        }
+        ranges.push_back({start_ns, end_ns,
+                          "'" + request.patterns[word.pattern].text + "' at " + format_time(start_ns) + " ("
+                              + request.source + ")"});
+    }
+    return ranges;
+}
+
+} // namespace zendrik_mask

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: ISC
+// The words to bleep, found: read the word list, then find the words either
+// in a transcript made by another recogniser or with the built-in one, and
+// turn every find into a time range to mask.
+#ifndef ZENDRIK_MASK_WORD_SEARCH_H
+#define ZENDRIK_MASK_WORD_SEARCH_H
+
+#include "audio_file.h"
+#include "options.h"
+#include "ranges.h"
+#include "timed_words.h"
+#include "word_list.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zendrik_mask {
+
+// The default acoustic model: Debian's pocketsphinx-en-us. Its dictionary
+// lies in the folder above.
+constexpr const char* DEFAULT_MODEL_DIR = "/usr/share/pocketsphinx/model/en-us/en-us";
+
+// What --word, --words and --transcript ask for, read and checked before any
+// audio is: the patterns, and the transcript's words when there is one.
+struct WordRequest {
+    std::vector<WordPattern> patterns;
+    std::optional<std::vector<TimedWord>> transcript;
+    std::string source; // "transcript" or "recogniser", for labels and the report
+};
+
+// Throws the bad-input Error for unreadable or malformed lists and transcripts.
+WordRequest read_word_request(const Options& options);
+
+struct WordFindings {
+    std::vector<FoundWord> found; // in order of time
+    std::vector<std::string> warnings;
+};
+
+// Finds the patterns in the transcript, or in the audio of `input_path`
+// (opened anew, read to its end). `seconds` is the input's length; a
+// transcript that runs past it is refused.
+WordFindings find_words(const WordRequest& request, const Options& options, double seconds);
+
+// Each find widened by `pad` seconds on both sides, kept within the audio.
+std::vector<TimeRange> word_ranges(const WordRequest& request, const std::vector<FoundWord>& found, double pad,
+                                   double seconds);
+
+} // namespace zendrik_mask
+
+#endif

@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: ISC
+// The words and phrases to bleep: read from --word and --words FILE, and
+// found among timed words from a transcript or a recogniser. Pure code: no
+// audio, no I/O beyond streams.
+#ifndef ZENDRIK_MASK_WORD_LIST_H
+#define ZENDRIK_MASK_WORD_LIST_H
+
+#include "errors.h"
+#include "timed_words.h"
+
+#include <cstddef>
+#include <istream>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zendrik_mask {
+
+// One word or phrase to find.
+struct WordPattern {
+    std::vector<std::string> words;    // normalised (see normalise_word); only the last may end in '*' (any ending)
+    std::string text;                  // the words joined by one space, normalised: "damn*", "john dashwood"
+    std::optional<double> sensitivity; // the line's own, 0 to 1, overriding --sensitivity
+    std::string origin;                // "--word damn", "words.txt:3", for messages
+};
+
+// One --word: words separated by spaces or tabs, each normalised; the last
+// may end in '*' to match any ending ("damn*" finds "damned"). Words that are
+// only punctuation are dropped ("john - dashwood" is "john dashwood"). Throws
+// the bad-input Error naming `origin` for text that is not UTF-8, holds no
+// letter or digit, a lone '*', or a '*' anywhere but at the end of the last word.
+WordPattern parse_word(std::string_view text, const std::string& origin);
+
+// A --words file, UTF-8, one word or phrase per line as for parse_word:
+//
+//     # words to bleep
+//     damn*
+//     john dashwood    # the name, not the cottage
+//     heck sensitivity=0.7
+//
+// Blank lines and lines whose first non-blank character is '#' are skipped; a
+// '#' after a space or tab starts a comment that runs to the end of the line.
+// A last field "sensitivity=X" (the key in any case), X from 0 to 1, sets that
+// line's sensitivity.
+// Lines end in LF, CRLF or CR; a UTF-8 byte order mark is ignored. Errors
+// name `name` and the line number.
+std::vector<WordPattern> parse_word_list(std::istream& in, const std::string& name);
+
+// A word as the matcher compares it. Letters and digits at either end are
+// kept and everything else around them is stripped (ASCII punctuation and
+// symbols, Latin-1 punctuation such as « » ¿ ¡, the general punctuation block
+// U+2000–U+206F with its quotes and dashes, other symbol blocks and emoji):
+// "“Damn!”" is "damn", "..." is "". Inside the word everything stays, and the
+// typographic apostrophe ’ (and ʼ) becomes ': "Don’t" is "don't".
+// Case is folded for ASCII, the Latin-1 Supplement and Latin Extended-A
+// (U+0100–U+017F), one code point to one: "ÉMILE" is "émile", İ is i, ſ is s,
+// ß stays ß. Other scripts are kept as written. Works on UTF-8 code points,
+// whatever the C locale; bytes that are not UTF-8 count as symbols. No
+// Unicode normalisation: a letter with a combining accent differs from the
+// precomposed one.
+std::string normalise_word(std::string_view word);
+
+// Whether a normalised transcript word is the pattern's word, or begins with
+// it when the pattern's word ends in '*'. An empty word never matches.
+bool word_matches(const std::string& pattern_word, const std::string& normalised_word);
+
+struct FoundWord {
+    std::size_t pattern;              // index into the patterns
+    double start, end;                // seconds: the first word's start to the last word's end
+    std::optional<double> confidence; // the lowest of the matched words' that give one
+    bool whole_cue;                   // any matched word had only its cue's times
+};
+
+// Every place where a pattern's words occur in a row in `words`, which come in
+// order of time; words that normalise to nothing are skipped, so "john, -
+// dashwood" holds "john dashwood". Overlapping matches of different patterns
+// are all reported. Found words come in order of start time.
+std::vector<FoundWord> match_words(const std::vector<WordPattern>& patterns, const std::vector<TimedWord>& words);
+
+} // namespace zendrik_mask
+
+#endif

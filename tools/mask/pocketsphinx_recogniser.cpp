@@ -7,10 +7,12 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <unistd.h>
 
@@ -52,6 +54,21 @@ private:
     std::string path_;
 };
 
+// A keyphrase as PocketSphinx reports it, "made amiable(2) ", as its words:
+// "made amiable".
+std::string plain_words(const char* reported)
+{
+    std::string plain;
+    std::istringstream words(reported);
+    for (std::string word; words >> word;) {
+        if (const auto variant = word.find('('); variant != std::string::npos && variant > 0) {
+            word.erase(variant);
+        }
+        plain += (plain.empty() ? "" : " ") + word;
+    }
+    return plain;
+}
+
 class PocketSphinx : public Recogniser {
 public:
     explicit PocketSphinx(const KeywordSpotting& setup)
@@ -61,7 +78,11 @@ public:
         const std::string model = setup.model_dir;
         // Every other frame and the two best Gaussians: about twice as fast,
         // and on read speech it found the same words at the same times.
-        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-ds", "2", "-topn", "2", nullptr);
+        // Silence is decoded too: frames dropped as silence would shift the
+        // times reported after them, by as much as the detector's state,
+        // left over from earlier stretches, decided.
+        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-ds", "2", "-topn", "2",
+                              "-remove_silence", "no", "-remove_noise", "no", nullptr);
         decoder_ = config_ ? ps_init(config_) : nullptr;
         if (!decoder_) {
             throw bad_input("cannot load the PocketSphinx acoustic model in '" + model
@@ -110,10 +131,10 @@ public:
             int32 backoff = 0;
             const int32 probability = ps_seg_prob(segment, &acoustic, &language, &backoff);
             TimedWord word;
-            word.text = ps_seg_word(segment);
+            word.text = plain_words(ps_seg_word(segment));
             word.start = static_cast<double>(first) / frame_rate_;
             word.end = static_cast<double>(last + 1) / frame_rate_;
-            word.confidence = logmath_exp(logmath, probability);
+            word.confidence = std::min(1.0, logmath_exp(logmath, probability));
             heard.push_back(std::move(word));
         }
         return heard;

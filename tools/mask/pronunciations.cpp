@@ -140,16 +140,16 @@ SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::
 
     std::vector<std::string> missing;
     std::set<std::string> used_words;
-    std::map<std::string, std::size_t> keyphrase_index;
+    std::set<std::string> keyphrases;
     SpottingPlan plan;
-    auto add_keyphrase = [&](const std::string& text, std::size_t phones, std::size_t pattern) {
-        auto [it, added] = keyphrase_index.emplace(text, plan.keyphrases.size());
-        if (added) {
+    auto add_keyphrase = [&](const std::string& words, std::size_t variant, const std::string& last_word,
+                             std::size_t phones, std::size_t pattern) {
+        const std::string text = words + variant_name(last_word, variant);
+        if (keyphrases.insert(text).second) {
             const double pattern_sensitivity = patterns[pattern].sensitivity.value_or(sensitivity);
             plan.keyphrases.push_back({text, keyphrase_threshold(phones, pattern_sensitivity)});
-            plan.patterns_of.emplace_back();
         }
-        plan.patterns_of[it->second].push_back(pattern);
+        plan.patterns_of[words + last_word].insert(pattern);
     };
 
     for (std::size_t p = 0; p < patterns.size(); ++p) {
@@ -195,7 +195,7 @@ SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::
             // phrase in its words' first ones, as there would be too many.
             const std::size_t variants = pattern.words.size() == 1 ? ways.size() : 1;
             for (std::size_t v = 0; v < variants; ++v) {
-                add_keyphrase(lead + variant_name(ending, v), lead_phones + phone_count(ways[v]), p);
+                add_keyphrase(lead, v, ending, lead_phones + phone_count(ways[v]), p);
             }
         }
     }

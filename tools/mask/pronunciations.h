@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <istream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,12 +27,13 @@ struct Dictionary {
 struct SpottingPlan {
     std::vector<Pronunciation> pronunciations;
     std::vector<Keyphrase> keyphrases;
-    // For each keyphrase, the patterns it was made for.
-    std::vector<std::vector<std::size_t>> patterns_of;
+    // The patterns each phrase was made for, by the phrase as the recogniser
+    // reports it: its words without their variant marks ("word(2)").
+    std::map<std::string, std::set<std::size_t>> patterns_of;
 };
 
 // The most dictionary words one pattern ending in '*' may stand for.
-constexpr std::size_t MAX_WILDCARD_WORDS = 64;
+constexpr std::size_t MAX_WILDCARD_WORDS = 200;
 
 // Sensitivity 0 to 1 as a keyphrase threshold: 10^-(phones x (0.5 + 3 x
 // sensitivity)). Per phone, so that long words and short ones are held to

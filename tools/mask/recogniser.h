@@ -22,7 +22,8 @@ class Recogniser {
 public:
     virtual ~Recogniser() = default;
     // The keyphrases found in `count` samples, times in seconds from the
-    // first sample; each word's text is the keyphrase it matched.
+    // first sample; each word's text is the keyphrase it matched, its words
+    // as the dictionary spells them, one space apart.
     virtual std::vector<TimedWord> listen(const int16_t* samples, std::size_t count) = 0;
 };
 

@@ -26,6 +26,12 @@ std::string seconds_text(int64_t ns)
     return text;
 }
 
+// Seconds as people read them: 24.37, not 24.369999999999997.
+double microseconds(double seconds)
+{
+    return std::round(seconds * 1e6) / 1e6;
+}
+
 void write_whole(const std::string& path, const std::string& text, const char* what)
 {
     const mode_t mask = umask(0);
@@ -75,10 +81,10 @@ void write_report(const Review& review, const std::string& path)
             if (word.pattern != p) {
                 continue;
             }
-            nlohmann::ordered_json place = {{"start", word.start},
-                                            {"end", word.end},
-                                            {"mask_start", review.word_ranges[i].start_ns / 1e9},
-                                            {"mask_end", review.word_ranges[i].end_ns / 1e9}};
+            nlohmann::ordered_json place = {{"start", microseconds(word.start)},
+                                            {"end", microseconds(word.end)},
+                                            {"mask_start", static_cast<double>(review.word_ranges[i].start_ns) / 1e9},
+                                            {"mask_end", static_cast<double>(review.word_ranges[i].end_ns) / 1e9}};
             place["confidence"] = word.confidence ? nlohmann::ordered_json(*word.confidence) : nullptr;
             place["whole_cue"] = word.whole_cue;
             places.push_back(place);

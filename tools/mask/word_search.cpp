@@ -125,18 +125,24 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
     search.make_recogniser = [&setup] { return make_pocketsphinx(setup); };
     const std::vector<TimedWord> heard = search_speech(input, search);
 
-    std::map<std::string, std::size_t> keyphrase_of;
-    for (std::size_t k = 0; k < plan.keyphrases.size(); ++k) {
-        keyphrase_of[plan.keyphrases[k].text] = k;
-    }
     WordFindings findings;
     for (const TimedWord& word : heard) {
-        const auto keyphrase = keyphrase_of.find(word.text);
-        if (keyphrase == keyphrase_of.end()) {
+        const auto phrase = plan.patterns_of.find(word.text);
+        if (phrase == plan.patterns_of.end()) {
             continue;
         }
-        for (const std::size_t pattern : plan.patterns_of[keyphrase->second]) {
-            findings.found.push_back({pattern, word.start, word.end, word.confidence, false});
+        for (const std::size_t pattern : phrase->second) {
+            // A word ending in '*' is spotted as each word it stands for, and
+            // several of those often fire on the one spoken.
+            auto same = std::find_if(findings.found.rbegin(), findings.found.rend(), [&](const FoundWord& found) {
+                return found.pattern == pattern && word.start < found.end;
+            });
+            if (same == findings.found.rend()) {
+                findings.found.push_back({pattern, word.start, word.end, word.confidence, false});
+            } else {
+                same->end = std::max(same->end, word.end);
+                same->confidence = std::max(same->confidence, word.confidence);
+            }
         }
     }
     return findings;

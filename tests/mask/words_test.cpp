@@ -1,0 +1,179 @@
+// SPDX-License-Identifier: ISC
+// zendrik-mask finding the words to bleep: the built-in recogniser on real
+// recorded speech, word times from each transcript format, and the review
+// files. Word times were measured once on the recording, by ear and eye on
+// its spectrogram, and are written here.
+#include "cli_harness.h"
+
+namespace mask_test {
+
+namespace {
+
+void write_text(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+struct Label {
+    double start, end;
+    std::string text;
+};
+
+std::vector<Label> read_labels(const fs::path& path)
+{
+    std::vector<Label> labels;
+    std::istringstream in(slurp(path));
+    for (std::string line; std::getline(in, line);) {
+        Label label{};
+        std::istringstream fields(line);
+        fields >> label.start >> label.end;
+        std::getline(fields >> std::ws, label.text);
+        labels.push_back(label);
+    }
+    return labels;
+}
+
+// Five LibriVox readings from pocketsphinx-testdata, one after another (24.73 s).
+const char* const READINGS[] = {"0870", "0880", "0890", "0920", "0930"};
+
+// "damn" spoken from 1.0 to 1.4 s, in every format a transcript comes in.
+const std::pair<const char*, const char*> TRANSCRIPTS[] = {
+    {"whisper.json", R"({"text":" Oh damn.","segments":[{"id":0,"start":0.0,"end":2.0,"text":" Oh damn.","words":[
+        {"word":" Oh","start":0.5,"end":0.8,"probability":0.9},
+        {"word":" damn.","start":1.0,"end":1.4,"probability":0.8}]}],"language":"en"})"},
+    {"whisperx.json", R"({"segments":[],"word_segments":[{"word":"Oh","start":0.5,"end":0.8,"score":0.9},
+        {"word":"Damn!","start":1.0,"end":1.4,"score":0.8}]})"},
+    {"whispercpp.json", R"({"transcription":[{"offsets":{"from":0,"to":2000},"text":" oh damn","tokens":[
+        {"text":"[_BEG_]","offsets":{"from":0,"to":0},"p":0.9},
+        {"text":" oh","offsets":{"from":500,"to":800},"p":0.9},
+        {"text":" da","offsets":{"from":1000,"to":1200},"p":0.8},
+        {"text":"mn","offsets":{"from":1200,"to":1400},"p":0.7}]}]})"},
+    {"vosk.jsonl",
+     "{\"partial\": \"oh\"}\n{\"result\":[{\"conf\":1.0,\"end\":0.8,\"start\":0.5,\"word\":\"oh\"},"
+     "{\"conf\":0.8,\"end\":1.4,\"start\":1.0,\"word\":\"damn\"}],\"text\":\"oh damn\"}\n"},
+    {"cues.srt",
+     "1\r\n00:00:00,500 --> 00:00:00,800\r\nOh,\r\n\r\n2\r\n00:00:01,000 --> 00:00:01,400\r\n<i>DAMN!</i>\r\n"},
+    {"cues.vtt",
+     "WEBVTT\n\nNOTE made by hand\n\n00:00.500 --> 00:00.800\nOh,\n\nd1\n00:01.000 --> 00:01.400 "
+     "align:start\n<v Ann>damn</v>\n"},
+};
+
+} // namespace
+
+class MaskWords : public MaskCli {
+protected:
+    // The readings as one 44.1 kHz stereo file, so that the recogniser's
+    // input is mixed down and resampled on the way.
+    void make_speech(const std::string& name)
+    {
+        std::string command = "sox";
+        for (const char* reading : READINGS) {
+            command += std::string(" /usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-")
+                + reading + ".wav";
+        }
+        command += " -r 44100 -c 2 '" + p(name) + "'";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+};
+
+TEST_F(MaskWords, RecogniserFindsSpokenWordsWhereTheyAreWhateverTheJobs)
+{
+    make_speech("speech.wav");
+    const std::vector<std::string> words{"--word",   "selfish", "--word",   "Amiable", "--word",
+                                         "dashwood", "--word",  "umbrella", "--word",  "kitchen"};
+    for (const char* jobs : {"1", "2"}) {
+        std::vector<std::string> args{
+            p("speech.wav"), "--dry-run", "--jobs", jobs, "--write-labels", p(std::string("labels-") + jobs + ".txt")};
+        args.insert(args.end(), words.begin(), words.end());
+        const Result r = mask(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("'umbrella' 0"), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(p("speech-masked.wav")));
+    EXPECT_EQ(slurp(p("labels-1.txt")), slurp(p("labels-2.txt")));
+
+    const std::vector<Label> labels = read_labels(p("labels-1.txt"));
+    const struct {
+        const char* word;
+        double start, end;
+    } spoken[]
+        = {{"dashwood", 0.98, 1.58}, {"selfish", 12.85, 13.70}, {"amiable", 16.70, 17.30}, {"amiable", 23.15, 23.70}};
+    for (const auto& word : spoken) {
+        const bool covered = std::any_of(labels.begin(), labels.end(), [&](const Label& label) {
+            return label.text.rfind(word.word, 0) == 0 && label.start <= word.start + 0.15
+                && label.end >= word.end - 0.15;
+        });
+        EXPECT_TRUE(covered) << word.word << " at " << word.start << " s not bleeped:\n" << slurp(p("labels-1.txt"));
+    }
+    for (const Label& label : labels) {
+        EXPECT_TRUE(label.text.rfind("umbrella", 0) != 0 && label.text.rfind("kitchen", 0) != 0) << label.text;
+    }
+}
+
+TEST_F(MaskWords, EveryTranscriptFormatMasksTheWordToTheSample)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, 2 * 48000);
+    const Audio in = read_audio(p("in.wav"), Kind::Int);
+    for (const auto& [name, text] : TRANSCRIPTS) {
+        SCOPED_TRACE(name);
+        write_text(p(name), text);
+        const Result r = mask({p("in.wav"), p("out.wav"), "--word", "damn*", "--pad", "0", "--transcript", p(name)});
+        ASSERT_EQ(r.status, 0) << r.err;
+        expect_masked(in, read_audio(p("out.wav"), Kind::Int), {{48000, 67200}}, 1000, 0.5,
+                      SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    }
+    // A cue of several words: the whole cue goes, and the user is told.
+    write_text(p("long.srt"), "1\n00:00:00,250 --> 00:00:01,500\nOh damn it\n");
+    const Result r = mask({p("in.wav"), p("out.wav"), "--word", "damn", "--pad", "0", "--transcript", p("long.srt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("whole"), std::string::npos) << r.err;
+    expect_masked(in, read_audio(p("out.wav"), Kind::Int), {{12000, 72000}}, 1000, 0.5,
+                  SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+}
+
+TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 16000);
+    write_text(p("broken.json"), "{\"segments\": [\n  {\"words\": [\n    {\"word\": \"x\", \"start\": 0.1,}\n]}]}");
+    write_text(p("late.srt"), "1\n00:00:00,100 --> 00:00:00,200\nfine\n\n2\n00:00:05,000 --> 00:00:05,500\ndamn\n");
+    write_text(p("star.txt"), "# words\nfine\nda*mn\n");
+    const auto before = snapshot();
+    const std::string out = p("out.wav");
+    expect_refused(mask({p("in.wav"), out, "--word", "x", "--transcript", p("broken.json")}), 2,
+                   "broken.json:3: ", before);
+    expect_refused(mask({p("in.wav"), out, "--word", "damn", "--transcript", p("late.srt")}), 2,
+                   "late.srt:7: .damn. ends at 5.500 s, past the end", before);
+    expect_refused(mask({p("in.wav"), out, "--words", p("star.txt")}), 2, "star.txt:3", before);
+    expect_refused(mask({p("in.wav"), out, "--word", "zendrikish", "--word", "qwxyzzy"}), 2,
+                   "not in the pronunciation dictionary: 'qwxyzzy', 'zendrikish'.*--dict", before);
+
+    // A list that matches nothing is no error: the file is still written, unmasked.
+    write_text(p("fine.srt"), "1\n00:00:00,100 --> 00:00:00,200\nfine\n");
+    const Result r = mask({p("in.wav"), out, "--word", "damn", "--transcript", p("fine.srt")});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.err.find("warning: none of the 1 words"), std::string::npos) << r.err;
+    EXPECT_EQ(slurp(out), slurp(p("in.wav")));
+}
+
+TEST_F(MaskWords, WrittenLabelsReadBackMaskTheSameSamples)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100, 2, 2 * 44100);
+    write_text(p("t.json"), TRANSCRIPTS[0].second);
+    write_text(p("marks.txt"), "0.1\t0.2\tname\n");
+    const Result first
+        = mask({p("in.wav"), p("a.wav"), "--word", "damn", "--transcript", p("t.json"), "--mask", "1.7-1.75",
+                "--labels", p("marks.txt"), "--write-labels", p("found.txt"), "--report", p("report.json")});
+    ASSERT_EQ(first.status, 0) << first.err;
+    const std::vector<Label> labels = read_labels(p("found.txt"));
+    ASSERT_EQ(labels.size(), 3u) << slurp(p("found.txt"));
+    EXPECT_EQ(labels[0].text, "damn (transcript 0.80)");
+    EXPECT_DOUBLE_EQ(labels[0].start, 0.95); // the default pad, 0.05 s
+    EXPECT_NE(slurp(p("report.json")).find("\"found\": 1"), std::string::npos) << slurp(p("report.json"));
+
+    const Result again = mask({p("in.wav"), p("b.wav"), "--labels", p("found.txt")});
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(slurp(p("a.wav")), slurp(p("b.wav")));
+    EXPECT_NE(slurp(p("a.wav")), slurp(p("in.wav")));
+}
+
+} // namespace mask_test

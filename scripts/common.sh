@@ -25,11 +25,10 @@ ZENDRIK_HARDENING_PACKAGES=(
 ZENDRIK_STYLE_PACKAGES=(
   clang-format shellcheck
 )
-# Wanted but not required: the main job's speech synthesiser (without it the
-# job uses a shipped recording), /usr/bin/time for the benchmark's memory and
-# sndfile-info for bench/large_wav.sh.
+# Wanted by the benchmarks but not required: /usr/bin/time for peak memory
+# and sndfile-info for bench/large_wav.sh.
 ZENDRIK_OPTIONAL_PACKAGES=(
-  espeak-ng time sndfile-programs
+  time sndfile-programs
 )
 
 # ensure_packages PKG...: installs what is missing when run as root,

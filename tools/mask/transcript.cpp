@@ -347,7 +347,7 @@ void read_whisper(const json& root, const Place& top, std::vector<TimedWord>& wo
         if (!segment_words) {
             const std::string* text = text_field(segment, "text", segment_place);
             if (text && !is_blank(*text)) {
-                throw segment_place.error("text without word times: run whisper with word timestamps");
+                throw segment_place.error("text without word times: run whisper with --word_timestamps True");
             }
             continue;
         }
@@ -468,10 +468,15 @@ void read_vosk_object(const json& value, const Place& place, std::vector<TimedWo
 void read_vosk(std::string_view text, const std::string& name, std::vector<TimedWord>& words)
 {
     const auto values = json_values(text);
+    std::size_t line = 1;
+    std::size_t counted = 0; // the bytes whose line ends are in `line`
     for (const auto& [begin, end] : values) {
         const json value = parse_json(text, begin, end, name);
+        line += static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(counted),
+                                                    text.begin() + static_cast<std::ptrdiff_t>(begin), '\n'));
+        counted = begin;
         // Several objects, as printed one result at a time: each is known by its line.
-        const Place place{values.size() > 1 ? at_line(name, line_at(text, begin)) : name, ""};
+        const Place place{values.size() > 1 ? at_line(name, line) : name, ""};
         if (value.is_array()) {
             for (std::size_t i = 0; i < value.size(); ++i) {
                 read_vosk_object(value[i], place.item("", i), words);
@@ -623,6 +628,16 @@ void add_cue(const std::vector<Line>& text_lines, double cue_start, double cue_e
     };
     for (const Line& line : text_lines) {
         const std::string_view text = line.text;
+        // Where the next '>' and '}' are, kept so that a line of unclosed
+        // brackets is not searched again for each.
+        std::size_t next_close[2] = {0, 0};
+        const auto close_after = [&](std::size_t pos, char close) {
+            std::size_t& next = next_close[close == '>' ? 0 : 1];
+            if (next != std::string_view::npos && next <= pos) {
+                next = text.find(close, pos);
+            }
+            return next;
+        };
         std::size_t pos = 0;
         while (pos < text.size()) {
             const char c = text[pos];
@@ -632,7 +647,7 @@ void add_cue(const std::vector<Line>& text_lines, double cue_start, double cue_e
                 continue;
             }
             const bool tag = c == '<' || (!webvtt && text.compare(pos, 2, "{\\") == 0);
-            const auto close = tag ? text.find(c == '<' ? '>' : '}', pos) : std::string_view::npos;
+            const auto close = tag ? close_after(pos, c == '<' ? '>' : '}') : std::string_view::npos;
             if (close != std::string_view::npos) {
                 if (const auto time = webvtt ? parse_clock(text.substr(pos + 1, close - pos - 1)) : std::nullopt) {
                     if (*time < (tags.empty() ? cue_start : tags.back()) || *time > cue_end) {

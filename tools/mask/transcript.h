@@ -16,7 +16,8 @@ namespace zendrik_mask {
 
 // What the readers take:
 // - whisper: openai-whisper's JSON with word timestamps (and faster-whisper's,
-//   stable-ts's): segments[].words[] of {word, start, end, probability}.
+//   stable-ts's): segments[].words[] of {word, start, end, probability};
+//   whisper-timestamped's {text, start, end, confidence} too.
 //   Segments that have text but no words come from a run without word
 //   timestamps and are an error.
 // - whisperx: word_segments[] of {word, start, end, score}. Words WhisperX

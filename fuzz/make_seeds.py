@@ -52,8 +52,9 @@ plugin = {
 }
 
 # Mask parsers: byte 0 picks time (0), range (1), label file (2), PCM
-# container (3) or Ogg pages (4); label files carry two more bytes (rate
-# pick, length in thousands of samples).
+# container (3), Ogg pages (4) or transcript (5); label files carry two more
+# bytes (rate pick, length in thousands of samples), transcripts one (format:
+# whisper, whisperx, whisper.cpp, vosk, srt, vtt, or 6 to detect it).
 def riff(name, body): return name + struct.pack('<I', len(body)) + body + (b'\0' if len(body) % 2 else b'')
 def iff(name, body): return name + struct.pack('>I', len(body)) + body + (b'\0' if len(body) % 2 else b'')
 FMT16 = struct.pack('<HHIIHH', 1, 2, 8000, 32000, 4, 16)
@@ -85,6 +86,14 @@ mask = {
     'pcm_au': b'\x03' + b'.snd' + struct.pack('>IIIII', 24, 8, 3, 8000, 1) + bytes(8),
     'ogg_opus_head': b'\x04' + OGG_PAGE,
     'labels_tiny_rate': b'\x02\x07\x01' + b'0.4\t0.6\thalf\n0.1\t0.2\tnothing\n',
+    'transcript_whisper': b'\x05\x00' + b'{"segments": [{"text": " Damn it", "words": [{"word": " Damn", "start": 0.5, "end": 0.9, "probability": 0.8}, {"word": " it", "start": 0.9, "end": 1.1}]}, {"text": " no words"}]}',
+    'transcript_whisperx': b'\x05\x01' + b'{"segments": [], "word_segments": [{"word": "heck", "start": 1.25, "end": 1.5, "score": 0.9}, {"word": "1999", "score": 0.2}]}',
+    'transcript_whisper_cpp': b'\x05\x02' + b'{"transcription": [{"offsets": {"from": 0, "to": 2000}, "text": " Son of", "tokens": [{"text": "[_BEG_]", "offsets": {"from": 0, "to": 0}, "p": 0.9}, {"text": " Son", "offsets": {"from": 0, "to": 400}, "p": 0.8}, {"text": "ny", "offsets": {"from": 400, "to": 700}, "p": 0.4}]}, {"offsets": {"from": 2000, "to": 3000}, "text": " plain cue"}]}',
+    'transcript_vosk_lines': b'\x05\x03' + b'{"partial": "he"}\n{\n  "result" : [{\n      "conf" : 1.000000,\n      "end" : 1.11,\n      "start" : 0.87,\n      "word" : "heck"\n    }],\n  "text" : "heck"\n}\n[{"text": ""}]\n',
+    'transcript_srt': b'\x05\x04' + b'\xef\xbb\xbf1\r\n00:00:01,000 --> 00:00:02,500\r\n<i>Oh</i> {\\an8}no\r\n\r\n2\r\n01:00:00,250 --> 01:00:03,000 X1:10\r\nWhat?!',
+    'transcript_vtt': b'\x05\x05' + b'WEBVTT\n\nNOTE x\n\nid\n00:01.000 --> 00:02.000 align:start\n<v Ann>Tom &amp; Jerry</v>\n\n00:00:03.000 --> 00:00:06.000\n<c>Ne<00:00:03.500>ver</c> <00:00:04.000>gonna\n',
+    'transcript_detect_bad_time': b'\x05\x06' + b'1\n00:00:01,000 --> 00:01:60,000\nhi\n',
+    'transcript_detect_json_error': b'\x05\x06' + b'{"segments": [\n{"words": [}]}',
 }
 
 for folder, seeds in (('corpus/plugin', plugin), ('corpus/mask', mask)):

@@ -1,20 +1,23 @@
 // SPDX-License-Identifier: ISC
 // libFuzzer target for zendrik-mask's parsers: times, ranges and label files,
-// the plan and block schedule made from them, and the readers of container
-// headers (uncompressed PCM chunks, Ogg pages), whose sizes come from the file. Bad input must end in an
-// Error (any other exception escapes and is reported); good input must
-// satisfy what the parsers promise, checked here against values computed
-// independently.
+// the plan and block schedule made from them, the readers of container
+// headers (uncompressed PCM chunks, Ogg pages), whose sizes come from the
+// file, and the transcript readers. Bad input must end in an Error (any other
+// exception escapes and is reported); good input must satisfy what the
+// parsers promise, checked here against values computed independently.
 //
 // Input: one byte picking the parser, then the text. For label files two
 // more bytes pick the sample rate and the input length in samples. For the
-// container readers the rest is the file.
+// container readers the rest is the file. For transcripts one more byte picks
+// the format, or detection from the content.
 #include "ogg_pages.h"
 #include "pcm_layout.h"
 #include "ranges.h"
+#include "transcript.h"
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -186,6 +189,33 @@ void ogg_pages(std::string_view bytes)
     require(frames >= -1, "Ogg length below unknown", bytes);
 }
 
+// Whatever the text, a word read has text, an origin and finite times in
+// order, and a confidence from 0 to 1 if any; an error names the file.
+void transcript(std::string_view text, uint8_t pick)
+{
+    using zendrik_mask::TranscriptFormat;
+    static const TranscriptFormat formats[]
+        = {TranscriptFormat::whisper, TranscriptFormat::whisperx, TranscriptFormat::whisper_cpp,
+           TranscriptFormat::vosk,    TranscriptFormat::srt,      TranscriptFormat::vtt};
+    std::vector<zendrik_mask::TimedWord> words;
+    try {
+        const TranscriptFormat format
+            = pick % 7 < 6 ? formats[pick % 7] : zendrik_mask::detect_transcript_format(text, "fuzz.txt");
+        words = zendrik_mask::read_transcript(text, format, "fuzz.txt");
+    } catch (const zendrik_mask::Error& e) {
+        require(e.message().rfind("fuzz.txt", 0) == 0, "transcript error does not name the file", text);
+        require(e.message().find('\n') == std::string::npos, "transcript error of more than one line", text);
+        return;
+    }
+    for (const auto& word : words) {
+        require(!word.text.empty() && word.origin.rfind("fuzz.txt", 0) == 0, "word without text or origin", text);
+        require(std::isfinite(word.start) && std::isfinite(word.end) && 0 <= word.start && word.start <= word.end,
+                "word with times out of order or not finite", text);
+        require(!word.confidence || (*word.confidence >= 0 && *word.confidence <= 1), "confidence outside 0 to 1",
+                text);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -194,11 +224,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
-    switch (data[0] % 5) {
+    switch (data[0] % 6) {
     case 0: time(text); break;
     case 1: range(text); break;
     case 3: pcm_layout(text); break;
     case 4: ogg_pages(text); break;
+    case 5:
+        if (!text.empty()) {
+            transcript(text.substr(1), static_cast<uint8_t>(text[0]));
+        }
+        break;
     default: {
         if (text.size() < 2) {
             return 0;

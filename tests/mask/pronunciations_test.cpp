@@ -61,9 +61,9 @@ TEST(MaskPronunciations, KeyphrasesForWordsVariantsWildcardsAndPhrases)
     // Both ways to say a word alone; a phrase in its words' first ways; the
     // user's dictionary ahead of the model's ("damn" has five phones then).
     const std::map<std::string, double> expected{
-        {"dashwood", std::pow(10.0, -6 * 2.0)}, {"dashwood(2)", std::pow(10.0, -6 * 2.0)},
-        {"damn", std::pow(10.0, -4 * 0.5)},     {"damned", std::pow(10.0, -4 * 0.5)},
-        {"damning", std::pow(10.0, -5 * 0.5)},  {"john dashwood", std::pow(10.0, -9 * 2.0)}};
+        {"dashwood", std::pow(10.0, 6 * -0.5)}, {"dashwood(2)", std::pow(10.0, 6 * -0.5)},
+        {"damn", std::pow(10.0, 4 * 2.0)},      {"damned", std::pow(10.0, 4 * 2.0)},
+        {"damning", std::pow(10.0, 5 * 2.0)},   {"john dashwood", std::pow(10.0, 9 * -0.5)}};
     ASSERT_EQ(thresholds.size(), expected.size());
     for (const auto& [text, threshold] : expected) {
         ASSERT_TRUE(thresholds.count(text)) << text;

@@ -53,7 +53,7 @@ std::string footer()
            "# starts a comment; a line may end in sensitivity=0.7 to override --sensitivity.\n"
            "Without --transcript, PocketSphinx (US English unless --model) spots the words\n"
            "offline. --sensitivity runs from 0 (only clear matches) to 1 (anything alike);\n"
-           "the detection threshold is 10^-(phones x (0.5 + 3 x sensitivity)).\n"
+           "the detection threshold is 10^(phones x (2 - 5 x sensitivity)).\n"
            "Words missing from the dictionary need a pronunciation: --dict FILE, CMU format.\n"
            "Transcripts (--transcript): " +
            zendrik_mask::transcript_format_names(", ") +

@@ -127,7 +127,7 @@ std::string variant_name(const std::string& word, std::size_t n)
 
 double keyphrase_threshold(std::size_t phones, double sensitivity)
 {
-    return std::pow(10.0, -static_cast<double>(phones) * (0.5 + 3.0 * sensitivity));
+    return std::pow(10.0, static_cast<double>(phones) * (2.0 - 5.0 * sensitivity));
 }
 
 SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,

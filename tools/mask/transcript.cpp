@@ -387,12 +387,15 @@ void read_whisper_cpp(const json& root, const Place& top, std::vector<TimedWord>
     if (!entries) {
         throw top.error("no \"transcription\"");
     }
-    std::optional<TimedWord> open;
+    // The word being joined from tokens; none while `joining` is false. (Not an
+    // optional: GCC 12 then warns of a string read uninitialised.)
+    TimedWord open;
+    bool joining = false;
     const auto close = [&] {
-        if (open && !is_blank(open->text)) {
-            words.push_back(std::move(*open));
+        if (joining && !is_blank(open.text)) {
+            words.push_back(std::move(open));
         }
-        open.reset();
+        joining = false;
     };
     const auto offsets_of = [](const json& object, const Place& place) {
         const auto it = object.find("offsets");
@@ -440,15 +443,16 @@ void read_whisper_cpp(const json& root, const Place& top, std::vector<TimedWord>
             }
             const auto [from, to] = offsets_of(token, token_place);
             const auto p = confidence_field(token, "p", token_place);
-            if (!open || starts_with(*text, " ")) {
+            if (!joining || starts_with(*text, " ")) {
                 close();
                 open = TimedWord{*text, from, to, p, false, token_place.origin()};
+                joining = true;
                 continue;
             }
-            open->text += *text;
-            open->end = std::max(open->end, to);
+            open.text += *text;
+            open.end = std::max(open.end, to);
             if (p) {
-                open->confidence = std::min(open->confidence.value_or(1.0), *p);
+                open.confidence = std::min(open.confidence.value_or(1.0), *p);
             }
         }
     }

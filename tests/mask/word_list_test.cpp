@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: ISC
 // zendrik-mask's word lists: reading --word and --words files, normalising
 // words, finding them among timed words, and the labels of what was found.
+#include "review.h"
 #include "word_list.h"
-#include "word_report.h"
 
 #include <gtest/gtest.h>
 

@@ -144,6 +144,9 @@ TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
     expect_refused(mask({p("in.wav"), out, "--word", "damn", "--transcript", p("late.srt")}), 2,
                    "late.srt:7: .damn. ends at 5.500 s, past the end", before);
     expect_refused(mask({p("in.wav"), out, "--words", p("star.txt")}), 2, "star.txt:3", before);
+    expect_refused(
+        mask({p("in.wav"), out, "--word", "fine", "--transcript", p("late.srt"), "--write-labels", p("in.wav")}), 2,
+        "--write-labels .* is the input file", before);
     expect_refused(mask({p("in.wav"), out, "--word", "zendrikish", "--word", "qwxyzzy"}), 2,
                    "not in the pronunciation dictionary: 'qwxyzzy', 'zendrikish'.*--dict", before);
 

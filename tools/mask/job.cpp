@@ -147,6 +147,29 @@ void check_word_options(const Options& options)
     }
 }
 
+// The labels and the report must not land on the audio files, nor on each other.
+void check_review_files(const Options& options, const struct stat& input_status)
+{
+    const std::vector<std::pair<const char*, std::string>> files{{"--write-labels", options.labels_out},
+                                                                 {"--report", options.report_file}};
+    for (const auto& [option, path] : files) {
+        if (path.empty()) {
+            continue;
+        }
+        struct stat status {};
+        if (stat(path.c_str(), &status) == 0 && status.st_dev == input_status.st_dev
+            && status.st_ino == input_status.st_ino) {
+            throw bad_input(std::string(option) + " '" + path + "' is the input file; choose another name");
+        }
+        if (!options.dry_run && path == options.output) {
+            throw bad_input(std::string(option) + " '" + path + "' is the output file; choose another name");
+        }
+    }
+    if (!options.labels_out.empty() && options.labels_out == options.report_file) {
+        throw bad_input("--write-labels and --report name the same file");
+    }
+}
+
 // The ranges to mask, with what the review shows of them.
 struct Targets {
     WordRequest words;
@@ -190,6 +213,7 @@ void process(const Options& options)
     targets.words = read_word_request(options);
     InputFile input(options.input);
     const SF_INFO& input_info = input.info();
+    check_review_files(options, input.status());
     mode_t output_mode = 0;
     std::string target;
     if (!options.dry_run) {

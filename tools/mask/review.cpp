@@ -3,11 +3,11 @@
 
 #include "errors.h"
 #include "temp_file.h"
-#include "word_report.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <cstdio>
@@ -51,6 +51,27 @@ void write_whole(const std::string& path, const std::string& text, const char* w
 }
 
 } // namespace
+
+std::string label_text(const std::string& word, const std::string& source, std::optional<double> confidence,
+                       bool whole_cue)
+{
+    std::string text;
+    for (const char c : word) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += byte < 0x20 || byte == 0x7F ? ' ' : c;
+    }
+    text += " (" + source;
+    if (confidence) {
+        char digits[32];
+        const auto result = std::to_chars(digits, digits + sizeof digits, *confidence, std::chars_format::fixed, 2);
+        text += ' ';
+        text.append(digits, result.ptr);
+    }
+    if (whole_cue) {
+        text += ", whole cue";
+    }
+    return text + ")";
+}
 
 void write_labels(const Review& review, const std::string& path)
 {

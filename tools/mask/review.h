@@ -8,10 +8,17 @@
 #include "word_list.h"
 #include "word_search.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace zendrik_mask {
+
+// "damn (transcript 0.87)", "damn (recogniser 0.42)", "damn (transcript, whole cue)": the Audacity label text for a
+// found word. The confidence has two decimals, whatever the C locale; control characters in `word` become spaces,
+// since a tab or a line end would break the label file.
+std::string label_text(const std::string& word, const std::string& source, std::optional<double> confidence,
+                       bool whole_cue);
 
 struct Review {
     const WordRequest& request;

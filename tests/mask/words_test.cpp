@@ -137,6 +137,7 @@ TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
     write_text(p("broken.json"), "{\"segments\": [\n  {\"words\": [\n    {\"word\": \"x\", \"start\": 0.1,}\n]}]}");
     write_text(p("late.srt"), "1\n00:00:00,100 --> 00:00:00,200\nfine\n\n2\n00:00:05,000 --> 00:00:05,500\ndamn\n");
     write_text(p("star.txt"), "# words\nfine\nda*mn\n");
+    write_text(p("bad.dict"), "zendrikish Z EH N D R IH K XX\n");
     const auto before = snapshot();
     const std::string out = p("out.wav");
     expect_refused(mask({p("in.wav"), out, "--word", "x", "--transcript", p("broken.json")}), 2,
@@ -149,6 +150,14 @@ TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
         "--write-labels .* is the input file", before);
     expect_refused(mask({p("in.wav"), out, "--word", "zendrikish", "--word", "qwxyzzy"}), 2,
                    "not in the pronunciation dictionary: 'qwxyzzy', 'zendrikish'.*--dict", before);
+    expect_refused(mask({p("in.wav"), out, "--word", "zendrikish", "--dict", p("bad.dict")}), 2,
+                   "'zendrikish'.*phones the acoustic model .* does not have", before);
+
+    // A word of one's own, with its pronunciation.
+    write_text(p("mine.dict"), "zendrikish Z EH N D R IH K IH SH\n");
+    const Result own = mask({p("in.wav"), "--dry-run", "--word", "zendrikish", "--dict", p("mine.dict")});
+    EXPECT_EQ(own.status, 0) << own.err;
+    EXPECT_NE(own.err.find("'zendrikish' 0"), std::string::npos) << own.err;
 
     // A list that matches nothing is no error: the file is still written, unmasked.
     write_text(p("fine.srt"), "1\n00:00:00,100 --> 00:00:00,200\nfine\n");

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -81,48 +82,38 @@ public:
         // Silence is decoded too: frames dropped as silence would shift the
         // times reported after them, by as much as the detector's state,
         // left over from earlier stretches, decided.
-        config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-ds", "2", "-topn", "2",
-                              "-remove_silence", "no", "-remove_noise", "no", nullptr);
-        decoder_ = config_ ? ps_init(config_) : nullptr;
+        config_.reset(cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-ds", "2", "-topn", "2",
+                                  "-remove_silence", "no", "-remove_noise", "no", nullptr));
+        decoder_.reset(config_ ? ps_init(config_.get()) : nullptr);
         if (!decoder_) {
             throw bad_input("cannot load the PocketSphinx acoustic model in '" + model
                             + "' (--model takes a folder holding mdef, means, variances...)");
         }
         for (const Pronunciation& pronunciation : setup.pronunciations) {
-            if (ps_add_word(decoder_, pronunciation.word.c_str(), pronunciation.phones.c_str(), FALSE) < 0) {
+            if (ps_add_word(decoder_.get(), pronunciation.word.c_str(), pronunciation.phones.c_str(), FALSE) < 0) {
                 throw bad_input("the pronunciation of '" + pronunciation.word + "', \"" + pronunciation.phones
                                 + "\", uses phones the acoustic model in '" + model + "' does not have");
             }
         }
         const KeyphraseFile keyphrases(setup.keyphrases);
-        if (ps_set_kws(decoder_, "words", keyphrases.path().c_str()) < 0 || ps_set_search(decoder_, "words") < 0) {
+        if (ps_set_kws(decoder_.get(), "words", keyphrases.path().c_str()) < 0
+            || ps_set_search(decoder_.get(), "words") < 0) {
             throw bad_input("PocketSphinx refused the list of words to find");
         }
-        frame_rate_ = cmd_ln_int32_r(config_, "-frate");
+        frame_rate_ = cmd_ln_int32_r(config_.get(), "-frate");
     }
-    ~PocketSphinx() override
-    {
-        if (decoder_) {
-            ps_free(decoder_);
-        }
-        if (config_) {
-            cmd_ln_free_r(config_);
-        }
-    }
-    PocketSphinx(const PocketSphinx&) = delete;
-    PocketSphinx& operator=(const PocketSphinx&) = delete;
 
     std::vector<TimedWord> listen(const int16_t* samples, std::size_t count) override
     {
         std::vector<TimedWord> heard;
         // One whole utterance at once: the cepstral mean is then this
         // stretch's own, whatever was decoded before.
-        if (ps_start_utt(decoder_) < 0 || ps_process_raw(decoder_, samples, count, FALSE, TRUE) < 0
-            || ps_end_utt(decoder_) < 0) {
+        if (ps_start_utt(decoder_.get()) < 0 || ps_process_raw(decoder_.get(), samples, count, FALSE, TRUE) < 0
+            || ps_end_utt(decoder_.get()) < 0) {
             throw write_failed("PocketSphinx failed while decoding");
         }
-        logmath_t* logmath = ps_get_logmath(decoder_);
-        for (ps_seg_t* segment = ps_seg_iter(decoder_); segment; segment = ps_seg_next(segment)) {
+        logmath_t* logmath = ps_get_logmath(decoder_.get());
+        for (ps_seg_t* segment = ps_seg_iter(decoder_.get()); segment; segment = ps_seg_next(segment)) {
             int first = 0;
             int last = 0;
             ps_seg_frames(segment, &first, &last);
@@ -141,8 +132,9 @@ public:
     }
 
 private:
-    cmd_ln_t* config_ = nullptr;
-    ps_decoder_t* decoder_ = nullptr;
+    // Owned so that a constructor that throws half-way frees them too.
+    std::unique_ptr<cmd_ln_t, int (*)(cmd_ln_t*)> config_{nullptr, cmd_ln_free_r};
+    std::unique_ptr<ps_decoder_t, int (*)(ps_decoder_t*)> decoder_{nullptr, ps_free};
     int frame_rate_ = 100;
 };
 

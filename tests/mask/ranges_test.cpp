@@ -159,7 +159,7 @@ std::vector<TimeRange> ranges_of(std::initializer_list<std::pair<double, double>
 {
     std::vector<TimeRange> out;
     for (const auto& [a, b] : seconds) {
-        out.push_back({static_cast<int64_t>(a * S), static_cast<int64_t>(b * S), "r"});
+        out.push_back({static_cast<int64_t>(a * S), static_cast<int64_t>(b * S), "r", ""});
     }
     return out;
 }
@@ -200,7 +200,7 @@ TEST(MaskSchedule, CutsBlocksAtEveryEdgeAcrossChunks)
         for (int i = 0; i < n; ++i) {
             const int64_t a = std::uniform_int_distribution<int64_t>(0, 3200)(rng);
             const int64_t b = a + std::uniform_int_distribution<int64_t>(1, 400)(rng);
-            tr.push_back({a * S / 1000, b * S / 1000, "r"}); // rate 1000: ms = samples
+            tr.push_back({a * S / 1000, b * S / 1000, "r", ""}); // rate 1000: ms = samples
         }
         const Plan plan = plan_ranges(tr, 1000, frames);
         std::vector<bool> want(static_cast<std::size_t>(frames), false);

@@ -147,7 +147,13 @@ TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
     expect_refused(mask({p("in.wav"), out, "--words", p("star.txt")}), 2, "star.txt:3", before);
     expect_refused(
         mask({p("in.wav"), out, "--word", "fine", "--transcript", p("late.srt"), "--write-labels", p("in.wav")}), 2,
-        "--write-labels .* is the input file", before);
+        "--write-labels .* is the input;", before);
+    expect_refused(mask({p("in.wav"), out, "--mask", "0-0.5", "--write-labels", (dir / "." / "out.wav").string()}), 2,
+                   "--write-labels .* is the output", before);
+    expect_refused(mask({p("in.wav"), out, "--word", "x", "--transcript", p("late.srt"), "--report", p("late.srt")}), 2,
+                   "--report .* is the transcript", before);
+    expect_refused(mask({p("in.wav"), out, "--mask", "0-0.5", "--write-labels", p("nowhere/found.txt")}), 1,
+                   "--write-labels: ", before);
     expect_refused(mask({p("in.wav"), out, "--word", "zendrikish", "--word", "qwxyzzy"}), 2,
                    "not in the pronunciation dictionary: 'qwxyzzy', 'zendrikish'.*--dict", before);
     expect_refused(mask({p("in.wav"), out, "--word", "zendrikish", "--dict", p("bad.dict")}), 2,
@@ -163,23 +169,26 @@ TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
     write_text(p("fine.srt"), "1\n00:00:00,100 --> 00:00:00,200\nfine\n");
     const Result r = mask({p("in.wav"), out, "--word", "damn", "--transcript", p("fine.srt")});
     EXPECT_EQ(r.status, 0);
-    EXPECT_NE(r.err.find("warning: none of the 1 words"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("warning: the word to find was not found"), std::string::npos) << r.err;
     EXPECT_EQ(slurp(out), slurp(p("in.wav")));
 }
 
 TEST_F(MaskWords, WrittenLabelsReadBackMaskTheSameSamples)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100, 2, 2 * 44100);
-    write_text(p("t.json"), TRANSCRIPTS[0].second);
+    // A word of no length has nothing to bleep: it must not shift the labels of the others.
+    write_text(p("t.json"), R"({"segments":[{"words":[{"word":"damn","start":0.5,"end":0.5,"probability":0.5},
+        {"word":" damn.","start":1.0,"end":1.4,"probability":0.8}]}]})");
     write_text(p("marks.txt"), "0.1\t0.2\tname\n");
-    const Result first
-        = mask({p("in.wav"), p("a.wav"), "--word", "damn", "--transcript", p("t.json"), "--mask", "1.7-1.75",
-                "--labels", p("marks.txt"), "--write-labels", p("found.txt"), "--report", p("report.json")});
+    const Result first = mask({p("in.wav"), p("a.wav"), "--word", "damn", "--transcript", p("t.json"), "--mask",
+                               "1.7-1.75", "--labels", p("marks.txt"), "--write-labels", p("found.txt"), "--report",
+                               p("report.json"), "--pad", "0"});
     ASSERT_EQ(first.status, 0) << first.err;
     const std::vector<Label> labels = read_labels(p("found.txt"));
     ASSERT_EQ(labels.size(), 3u) << slurp(p("found.txt"));
     EXPECT_EQ(labels[0].text, "damn (transcript 0.80)");
-    EXPECT_DOUBLE_EQ(labels[0].start, 0.95); // the default pad, 0.05 s
+    EXPECT_DOUBLE_EQ(labels[0].start, 1.0);
+    EXPECT_EQ(labels[2].text, "name");
     EXPECT_NE(slurp(p("report.json")).find("\"found\": 1"), std::string::npos) << slurp(p("report.json"));
 
     const Result again = mask({p("in.wav"), p("b.wav"), "--labels", p("found.txt")});

@@ -22,6 +22,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <new>
@@ -147,26 +148,55 @@ void check_word_options(const Options& options)
     }
 }
 
-// The labels and the report must not land on the audio files, nor on each other.
-void check_review_files(const Options& options, const struct stat& input_status)
+// Whether two names are one file: the same inode, or for a file yet to be
+// made, the same place once links and dots are resolved.
+bool same_file(const std::string& a, const std::string& b)
 {
-    const std::vector<std::pair<const char*, std::string>> files{{"--write-labels", options.labels_out},
-                                                                 {"--report", options.report_file}};
-    for (const auto& [option, path] : files) {
+    std::error_code error;
+    if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
+        return std::filesystem::equivalent(a, b, error);
+    }
+    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
+}
+
+// The labels and the report must land on none of the files the run reads or
+// writes, and their folders must take a new file: checked before any work,
+// so that a run that could not write them writes nothing.
+void check_review_files(const Options& options)
+{
+    std::vector<std::pair<std::string, std::string>> taken{{"the input", options.input}};
+    if (!options.dry_run) {
+        taken.emplace_back("the output", options.output);
+    }
+    if (!options.transcript.empty()) {
+        taken.emplace_back("the transcript", options.transcript);
+    }
+    for (const auto& [what, list] :
+         {std::pair("a word list", &options.word_files), std::pair("a dictionary", &options.dict_files),
+          std::pair("a label file", &options.label_files)}) {
+        for (const std::string& path : *list) {
+            taken.emplace_back(what, path);
+        }
+    }
+    for (const auto& [option, path] :
+         {std::pair("--write-labels", options.labels_out), std::pair("--report", options.report_file)}) {
         if (path.empty()) {
             continue;
         }
-        struct stat status {};
-        if (stat(path.c_str(), &status) == 0 && status.st_dev == input_status.st_dev
-            && status.st_ino == input_status.st_ino) {
-            throw bad_input(std::string(option) + " '" + path + "' is the input file; choose another name");
+        if (std::filesystem::is_directory(path)) {
+            throw bad_input(std::string(option) + " '" + path + "' is a folder");
         }
-        if (!options.dry_run && path == options.output) {
-            throw bad_input(std::string(option) + " '" + path + "' is the output file; choose another name");
+        for (const auto& [what, other] : taken) {
+            if (same_file(path, other)) {
+                throw bad_input(std::string(option) + " '" + path + "' is " + what + "; choose another name");
+            }
         }
-    }
-    if (!options.labels_out.empty() && options.labels_out == options.report_file) {
-        throw bad_input("--write-labels and --report name the same file");
+        taken.emplace_back(std::string("the file of ") + option, path);
+        try {
+            const TempFile probe(path, 0600);
+        } catch (const Error& e) {
+            throw Error(e.status(), std::string(option) + ": " + e.message());
+        }
     }
 }
 
@@ -213,7 +243,7 @@ void process(const Options& options)
     targets.words = read_word_request(options);
     InputFile input(options.input);
     const SF_INFO& input_info = input.info();
-    check_review_files(options, input.status());
+    check_review_files(options);
     mode_t output_mode = 0;
     std::string target;
     if (!options.dry_run) {

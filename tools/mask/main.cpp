@@ -116,20 +116,24 @@ int main(int argc, char** argv)
     app.add_option("--words", options.word_files, "File of words and phrases to find, one a line; repeatable")
         ->type_name("FILE")
         ->allow_extra_args(false);
-    app.add_option("--pad", options.pad, "Seconds added before and after each word found (default 0.05)")
+    app.add_option("--pad", options.pad, "Seconds added before and after each word found, 0 to 60 (default 0.05)")
         ->type_name("SECONDS");
     app.add_option("--transcript", options.transcript, "Take word times from this transcript, not the recogniser")
         ->type_name("FILE");
     app.add_option("--transcript-format", options.transcript_format,
                    "Transcript format when its content does not tell: " + transcript_format_names(", "))
         ->type_name("NAME");
-    app.add_option("--sensitivity", options.sensitivity, "Recogniser: 0 strict to 1 eager (default 0.5)")
-        ->type_name("S");
-    app.add_option("-j,--jobs", options.jobs, "Recogniser threads (default: the number of cores)")->type_name("N");
-    app.add_option("--dict", options.dict_files, "Recogniser: pronunciations to add, CMU format; repeatable")
-        ->type_name("FILE")
-        ->allow_extra_args(false);
-    app.add_option("--model", options.model_dir, "Recogniser: PocketSphinx acoustic model folder")->type_name("DIR");
+    auto* sensitivity_option
+        = app.add_option("--sensitivity", options.sensitivity, "Recogniser: 0 strict to 1 eager (default 0.5)")
+              ->type_name("S");
+    auto* jobs_option = app.add_option("-j,--jobs", options.jobs, "Recogniser threads (default: the number of cores)")
+                            ->type_name("N");
+    auto* dict_option
+        = app.add_option("--dict", options.dict_files, "Recogniser: pronunciations to add, CMU format; repeatable")
+              ->type_name("FILE")
+              ->allow_extra_args(false);
+    auto* model_option = app.add_option("--model", options.model_dir, "Recogniser: PocketSphinx acoustic model folder")
+                             ->type_name("DIR");
     app.add_option("--write-labels", options.labels_out, "Write every range to bleep as Audacity labels")
         ->type_name("FILE");
     app.add_option("--report", options.report_file, "Write the words found as JSON")->type_name("FILE");
@@ -149,6 +153,11 @@ int main(int argc, char** argv)
     }
     if (*level_option) {
         options.level = level;
+    }
+    for (const CLI::Option* option : {sensitivity_option, jobs_option, dict_option, model_option}) {
+        if (*option) {
+            options.recogniser_options.push_back(option->get_name());
+        }
     }
 
     if (list_requested) {

@@ -37,6 +37,8 @@ struct Options {
     std::string labels_out;              // --write-labels
     std::string report_file;             // --report
     bool dry_run = false;                // find and review only, write no audio
+    // The built-in recogniser's options the user gave, which a transcript makes moot.
+    std::vector<std::string> recogniser_options;
 };
 
 } // namespace zendrik_mask

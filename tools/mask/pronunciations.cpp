@@ -140,14 +140,19 @@ SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::
 
     std::vector<std::string> missing;
     std::set<std::string> used_words;
-    std::set<std::string> keyphrases;
+    std::map<std::string, std::size_t> keyphrase_index;
     SpottingPlan plan;
     auto add_keyphrase = [&](const std::string& words, std::size_t variant, const std::string& last_word,
                              std::size_t phones, std::size_t pattern) {
         const std::string text = words + variant_name(last_word, variant);
-        if (keyphrases.insert(text).second) {
-            const double pattern_sensitivity = patterns[pattern].sensitivity.value_or(sensitivity);
-            plan.keyphrases.push_back({text, keyphrase_threshold(phones, pattern_sensitivity)});
+        const double threshold = keyphrase_threshold(phones, patterns[pattern].sensitivity.value_or(sensitivity));
+        const auto [it, added] = keyphrase_index.emplace(text, plan.keyphrases.size());
+        if (added) {
+            plan.keyphrases.push_back({text, threshold});
+        } else {
+            // Listed twice ("damn*" and "damn sensitivity=0.1"): the stricter
+            // threshold holds, as a word held back on purpose should be.
+            plan.keyphrases[it->second].threshold = std::max(plan.keyphrases[it->second].threshold, threshold);
         }
         plan.patterns_of[words + last_word].insert(pattern);
     };

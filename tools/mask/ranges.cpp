@@ -229,6 +229,9 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
             throw bad_input(where + ": start is after end");
         }
         r.origin = where;
+        if (tab2 != std::string_view::npos) {
+            r.label = std::string(view.substr(tab2 + 1));
+        }
         out.push_back(std::move(r));
     }
     if (in.bad()) {

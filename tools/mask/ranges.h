@@ -26,6 +26,7 @@ struct TimeRange {
     int64_t start_ns;
     int64_t end_ns;
     std::string origin;
+    std::string label; // a label file's text for the range, kept when labels are written again
 };
 
 // "START-END", each side a time as above. Throws the bad-input Error.

@@ -36,7 +36,13 @@ void write_whole(const std::string& path, const std::string& text, const char* w
 {
     const mode_t mask = umask(0);
     umask(mask);
-    TempFile temp(path, 0666 & ~mask);
+    std::optional<TempFile> made;
+    try {
+        made.emplace(path, 0666 & ~mask);
+    } catch (const Error& e) {
+        throw Error(e.status(), std::string("cannot write ") + what + ": " + e.message());
+    }
+    TempFile& temp = *made;
     for (std::size_t done = 0; done < text.size();) {
         const ssize_t wrote = write(temp.fd(), text.data() + done, text.size() - done);
         if (wrote < 0 && errno == EINTR) {
@@ -86,7 +92,7 @@ void write_labels(const Review& review, const std::string& path)
                        word.whole_cue));
     }
     for (const TimeRange& range : review.given_ranges) {
-        add(range, range.origin);
+        add(range, range.label.empty() ? range.origin : range.label);
     }
     write_whole(path, text, "labels");
 }

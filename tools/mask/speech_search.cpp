@@ -52,7 +52,7 @@ public:
     Downmix(const Downmix&) = delete;
     Downmix& operator=(const Downmix&) = delete;
 
-    // `frames` interleaved frames of `channels`; null at the end, to drain the resampler.
+    // `count` interleaved frames of `channels`.
     void add(const float* frames, std::size_t count, std::size_t channels, std::vector<int16_t>& out)
     {
         mono_.resize(count);
@@ -68,10 +68,14 @@ public:
             return;
         }
         resampled_.resize(count * RECOGNISER_RATE / static_cast<std::size_t>(rate_) + 64);
-        std::size_t produced = 0;
-        soxr_process(resampler_, count ? mono_.data() : nullptr, count, nullptr, resampled_.data(), resampled_.size(),
-                     &produced);
-        append(resampled_.data(), produced, out);
+        for (std::size_t used = 0; used < count;) {
+            std::size_t taken = 0;
+            std::size_t produced = 0;
+            check(soxr_process(resampler_, mono_.data() + used, count - used, &taken, resampled_.data(),
+                               resampled_.size(), &produced));
+            append(resampled_.data(), produced, out);
+            used += taken;
+        }
     }
 
     void finish(std::vector<int16_t>& out)
@@ -82,12 +86,19 @@ public:
         resampled_.resize(4096);
         std::size_t produced = 0;
         do {
-            soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), resampled_.size(), &produced);
+            check(soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), resampled_.size(), &produced));
             append(resampled_.data(), produced, out);
         } while (produced > 0);
     }
 
 private:
+    static void check(soxr_error_t error)
+    {
+        if (error) {
+            throw write_failed(std::string("resampling for the recogniser failed: ") + error);
+        }
+    }
+
     static void append(const float* samples, std::size_t count, std::vector<int16_t>& out)
     {
         for (std::size_t i = 0; i < count; ++i) {
@@ -180,8 +191,8 @@ public:
         by_stretch_[index] = std::move(words);
     }
 
-    // In order of time; where two stretches both heard a word, the more
-    // confident hearing stands.
+    // In order of time. Where two stretches both heard a word (one of them
+    // perhaps only its end), the hearings become one, covering both.
     std::vector<TimedWord> in_order()
     {
         std::vector<TimedWord> all;
@@ -192,12 +203,21 @@ public:
                          [](const TimedWord& a, const TimedWord& b) { return a.start < b.start; });
         std::vector<TimedWord> kept;
         for (TimedWord& word : all) {
-            auto same = std::find_if(kept.rbegin(), kept.rend(),
-                                     [&](const TimedWord& k) { return k.text == word.text && word.start < k.end; });
-            if (same == kept.rend()) {
+            TimedWord* same = nullptr;
+            // Only words that started within the overlap can be the same one.
+            for (auto k = kept.rbegin(); k != kept.rend() && k->start >= word.start - STRETCH_OVERLAP_SECONDS; ++k) {
+                if (k->text == word.text && word.start < k->end) {
+                    same = &*k;
+                    break;
+                }
+            }
+            if (!same) {
                 kept.push_back(std::move(word));
-            } else if (word.confidence.value_or(0) > same->confidence.value_or(0)) {
-                *same = std::move(word);
+                continue;
+            }
+            same->end = std::max(same->end, word.end);
+            if (word.confidence > same->confidence) {
+                same->confidence = word.confidence;
             }
         }
         return kept;
@@ -270,18 +290,22 @@ void read_stretches(InputFile& input, StretchQueue& queue, bool show_progress)
     if (!emit_full()) {
         return;
     }
-    // The last stretch, shorter. Even when the one before reached the end,
-    // the words that start after that one's hop belong to this one.
-    if (next == 0 || !pending.empty()) {
-        queue.push({next, std::move(pending)});
-    }
+    // The last stretch, shorter (never empty after a full one). Even when the
+    // one before reached the end, the words that start after that one's hop
+    // belong to this one.
+    queue.push({next, std::move(pending)});
 }
 
 } // namespace
 
 std::vector<TimedWord> search_speech(InputFile& input, const SpeechSearch& search)
 {
-    const unsigned jobs = std::max(1u, search.jobs);
+    // No more decoders (a model each) than there are stretches to decode.
+    unsigned jobs = std::max(1u, search.jobs);
+    if (input.frames() >= 0) {
+        const double seconds = static_cast<double>(input.frames()) / input.info().samplerate;
+        jobs = std::min(jobs, static_cast<unsigned>(seconds / STRETCH_HOP_SECONDS) + 1);
+    }
     std::vector<std::unique_ptr<Recogniser>> recognisers;
     // Made one after another: loading a model is not safe on several threads.
     for (unsigned j = 0; j < jobs; ++j) {
@@ -290,12 +314,13 @@ std::vector<TimedWord> search_speech(InputFile& input, const SpeechSearch& searc
     StretchQueue queue(2 * jobs);
     Findings findings;
     std::vector<std::thread> threads;
-    for (auto& recogniser : recognisers) {
-        threads.emplace_back(listen_to_stretches, std::ref(*recogniser), std::ref(queue), std::ref(findings));
-    }
     try {
+        for (auto& recogniser : recognisers) {
+            threads.emplace_back(listen_to_stretches, std::ref(*recogniser), std::ref(queue), std::ref(findings));
+        }
         read_stretches(input, queue, search.show_progress);
     } catch (...) {
+        // Also when a thread could not be started: those that were must end first.
         queue.stop(std::current_exception());
     }
     queue.close();

@@ -7,11 +7,13 @@
 #include "transcript.h"
 
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -54,8 +56,8 @@ std::vector<TimedWord> read_transcript_file(const Options& options)
     return read_transcript(text, format, options.transcript);
 }
 
-// The pronouncing dictionary beside a model: a .dict file in its folder or
-// the one above, as Debian lays them out.
+// The pronouncing dictionary beside a model: the one .dict file in its
+// folder or, as Debian lays them out, in the folder above.
 std::string model_dictionary(const std::string& model_dir)
 {
     for (const std::string& dir : {model_dir, model_dir + "/.."}) {
@@ -69,6 +71,9 @@ std::string model_dictionary(const std::string& model_dir)
             }
             closedir(listing);
         }
+        if (found.size() > 1) {
+            throw bad_input("several dictionaries (*.dict) in '" + dir + "'; name the one to use with --dict FILE");
+        }
         if (found.size() == 1) {
             return found.front();
         }
@@ -76,13 +81,24 @@ std::string model_dictionary(const std::string& model_dir)
     return "";
 }
 
+// A time for a message, whatever a transcript claimed.
+std::string time_for_message(double seconds)
+{
+    if (std::isfinite(seconds) && seconds >= 0 && seconds < 1e9) {
+        return format_time(std::llround(seconds * 1e9));
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", seconds);
+    return text;
+}
+
 WordFindings find_in_transcript(const WordRequest& request, double seconds, const std::string& name)
 {
     for (const TimedWord& word : *request.transcript) {
         if (seconds >= 0 && word.end > seconds + TRANSCRIPT_SLACK_SECONDS) {
-            throw bad_input(word.origin + ": '" + word.text + "' ends at " + format_time(std::llround(word.end * 1e9))
-                            + ", past the end of the audio (" + format_time(std::llround(seconds * 1e9)) + "); is '"
-                            + name + "' the transcript of this recording?");
+            throw bad_input(word.origin + ": '" + word.text + "' ends at " + time_for_message(word.end)
+                            + ", past the end of the audio (" + time_for_message(seconds) + "); is '" + name
+                            + "' the transcript of this recording?");
         }
     }
     WordFindings findings;
@@ -98,6 +114,11 @@ WordFindings find_in_transcript(const WordRequest& request, double seconds, cons
 WordFindings find_by_recogniser(const WordRequest& request, const Options& options)
 {
     const std::string model_dir = options.model_dir.empty() ? DEFAULT_MODEL_DIR : options.model_dir;
+    struct stat model_status {};
+    if (stat(model_dir.c_str(), &model_status) != 0 || !S_ISDIR(model_status.st_mode)) {
+        throw bad_input("no acoustic model folder '" + model_dir + "'"
+                        + (options.model_dir.empty() ? " (install Debian's pocketsphinx-en-us)" : ""));
+    }
     std::vector<std::unique_ptr<std::ifstream>> files;
     std::vector<Dictionary> dictionaries;
     std::vector<std::string> paths = options.dict_files;
@@ -186,17 +207,28 @@ WordFindings find_words(const WordRequest& request, const Options& options, doub
     }
     WordFindings findings = request.transcript ? find_in_transcript(request, seconds, options.transcript)
                                                : find_by_recogniser(request, options);
+    if (request.transcript && !options.recogniser_options.empty()) {
+        std::string given;
+        for (const std::string& option : options.recogniser_options) {
+            given += (given.empty() ? "" : ", ") + option;
+        }
+        findings.warnings.push_back(given + ": for the built-in recogniser only, and the words come from the "
+                                            "transcript: ignored");
+    }
     if (findings.found.empty()) {
-        findings.warnings.push_back("none of the " + std::to_string(request.patterns.size())
-                                    + " words to find was found in '" + options.input + "'");
+        const std::size_t listed = request.patterns.size();
+        findings.warnings.push_back((listed == 1 ? std::string("the word to find was not found")
+                                                 : "none of the " + std::to_string(listed) + " words to find was found")
+                                    + " in '" + options.input + "'");
     }
     return findings;
 }
 
-std::vector<TimeRange> word_ranges(const WordRequest& request, const std::vector<FoundWord>& found, double pad,
+std::vector<TimeRange> word_ranges(const WordRequest& request, std::vector<FoundWord>& found, double pad,
                                    double seconds)
 {
     std::vector<TimeRange> ranges;
+    std::vector<FoundWord> kept;
     for (const FoundWord& word : found) {
         const double start = std::max(0.0, word.start - pad);
         const double end = seconds >= 0 ? std::min(seconds, word.end + pad) : word.end + pad;
@@ -205,10 +237,13 @@ std::vector<TimeRange> word_ranges(const WordRequest& request, const std::vector
         if (start_ns >= end_ns) {
             continue;
         }
-        ranges.push_back({start_ns, end_ns,
-                          "'" + request.patterns[word.pattern].text + "' at " + format_time(start_ns) + " ("
-                              + request.source + ")"});
+        ranges.push_back(
+            {start_ns, end_ns,
+             "'" + request.patterns[word.pattern].text + "' at " + format_time(start_ns) + " (" + request.source + ")",
+             ""});
+        kept.push_back(word);
     }
+    found = std::move(kept);
     return ranges;
 }
 

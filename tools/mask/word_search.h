@@ -43,8 +43,10 @@ struct WordFindings {
 // transcript that runs past it is refused.
 WordFindings find_words(const WordRequest& request, const Options& options, double seconds);
 
-// Each find widened by `pad` seconds on both sides, kept within the audio.
-std::vector<TimeRange> word_ranges(const WordRequest& request, const std::vector<FoundWord>& found, double pad,
+// Each find widened by `pad` seconds on both sides, kept within the audio,
+// one range per find. Finds left with nothing to bleep (a word of no length
+// at --pad 0, one in the slack past the end) are dropped from `found`.
+std::vector<TimeRange> word_ranges(const WordRequest& request, std::vector<FoundWord>& found, double pad,
                                    double seconds);
 
 } // namespace zendrik_mask

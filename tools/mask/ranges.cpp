@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #include "ranges.h"
 
+#include "text.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <limits>
@@ -14,15 +16,10 @@ constexpr int64_t NS_PER_S = 1000000000;
 // times any sample rate fit the 128-bit product in frame_of.
 constexpr int64_t MAX_SECONDS = 1000000000;
 
-std::string_view trim(std::string_view s)
+// Around times and ranges: spaces, tabs and line ends; any other control is an error.
+std::string_view trim(std::string_view text)
 {
-    const char* ws = " \t\r\n";
-    const auto b = s.find_first_not_of(ws);
-    if (b == std::string_view::npos) {
-        return {};
-    }
-    const auto e = s.find_last_not_of(ws);
-    return s.substr(b, e - b + 1);
+    return zendrik_mask::trim(text, " \t\r\n");
 }
 
 bool is_digit(char c)
@@ -46,26 +43,6 @@ bool to_int(std::string_view digits, int64_t& out)
         }
     }
     return true;
-}
-
-// One line, whichever line end it has: LF, CRLF or a lone CR (old Mac OS,
-// where getline would see the whole file as one line). False at the end.
-bool read_line(std::istream& in, std::string& line)
-{
-    line.clear();
-    for (auto c = in.get(); c != std::istream::traits_type::eof(); c = in.get()) {
-        if (c == '\n') {
-            return true;
-        }
-        if (c == '\r') {
-            if (in.peek() == '\n') {
-                in.get();
-            }
-            return true;
-        }
-        line += static_cast<char>(c);
-    }
-    return !line.empty();
 }
 
 Error not_a_time(std::string_view text)

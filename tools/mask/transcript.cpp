@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #include "transcript.h"
 
+#include "text.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -24,8 +26,6 @@ constexpr std::pair<TranscriptFormat, std::string_view> FORMAT_NAMES[] = {
     {TranscriptFormat::vtt, "vtt"},
 };
 
-constexpr std::string_view BOM = "\xEF\xBB\xBF";
-
 bool is_space(char c)
 {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
@@ -41,25 +41,9 @@ bool is_blank(std::string_view text)
     return std::all_of(text.begin(), text.end(), is_space);
 }
 
-bool starts_with(std::string_view text, std::string_view prefix)
-{
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && is_space(text.front())) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && is_space(text.back())) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 std::size_t bom_length(std::string_view text)
 {
-    return starts_with(text, BOM) ? BOM.size() : 0;
+    return starts_with(text, UTF8_BOM) ? UTF8_BOM.size() : 0;
 }
 
 // The line, counted from 1, that the byte at `offset` is on.
@@ -67,45 +51,6 @@ std::size_t line_at(std::string_view text, std::size_t offset)
 {
     const auto before = text.substr(0, offset);
     return 1 + static_cast<std::size_t>(std::count(before.begin(), before.end(), '\n'));
-}
-
-// Where the first byte that is not part of well-formed UTF-8 lies, or npos.
-std::size_t invalid_utf8_at(std::string_view text)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = byte(i);
-        std::size_t length = 1;
-        unsigned code = lead;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            code = lead & 0x1Fu;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            code = lead & 0x0Fu;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            code = lead & 0x07u;
-        } else if (lead >= 0x80) {
-            return i;
-        }
-        if (text.size() - i < length) {
-            return i;
-        }
-        for (std::size_t k = 1; k < length; ++k) {
-            if ((byte(i + k) & 0xC0u) != 0x80u) {
-                return i;
-            }
-            code = (code << 6) | (byte(i + k) & 0x3Fu);
-        }
-        const unsigned smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-            return i;
-        }
-        i += length;
-    }
-    return std::string_view::npos;
 }
 
 std::string at_line(const std::string& name, std::size_t line)
@@ -573,8 +518,8 @@ std::optional<double> parse_clock(std::string_view text)
 std::pair<double, double> parse_cue_times(const Line& line, const std::string& name)
 {
     const auto arrow = line.text.find("-->");
-    const std::string_view start_text = trim(line.text.substr(0, arrow));
-    std::string_view end_text = trim(line.text.substr(arrow + 3));
+    const std::string_view start_text = trim(line.text.substr(0, arrow), WHITESPACE);
+    std::string_view end_text = trim(line.text.substr(arrow + 3), WHITESPACE);
     end_text = end_text.substr(
         0, static_cast<std::size_t>(std::find_if(end_text.begin(), end_text.end(), is_space) - end_text.begin()));
     const auto start = parse_clock(start_text);
@@ -698,7 +643,7 @@ void add_cue(const std::vector<Line>& text_lines, double cue_start, double cue_e
 
 bool is_cue_number(const std::vector<Line>& lines, std::size_t i)
 {
-    const std::string_view number = trim(lines[i].text);
+    const std::string_view number = trim(lines[i].text, WHITESPACE);
     return !number.empty() && std::all_of(number.begin(), number.end(), is_digit) && i + 1 < lines.size()
         && is_cue_times(lines[i + 1]);
 }
@@ -812,7 +757,7 @@ TranscriptFormat detect_transcript_format(std::string_view text, const std::stri
     if (first == lines.end()) {
         throw bad_input(name + ": empty transcript");
     }
-    const std::string_view start = trim(first->text);
+    const std::string_view start = trim(first->text, WHITESPACE);
     if (starts_with(start, "WEBVTT")) {
         return TranscriptFormat::vtt;
     }

@@ -1,9 +1,10 @@
 // SPDX-License-Identifier: ISC
 #include "word_list.h"
 
+#include "text.h"
+
 #include <algorithm>
 #include <charconv>
-#include <cstdint>
 
 namespace zendrik_mask {
 
@@ -12,62 +13,6 @@ namespace {
 constexpr std::string_view BLANKS = " \t";
 constexpr std::string_view SEPARATORS = " \t\n\v\f\r";
 constexpr std::string_view SENSITIVITY_KEY = "sensitivity=";
-
-struct CodePoint {
-    char32_t code = 0;
-    std::size_t length = 1; // bytes
-    bool valid = false;     // false for a byte that starts no well-formed sequence
-};
-
-// The code point at the start of `text`, which is not empty.
-CodePoint decode(std::string_view text)
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) {
-        return {lead, 1, true};
-    }
-    std::size_t length = 0;
-    char32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07u;
-    } else {
-        return {};
-    }
-    if (text.size() < length) {
-        return {};
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0u) != 0x80u) {
-            return {};
-        }
-        code = (code << 6) | (byte(i) & 0x3Fu);
-    }
-    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return {};
-    }
-    return {code, length, true};
-}
-
-bool is_utf8(std::string_view text)
-{
-    while (!text.empty()) {
-        const CodePoint point = decode(text);
-        if (!point.valid) {
-            return false;
-        }
-        text.remove_prefix(point.length);
-    }
-    return true;
-}
 
 void append_utf8(std::string& out, char32_t code)
 {
@@ -154,44 +99,17 @@ char32_t fold(char32_t c)
     }
 }
 
-bool read_line(std::istream& in, std::string& line)
-{
-    line.clear();
-    for (auto c = in.get(); c != std::istream::traits_type::eof(); c = in.get()) {
-        if (c == '\n') {
-            return true;
-        }
-        if (c == '\r') {
-            if (in.peek() == '\n') {
-                in.get();
-            }
-            return true;
-        }
-        line += static_cast<char>(c);
-    }
-    return !line.empty();
-}
-
-std::string_view trim(std::string_view text)
-{
-    const auto begin = text.find_first_not_of(BLANKS);
-    if (begin == std::string_view::npos) {
-        return {};
-    }
-    return text.substr(begin, text.find_last_not_of(BLANKS) - begin + 1);
-}
-
 // The line without its comment: all of it when it starts with '#', else from
 // a '#' after a blank.
 std::string_view without_comment(std::string_view line)
 {
-    line = trim(line);
+    line = trim(line, BLANKS);
     if (!line.empty() && line.front() == '#') {
         return {};
     }
     for (std::size_t i = 1; i < line.size(); ++i) {
         if (line[i] == '#' && BLANKS.find(line[i - 1]) != std::string_view::npos) {
-            return trim(line.substr(0, i));
+            return trim(line.substr(0, i), BLANKS);
         }
     }
     return line;
@@ -226,7 +144,7 @@ std::string normalise_word(std::string_view word)
     std::size_t begin = word.size();
     std::size_t end = 0;
     for (std::size_t at = 0; at < word.size();) {
-        const CodePoint point = decode(word.substr(at));
+        const CodePoint point = decode_utf8(word.substr(at));
         if (is_letter_or_digit(point)) {
             begin = std::min(begin, at);
             end = at + point.length;
@@ -235,7 +153,7 @@ std::string normalise_word(std::string_view word)
     }
     std::string out;
     for (std::size_t at = begin; at < end;) {
-        const CodePoint point = decode(word.substr(at));
+        const CodePoint point = decode_utf8(word.substr(at));
         if (point.valid) {
             append_utf8(out, fold(point.code));
         } else {
@@ -253,14 +171,14 @@ bool word_matches(const std::string& pattern_word, const std::string& normalised
     }
     if (!pattern_word.empty() && pattern_word.back() == '*') {
         const std::string_view stem(pattern_word.data(), pattern_word.size() - 1);
-        return std::string_view(normalised_word).substr(0, stem.size()) == stem;
+        return starts_with(normalised_word, stem);
     }
     return pattern_word == normalised_word;
 }
 
 WordPattern parse_word(std::string_view text, const std::string& origin)
 {
-    if (!is_utf8(text)) {
+    if (invalid_utf8_at(text) != std::string_view::npos) {
         throw bad_input(origin + ": not UTF-8");
     }
     WordPattern pattern;
@@ -309,10 +227,10 @@ std::vector<WordPattern> parse_word_list(std::istream& in, const std::string& na
     for (long number = 1; read_line(in, line); ++number) {
         const std::string where = name + ":" + std::to_string(number);
         std::string_view view(line);
-        if (number == 1 && view.substr(0, 3) == "\xEF\xBB\xBF") {
-            view.remove_prefix(3); // UTF-8 byte order mark
+        if (number == 1 && starts_with(view, UTF8_BOM)) {
+            view.remove_prefix(UTF8_BOM.size());
         }
-        if (!is_utf8(view)) {
+        if (invalid_utf8_at(view) != std::string_view::npos) {
             throw bad_input(where + ": not UTF-8");
         }
         view = without_comment(view);

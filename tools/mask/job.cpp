@@ -231,6 +231,32 @@ void write_review(const Options& options, const Targets& targets)
     }
 }
 
+// How the audio is written and what plays the tone, settled before any
+// long work.
+struct AudioSetup {
+    SF_INFO output_info{};
+    Mp3Bitrate mp3_bitrate{};
+    bool copy_path = false;
+    std::unique_ptr<Lv2Host> host;
+};
+
+AudioSetup set_up_audio(const Options& options, const InputFile& input, const std::optional<SampleData>& samples,
+                        int64_t frames, std::vector<std::string>& warnings)
+{
+    const SF_INFO& input_info = input.info();
+    AudioSetup audio;
+    audio.output_info = output_info_for(input_info, options, warnings);
+    audio.mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, audio.output_info);
+    warnings.push_back(widen_large_wav(audio.output_info, frames));
+    warnings.push_back(reencoding_warning(audio.output_info.format));
+    audio.copy_path = takes_copy_path(samples, input, options.input, audio.output_info.format);
+    audio.host = std::make_unique<Lv2Host>(ZENDRIK_MASK_URI, fallback_lv2_dir());
+    configure_plugin(*audio.host, options);
+    audio.host->instantiate(input_info.samplerate, static_cast<unsigned>(input_info.channels));
+    warnings.push_back(nyquist_warning(tone_frequency(*audio.host, options), input_info.samplerate, options.input));
+    return audio;
+}
+
 void process(const Options& options)
 {
     if (options.block < 1 || options.block > (1 << 20)) {
@@ -255,32 +281,30 @@ void process(const Options& options)
     const int64_t frames = samples ? samples->frames() : input.frames();
     const double seconds = frames >= 0 ? static_cast<double>(frames) / input_info.samplerate : -1.0;
 
+    // The output and the plugin are checked before the words are searched
+    // for, which can take a while.
+    AudioSetup audio;
+    if (!options.dry_run) {
+        audio = set_up_audio(options, input, samples, frames, warnings);
+    }
+
     targets.findings = find_words(targets.words, options, seconds);
     targets.word_ranges = word_ranges(targets.words, targets.findings.found, options.pad, seconds);
     std::vector<TimeRange> time_ranges = targets.given_ranges;
     time_ranges.insert(time_ranges.end(), targets.word_ranges.begin(), targets.word_ranges.end());
     warnings.insert(warnings.end(), targets.findings.warnings.begin(), targets.findings.warnings.end());
     const Plan plan = plan_ranges(time_ranges, input_info.samplerate, frames);
-    if (options.dry_run) {
-        warnings.insert(warnings.end(), plan.warnings.begin(), plan.warnings.end());
-        print_warnings(options, warnings);
-        write_review(options, targets);
-        return;
-    }
-
-    SF_INFO output_info = output_info_for(input_info, options, warnings);
-    const Mp3Bitrate mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, output_info);
-    warnings.push_back(widen_large_wav(output_info, frames));
-    warnings.push_back(reencoding_warning(output_info.format));
-    const bool copy_path = takes_copy_path(samples, input, options.input, output_info.format);
-
-    Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
-    configure_plugin(host, options);
-    host.instantiate(input_info.samplerate, static_cast<unsigned>(input_info.channels));
-    warnings.push_back(nyquist_warning(tone_frequency(host, options), input_info.samplerate, options.input));
     warnings.insert(warnings.end(), plan.warnings.begin(), plan.warnings.end());
     // Everything is checked: now the warnings are worth reading.
     print_warnings(options, warnings);
+    if (options.dry_run) {
+        write_review(options, targets);
+        return;
+    }
+    Lv2Host& host = *audio.host;
+    const SF_INFO& output_info = audio.output_info;
+    const Mp3Bitrate& mp3_bitrate = audio.mp3_bitrate;
+    const bool copy_path = audio.copy_path;
 
     TempFile temp(target, output_mode);
     const bool show_progress = !options.quiet && isatty(STDERR_FILENO);

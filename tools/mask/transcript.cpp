@@ -177,6 +177,17 @@ const json* array_field(const json& object, std::string_view key, const Place& p
     return &*it;
 }
 
+// The array under `key` of the object at the top of a transcript, which must be there.
+const json& required_array(const json& root, std::string_view key, const Place& top)
+{
+    require_object(root, top);
+    const json* array = array_field(root, key, top);
+    if (!array) {
+        throw top.error("no " + quoted(key));
+    }
+    return *array;
+}
+
 // A time under `key`, in seconds once divided by `per_second`: nothing when
 // absent or null.
 std::optional<double> time_field(const json& object, std::string_view key, const Place& place, double per_second = 1)
@@ -279,11 +290,7 @@ void add_cue_words(std::string_view text, double start, double end, const std::s
 
 void read_whisper(const json& root, const Place& top, std::vector<TimedWord>& words)
 {
-    require_object(root, top);
-    const json* segments = array_field(root, "segments", top);
-    if (!segments) {
-        throw top.error("no \"segments\"");
-    }
+    const json* segments = &required_array(root, "segments", top);
     for (std::size_t i = 0; i < segments->size(); ++i) {
         const Place segment_place = top.item("segments", i);
         const json& segment = (*segments)[i];
@@ -308,11 +315,7 @@ void read_whisper(const json& root, const Place& top, std::vector<TimedWord>& wo
 
 void read_whisperx(const json& root, const Place& top, std::vector<TimedWord>& words)
 {
-    require_object(root, top);
-    const json* segments = array_field(root, "word_segments", top);
-    if (!segments) {
-        throw top.error("no \"word_segments\"");
-    }
+    const json* segments = &required_array(root, "word_segments", top);
     for (std::size_t i = 0; i < segments->size(); ++i) {
         if (auto word = json_word((*segments)[i], top.item("word_segments", i), "word", "score", true)) {
             words.push_back(std::move(*word));
@@ -327,11 +330,7 @@ bool is_special_token(std::string_view text)
 
 void read_whisper_cpp(const json& root, const Place& top, std::vector<TimedWord>& words)
 {
-    require_object(root, top);
-    const json* entries = array_field(root, "transcription", top);
-    if (!entries) {
-        throw top.error("no \"transcription\"");
-    }
+    const json* entries = &required_array(root, "transcription", top);
     // The word being joined from tokens; none while `joining` is false. (Not an
     // optional: GCC 12 then warns of a string read uninitialised.)
     TimedWord open;

@@ -154,11 +154,17 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         }
         for (const std::size_t pattern : phrase->second) {
             // A word ending in '*' is spotted as each word it stands for, and
-            // several of those often fire on the one spoken.
-            auto same = std::find_if(findings.found.rbegin(), findings.found.rend(), [&](const FoundWord& found) {
-                return found.pattern == pattern && word.start < found.end;
-            });
-            if (same == findings.found.rend()) {
+            // several of those often fire on the one spoken. Only finds that
+            // started within a stretch's overlap can be that same word.
+            FoundWord* same = nullptr;
+            for (auto k = findings.found.rbegin();
+                 k != findings.found.rend() && k->start >= word.start - STRETCH_OVERLAP_SECONDS; ++k) {
+                if (k->pattern == pattern && word.start < k->end) {
+                    same = &*k;
+                    break;
+                }
+            }
+            if (!same) {
                 findings.found.push_back({pattern, word.start, word.end, word.confidence, false});
             } else {
                 same->end = std::max(same->end, word.end);

@@ -290,6 +290,11 @@ void Lv2Host::instantiate(double rate, unsigned channels)
     }
 }
 
+unsigned Lv2Host::channels() const
+{
+    return static_cast<unsigned>(impl_->instances.size());
+}
+
 void Lv2Host::set_enable(bool on)
 {
     impl_->controls[impl_->enable_port] = on ? 1.0f : 0.0f;

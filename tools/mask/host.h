@@ -43,6 +43,7 @@ public:
 
     // One instance per channel; every instance shares the control values.
     void instantiate(double rate, unsigned channels);
+    unsigned channels() const;
     void set_enable(bool on);
     void run(unsigned channel, const float* in, float* out, uint32_t frames);
 

@@ -99,6 +99,28 @@ struct Totals {
     int64_t masked = 0; // of those, frames with the tone on
 };
 
+// The copy path's tone, from the plugin fed with silence: its blocks are never
+// longer than `block` frames.
+ToneSource tone_of(Lv2Host& host, int64_t block)
+{
+    auto silence = std::make_shared<std::vector<float>>(static_cast<std::size_t>(block), 0.0f);
+    auto scratch = std::make_shared<std::vector<float>>(1);
+    ToneSource tone;
+    // One pass-through frame restarts the tone at phase zero, as the
+    // pass-through before a range does in the decode path.
+    tone.restart = [&host, silence, scratch] {
+        host.set_enable(false);
+        for (unsigned c = 0; c < host.channels(); ++c) {
+            host.run(c, silence->data(), scratch->data(), 1);
+        }
+        host.set_enable(true);
+    };
+    tone.render = [&host, silence](unsigned channel, float* out, uint32_t frames) {
+        host.run(channel, silence->data(), out, frames);
+    };
+    return tone;
+}
+
 // The plugin runs over every frame, its blocks cut at range edges.
 Totals run_blocks(const Plan& plan, Lv2Host& host, InputFile& input, FrameBuffer& buffer, OutputFile& output,
                   bool show_progress)
@@ -312,8 +334,8 @@ void process(const Options& options)
     std::string metadata_lost;
     if (copy_path) {
         // Only the masked samples' bytes change: headers, chunks and tags are kept by copying them.
-        const MaskedCopy copy = mask_in_copy(input, options.input, *samples, plan, host, options.block, temp,
-                                             options.output, show_progress);
+        const MaskedCopy copy = mask_in_copy(input, options.input, *samples, plan, tone_of(host, options.block),
+                                             options.block, temp, options.output, show_progress);
         totals = {copy.frames, copy.masked};
     } else {
         OutputFile output(temp.fd(), output_info, options.output, input);

@@ -10,14 +10,22 @@
 #include "ranges.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace zendrik_mask {
 
 class InputFile;
-class Lv2Host;
 class TempFile;
+
+// The tone, as the plugin makes it: `restart` sets its phase back to zero on
+// every channel; `render` writes the next `frames` frames of one channel's
+// tone. The copy path knows nothing more of the plugin that makes it.
+struct ToneSource {
+    std::function<void()> restart;
+    std::function<void(unsigned channel, float* out, uint32_t frames)> render;
+};
 
 // Where the input keeps its samples, when it is uncompressed PCM in a
 // container read by pcm_layout. Throws the bad-input Error when its header
@@ -45,11 +53,11 @@ struct MaskedCopy {
 };
 
 // Writes into `temp` the bytes of `path` (the input, of `samples`) with the
-// tone in place of each range of `plan`, the plugin's blocks cut at
+// tone of `tone` in place of each range of `plan`, its blocks cut at
 // multiples of `block` frames and at range edges as the decode path cuts
 // them. Throws write_failed.
 MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const SampleData& samples, const Plan& plan,
-                        Lv2Host& host, int64_t block, TempFile& temp, const std::string& output_name,
+                        const ToneSource& tone, int64_t block, TempFile& temp, const std::string& output_name,
                         bool show_progress);
 
 } // namespace zendrik_mask

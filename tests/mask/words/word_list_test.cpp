@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: ISC
 // zendrik-mask's word lists: reading --word and --words files, normalising
-// words, finding them among timed words, and the labels of what was found.
-#include "review.h"
+// words, finding them among timed words.
 #include "word_list.h"
 
 #include <gtest/gtest.h>
@@ -142,14 +141,6 @@ TEST(MaskWordListMatch, FindsWordsWildcardsAndPhrasesInARow)
     EXPECT_EQ(found[3].pattern, 0u);
     EXPECT_EQ(found[3].start, 7);
     EXPECT_FALSE(found[3].confidence);
-}
-
-TEST(MaskWordListReport, LabelsNameSourceConfidenceAndWholeCue)
-{
-    EXPECT_EQ(label_text("damn", "transcript", 0.871, false), "damn (transcript 0.87)");
-    EXPECT_EQ(label_text("damn", "recogniser", 0.4249, false), "damn (recogniser 0.42)");
-    EXPECT_EQ(label_text("damn", "transcript", {}, true), "damn (transcript, whole cue)");
-    EXPECT_EQ(label_text("da\tmn", "transcript", 1.0, true), "da mn (transcript 1.00, whole cue)");
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 
 #include "audio_file.h"
 #include "errors.h"
-#include "host.h"
 #include "progress.h"
 #include "temp_file.h"
 
@@ -292,7 +291,7 @@ bool takes_copy_path(const std::optional<SampleData>& samples, const InputFile& 
 }
 
 MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const SampleData& samples, const Plan& plan,
-                        Lv2Host& host, int64_t block, TempFile& temp, const std::string& output_name,
+                        const ToneSource& tone_source, int64_t block, TempFile& temp, const std::string& output_name,
                         bool show_progress)
 {
     const Descriptor from(open_input(input, path));
@@ -313,7 +312,6 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
     // Tone is made a whole number of blocks at a time and written in pieces
     // of about 64 k frames.
     const auto capacity = static_cast<std::size_t>(block * std::max<int64_t>(1, 65536 / block));
-    std::vector<float> silence(capacity, 0.0f);
     std::vector<float> tone(capacity * channels);
     SampleEncoder encoder(samples, input.info().samplerate);
     Progress progress(show_progress, samples.frames());
@@ -330,11 +328,7 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
     for (const FrameRange& range : plan.ranges) {
         // One pass-through frame restarts the tone at phase zero, as the
         // pass-through before the range does in the decode path.
-        host.set_enable(false);
-        for (unsigned c = 0; c < channels; ++c) {
-            host.run(c, silence.data(), tone.data() + c * capacity, 1);
-        }
-        host.set_enable(true);
+        tone_source.restart();
         int64_t position = range.start;
         int64_t first = range.start;
         std::size_t filled = 0;
@@ -348,7 +342,7 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
                 filled = 0;
             }
             for (unsigned c = 0; c < channels; ++c) {
-                host.run(c, silence.data(), tone.data() + c * capacity + filled, static_cast<uint32_t>(length));
+                tone_source.render(c, tone.data() + c * capacity + filled, static_cast<uint32_t>(length));
             }
             filled += length;
             position = end;

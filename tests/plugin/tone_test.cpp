@@ -10,7 +10,8 @@
 //   - pass-through copies exactly and resets the phase.
 // Each kernel runs on its own, so every path this CPU has is covered; the
 // module runs through lv2_descriptor with whatever kernel it picks, on
-// chosen controls first. A few exact cases have oracles of their own.
+// chosen controls and on a random program. A few exact cases have oracles of
+// their own.
 #include "support/lv2_module.h"
 #include "support/reference.h"
 #include "tone.h"
@@ -282,23 +283,15 @@ TEST_P(KernelTest, AnySplitGivesTheSameSamples)
     }
 }
 
-// The module through its descriptor, as a host drives it: chosen controls
-// first (levels of either sign and zero, standing still, falling, at and
-// above the sample rate, a huge level), then a random program of tone blocks
-// with the input connected, unconnected or the same buffer as the output, and
-// pass-through blocks, in place or not, between them.
-TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
-{
-    Program p(20240601);
+// Tone blocks through the module, each block's samples and the phase after
+// it checked against the reference's.
+struct ModuleCheck {
     Tally tally;
-    std::vector<float> expected(MAX_BLOCK);
-    std::vector<float> buffer(MAX_BLOCK + GUARD);
-    std::vector<float> input(MAX_BLOCK);
-    for (auto& x : input) {
-        x = static_cast<float>(p.uniform(-1.0, 1.0));
-    }
-    // One tone block, its samples and the phase after it against the reference's.
-    auto tone_block = [&](Instance& plugin, double rate, const float* in, uint32_t n, double& ref_phase) {
+    std::vector<float> expected = std::vector<float>(MAX_BLOCK);
+    std::vector<float> buffer = std::vector<float>(MAX_BLOCK + GUARD);
+
+    bool tone_block(Instance& plugin, double rate, const float* in, uint32_t n, double& ref_phase)
+    {
         std::fill(buffer.begin(), buffer.end(), SENTINEL);
         plugin.process(in, buffer.data(), n);
         ref_phase = reference_tone(expected.data(), n, ref_phase, tone_increment(plugin.frequency, rate), plugin.level);
@@ -308,8 +301,14 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
             return false;
         }
         return check_block(expected, buffer.data(), n, true, tally, "module");
-    };
+    }
+};
 
+// Chosen controls through the module: levels of either sign and zero,
+// standing still, falling, at and above the sample rate, a huge level.
+TEST(Tone, ChosenControlsMatchTheRecurrenceWithStdSin)
+{
+    ModuleCheck check;
     struct Case {
         float frequency, level;
     };
@@ -321,8 +320,23 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
         plugin.level = c.level;
         double ref_phase = 0.0;
         for (int block = 0; block < 4; ++block) {
-            ASSERT_TRUE(tone_block(plugin, 48000.0, nullptr, 4096, ref_phase));
+            ASSERT_TRUE(check.tone_block(plugin, 48000.0, nullptr, 4096, ref_phase));
         }
+    }
+}
+
+// The module through its descriptor, as a host drives it: a random program
+// of tone blocks with the input connected, unconnected or the same buffer as
+// the output, and pass-through blocks, in place or not, between them.
+TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
+{
+    Program p(20240601);
+    ModuleCheck check;
+    Tally& tally = check.tally;
+    std::vector<float>& buffer = check.buffer;
+    std::vector<float> input(MAX_BLOCK);
+    for (auto& x : input) {
+        x = static_cast<float>(p.uniform(-1.0, 1.0));
     }
 
     while (tally.samples < 10'000'000) {
@@ -337,7 +351,7 @@ TEST(Module, MatchesTheRecurrenceWithStdSinOverTenMillionSamples)
                 const uint32_t n = p.block();
                 const uint32_t wiring = p.below(3);
                 const float* in = wiring == 0 ? input.data() : wiring == 1 ? nullptr : buffer.data();
-                ASSERT_TRUE(tone_block(plugin, rate, in, n, ref_phase));
+                ASSERT_TRUE(check.tone_block(plugin, rate, in, n, ref_phase));
             }
             if (p.below(3) == 0) {
                 const uint32_t n = p.block();

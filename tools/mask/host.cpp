@@ -9,6 +9,7 @@
 #include <lv2/presets/presets.h>
 #include <lv2/urid/urid.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -247,6 +248,8 @@ std::vector<Preset> Lv2Host::presets()
     lilv_nodes_free(related);
     lilv_node_free(label);
     lilv_node_free(preset_class);
+    // lilv's order changes from run to run; a list people read is sorted.
+    std::sort(out.begin(), out.end(), [](const Preset& a, const Preset& b) { return a.name < b.name; });
     return out;
 }
 

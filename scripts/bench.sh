@@ -6,7 +6,7 @@
 # Debian through lilv (bench/host_bench).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" x42-plugins lsp-plugins-lv2 mda-lv2 gnuplot-nox
+ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" "${ZENDRIK_TEST_BUILD_PACKAGES[@]}" x42-plugins lsp-plugins-lv2 mda-lv2 gnuplot-nox
 cd "$ZENDRIK_ROOT"
 
 cmake --preset release -DZENDRIK_BUILD_BENCH=ON >/dev/null

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: ISC
-# The main job: build everything, install the bundle and zendrik-mask for this
-# user, and let zendrik-mask find and bleep a handful of words in a real
-# recording, offline. Leaves the recording, the bleeped file, the labels of
-# what was found and a before-and-after spectrogram in out/demo, and says how
-# to listen.
+# The main job: build the plugin and zendrik-mask (no tests: those are
+# scripts/test.sh's), install them for this user, and let zendrik-mask find
+# and bleep a handful of words in a real recording, offline. Leaves the
+# recording, the bleeped file, the labels of what was found and a
+# before-and-after spectrogram in out/demo, and says how to listen.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" "${ZENDRIK_HOST_PACKAGES[@]}"

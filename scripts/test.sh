@@ -5,7 +5,7 @@
 #   scripts/test.sh asan tsan       only those
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
-ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" "${ZENDRIK_HOST_PACKAGES[@]}" "${ZENDRIK_HARDENING_PACKAGES[@]}" \
+ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" "${ZENDRIK_TEST_BUILD_PACKAGES[@]}" "${ZENDRIK_HOST_PACKAGES[@]}" "${ZENDRIK_HARDENING_PACKAGES[@]}" \
   "${ZENDRIK_STYLE_PACKAGES[@]}"
 cd "$ZENDRIK_ROOT"
 

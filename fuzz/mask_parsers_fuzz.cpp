@@ -201,7 +201,7 @@ void transcript(std::string_view text, uint8_t pick)
     try {
         const TranscriptFormat format
             = pick % 7 < 6 ? formats[pick % 7] : zendrik_mask::detect_transcript_format(text, "fuzz.txt");
-        words = zendrik_mask::read_transcript(text, format, "fuzz.txt");
+        words = zendrik_mask::read_transcript(text, format, "fuzz.txt").words;
     } catch (const zendrik_mask::Error& e) {
         require(e.message().rfind("fuzz.txt", 0) == 0, "transcript error does not name the file", text);
         require(e.message().find('\n') == std::string::npos, "transcript error of more than one line", text);

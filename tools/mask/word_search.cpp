@@ -41,7 +41,7 @@ std::string read_whole(const std::string& path, const char* what)
     return text.str();
 }
 
-std::vector<TimedWord> read_transcript_file(const Options& options)
+Transcript read_transcript_file(const Options& options)
 {
     const std::string text = read_whole(options.transcript, "transcript");
     TranscriptFormat format{};
@@ -94,7 +94,7 @@ std::string time_for_message(double seconds)
 
 WordFindings find_in_transcript(const WordRequest& request, double seconds, const std::string& name)
 {
-    for (const TimedWord& word : *request.transcript) {
+    for (const TimedWord& word : request.transcript->words) {
         if (seconds >= 0 && word.end > seconds + TRANSCRIPT_SLACK_SECONDS) {
             throw bad_input(word.origin + ": '" + word.text + "' ends at " + time_for_message(word.end)
                             + ", past the end of the audio (" + time_for_message(seconds) + "); is '" + name
@@ -102,7 +102,8 @@ WordFindings find_in_transcript(const WordRequest& request, double seconds, cons
         }
     }
     WordFindings findings;
-    findings.found = match_words(request.patterns, *request.transcript);
+    findings.warnings = request.transcript->warnings;
+    findings.found = match_words(request.patterns, request.transcript->words);
     if (std::any_of(findings.found.begin(), findings.found.end(), [](const FoundWord& f) { return f.whole_cue; })) {
         findings.warnings.push_back("'" + name
                                     + "' gives times for whole subtitle cues only: each word found there bleeps "

@@ -9,6 +9,7 @@
 #include "options.h"
 #include "ranges.h"
 #include "timed_words.h"
+#include "transcript.h"
 #include "word_list.h"
 
 #include <cstdint>
@@ -23,10 +24,11 @@ namespace zendrik_mask {
 constexpr const char* DEFAULT_MODEL_DIR = "/usr/share/pocketsphinx/model/en-us/en-us";
 
 // What --word, --words and --transcript ask for, read and checked before any
-// audio is: the patterns, and the transcript's words when there is one.
+// audio is: the patterns, and the transcript when there is one. Its warnings
+// are told with the findings'.
 struct WordRequest {
     std::vector<WordPattern> patterns;
-    std::optional<std::vector<TimedWord>> transcript;
+    std::optional<Transcript> transcript;
     std::string source; // "transcript" or "recogniser", for labels and the report
 };
 

@@ -18,9 +18,12 @@ struct Expected {
     const char* origin;
 };
 
-void expect_words(const std::string& transcript, TranscriptFormat format, const std::vector<Expected>& expected)
+void expect_words(const std::string& transcript, TranscriptFormat format, const std::vector<Expected>& expected,
+                  const std::vector<std::string>& warnings = {})
 {
-    const std::vector<TimedWord> words = read_transcript(transcript, format, "talk");
+    const Transcript read = read_transcript(transcript, format, "talk");
+    EXPECT_EQ(read.warnings, warnings);
+    const std::vector<TimedWord>& words = read.words;
     ASSERT_EQ(words.size(), expected.size()) << transcript;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const TimedWord& word = words[i];
@@ -47,14 +50,16 @@ TEST(MaskTranscript, ReadsWhisperAndWhisperX)
                  {{" Damn,", 0.5, 0.92, 0.75, false, "talk: segments[0].words[0]"},
                   {" it.", 0.92, 1.0, -1, false, "talk: segments[0].words[1]"},
                   {" ok", 2, 2.5, 0.5, false, "talk: segments[2].words[0]"}});
-    // A word WhisperX could not align has no times and cannot be bleeped.
+    // Words WhisperX could not align have no times and cannot be bleeped: the user is told how many.
     expect_words(R"({"segments": [], "word_segments": [
         {"word": "Damn", "start": 1.25, "end": 1.5, "score": 0.9},
         {"word": "1999", "score": 0.2},
-        {"word": "it", "start": 1.5, "end": 1.75, "score": 1}]})",
+        {"word": "it", "start": 1.5, "end": 1.75, "score": 1},
+        {"word": "42", "start": 2}]})",
                  TranscriptFormat::whisperx,
                  {{"Damn", 1.25, 1.5, 0.9, false, "talk: word_segments[0]"},
-                  {"it", 1.5, 1.75, 1, false, "talk: word_segments[2]"}});
+                  {"it", 1.5, 1.75, 1, false, "talk: word_segments[2]"}},
+                 {"talk: 2 words have no times (WhisperX could not align them) and cannot be bleeped"});
 }
 
 TEST(MaskTranscript, JoinsWhisperCppTokensIntoWords)

@@ -22,7 +22,7 @@ namespace zendrik_mask {
 //   timestamps and are an error.
 // - whisperx: word_segments[] of {word, start, end, score}. Words WhisperX
 //   could not align (often numbers) have no times; they are skipped, as no
-//   time can be bleeped for them.
+//   time can be bleeped for them, and counted in one warning.
 // - whisper_cpp: whisper.cpp's -ojf JSON, transcription[].tokens[] of {text,
 //   offsets {from, to} in ms, p}. A token starting with a space starts a word,
 //   any other continues the one before; the word's confidence is its least
@@ -47,12 +47,19 @@ std::optional<TranscriptFormat> transcript_format_named(std::string_view name);
 // Error naming `name` when none fits.
 TranscriptFormat detect_transcript_format(std::string_view text, const std::string& name);
 
+// What a transcript gives: its words, and what the user should be told of
+// those it gives no times for.
+struct Transcript {
+    std::vector<TimedWord> words;
+    std::vector<std::string> warnings; // each naming the file, without "warning: "
+};
+
 // Every word of the transcript, in the order written; the text of each is as
 // written, punctuation included. Anything malformed (text that is not UTF-8,
 // bad syntax, missing or bad times, a confidence outside 0 to 1, a word with
 // no text) throws the bad-input Error naming `name` and the line or the
 // element ("talk.json: segments[3].words[2]: no \"end\"").
-std::vector<TimedWord> read_transcript(std::string_view text, TranscriptFormat format, const std::string& name);
+Transcript read_transcript(std::string_view text, TranscriptFormat format, const std::string& name);
 
 } // namespace zendrik_mask
 

@@ -93,3 +93,12 @@ TEST(MaskPronunciations, MissingWordsAndBadDictionariesAreNamed)
     }
     EXPECT_NE(error_of(patterns({"da*"}), many).find("matches 201 dictionary words"), std::string::npos);
 }
+
+TEST(MaskPronunciations, DictionaryWordsAreFoldedAsTheListIs)
+{
+    std::istringstream mine("STRAẞE S T R AA S AH\nÉmile EY M IY L\n");
+    const SpottingPlan plan = plan_spotting(patterns({"strasse", "E\u0301MILE"}), {{"mine.dict", &mine}}, 0.5);
+    ASSERT_EQ(plan.pronunciations.size(), 2u);
+    EXPECT_EQ(plan.pronunciations[0].word, "strasse");
+    EXPECT_EQ(plan.pronunciations[1].word, "émile");
+}

@@ -91,8 +91,12 @@ TEST(MaskWordListNormalise, StripsPunctuationAroundAndFoldsCase)
         {"ŒUVRE", "œuvre"},
         {"İstanbul", "istanbul"},
         {"Ÿ", "ÿ"},
-        {"STRAßE", "straße"}, // ß has no one-letter capital
-        {"µm", "µm"},         // µ is a letter
+        {"STRAßE", "strasse"},    // full folding: ß is ss
+        {"µm", "μm"},             // the micro sign is Greek mu
+        {"E\u0301MILE", "émile"}, // one é, precomposed
+        {"soft\u00ADware", "software"},
+        {"word¹", "word"},        // a footnote mark
+        {"(\u0301a)\u0301", "a"}, // marks on punctuation go with it
         {"42%", "42"},
         {"-", ""},
         {"...", ""},
@@ -100,6 +104,18 @@ TEST(MaskWordListNormalise, StripsPunctuationAroundAndFoldsCase)
     };
     for (const auto& [word, expected] : cases) {
         EXPECT_EQ(normalise_word(word), expected) << word;
+    }
+}
+
+TEST(MaskWordListMatch, MatchesAnySpellingOfTheSameLettersAndCase)
+{
+    const std::pair<const char*, const char*> same[] = {
+        {"café", "CAFE\u0301"}, {"cafe\u0301", "Café"}, {"ΟΔΥΣΣΕΥΣ", "Οδυσσευς"},
+        {"Москва", "МОСКВА"},   {"STRASSE", "straße"},  {"straẞ*", "Strassen"},
+    };
+    for (const auto& [listed, heard] : same) {
+        const auto found = match_words({parse_word(listed, "--word")}, {TimedWord{heard, 0, 1, {}, false, ""}});
+        EXPECT_EQ(found.size(), 1u) << listed << " / " << heard;
     }
 }
 

@@ -18,16 +18,6 @@ bool is_wildcard(const std::string& word)
     return !word.empty() && word.back() == '*';
 }
 
-std::string lower_ascii(std::string text)
-{
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
 // Every pronunciation of the words the patterns need, by word, in the
 // dictionaries' order.
 class Lexicon {
@@ -72,7 +62,8 @@ public:
             if (const auto variant = word.find('('); variant != std::string::npos && variant > 0) {
                 word.erase(variant);
             }
-            word = lower_ascii(word);
+            // Folded as the list's words are, so that a user's "Émile" meets --word émile.
+            word = fold_text(word);
             if (!wanted(word) || (pronunciations_.count(word) && !seen_here.count(word))) {
                 continue;
             }

@@ -3,8 +3,13 @@
 
 #include "text.h"
 
+#include <utf8proc.h>
+
 #include <algorithm>
 #include <charconv>
+#include <cstdlib>
+#include <memory>
+#include <new>
 
 namespace zendrik_mask {
 
@@ -14,89 +19,76 @@ constexpr std::string_view BLANKS = " \t";
 constexpr std::string_view SEPARATORS = " \t\n\v\f\r";
 constexpr std::string_view SENSITIVITY_KEY = "sensitivity=";
 
-void append_utf8(std::string& out, char32_t code)
-{
-    const auto put = [&](char32_t bits) { out += static_cast<char>(static_cast<unsigned char>(bits)); };
-    if (code < 0x80) {
-        put(code);
-    } else if (code < 0x800) {
-        put(0xC0 | (code >> 6));
-        put(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        put(0xE0 | (code >> 12));
-        put(0x80 | ((code >> 6) & 0x3F));
-        put(0x80 | (code & 0x3F));
-    } else {
-        put(0xF0 | (code >> 18));
-        put(0x80 | ((code >> 12) & 0x3F));
-        put(0x80 | ((code >> 6) & 0x3F));
-        put(0x80 | (code & 0x3F));
-    }
-}
+// Marks belong to the character they follow; the rest of a word is letters
+// and digits, and whatever utf8proc's tables leave unassigned or private, so
+// that a script newer than them keeps its words. Punctuation, symbols,
+// spaces, controls and other numbers (the footnote marks ¹ ² ³) lie around
+// words, as do bytes that are not UTF-8.
+enum class Part { word, mark, around };
 
-// Punctuation, symbols, spaces and controls beyond ASCII. Everything else
-// counts as a letter, so that words in scripts not listed here keep their
-// letters.
-struct CodeRange {
-    char32_t first, last;
-};
-constexpr CodeRange NOT_LETTERS[] = {
-    {0x80, 0xA9},       // Latin-1 controls, no-break space, ¡ to ©; ª is a letter
-    {0xAB, 0xB4},       // « to ´; µ is a letter
-    {0xB6, 0xB9},       // ¶ to ¹; º is a letter
-    {0xBB, 0xBF},       // » to ¿
-    {0xD7, 0xD7},       // ×
-    {0xF7, 0xF7},       // ÷
-    {0x2000, 0x2BFF},   // general punctuation up to the arrows, shapes and dingbats
-    {0x2E00, 0x2E7F},   // supplemental punctuation
-    {0x3000, 0x303F},   // CJK symbols and punctuation
-    {0xFE00, 0xFE1F},   // variation selectors, vertical forms
-    {0xFE30, 0xFE6F},   // CJK compatibility forms, small forms
-    {0xFEFF, 0xFEFF},   // byte order mark
-    {0xFF01, 0xFF0F},   // full-width ! to /
-    {0xFF1A, 0xFF20},   // full-width : to @
-    {0xFF3B, 0xFF40},   // full-width [ to `
-    {0xFF5B, 0xFF65},   // full-width { to ~, half-width CJK punctuation
-    {0xFFF0, 0xFFFF},   // specials, the replacement character among them
-    {0x1F000, 0x1FAFF}, // emoji and other pictographs
-    {0xE0000, 0xE007F}, // tags, in flag emoji
-};
-
-bool is_letter_or_digit(const CodePoint& point)
+Part part_of(const CodePoint& point)
 {
     if (!point.valid) {
-        return false;
+        return Part::around;
     }
-    const char32_t c = point.code;
-    if (c < 0x80) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    switch (utf8proc_category(static_cast<utf8proc_int32_t>(point.code))) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_CO:
+    case UTF8PROC_CATEGORY_CN: return Part::word;
+    case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC:
+    case UTF8PROC_CATEGORY_ME: return Part::mark;
+    default: return Part::around;
     }
-    return std::none_of(std::begin(NOT_LETTERS), std::end(NOT_LETTERS),
-                        [c](const CodeRange& range) { return c >= range.first && c <= range.last; });
 }
 
-// Lower case for ASCII, Latin-1 and Latin Extended-A, one code point for
-// one; the typographic apostrophes become ASCII's.
-char32_t fold(char32_t c)
+// Where full case folding and the way people type part: İ folds to i and a
+// combining dot above, which no typed "istanbul" holds, so it takes Turkic
+// folding's plain i; the typographic apostrophes are typed as ASCII's.
+utf8proc_int32_t as_typed(utf8proc_int32_t code, void* /*unused*/)
 {
-    const bool even = c % 2 == 0;
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
-        return c + 0x20;
-    }
-    if (c == 0x130) {
-        return 'i'; // İ; its neighbour ı is already lower case
-    }
-    if ((c >= 0x100 && c <= 0x137 && even) || (c >= 0x139 && c <= 0x148 && !even) || (c >= 0x14A && c <= 0x177 && even)
-        || (c >= 0x179 && c <= 0x17E && !even)) {
-        return c + 1;
-    }
-    switch (c) {
-    case 0x178: return 0xFF;  // Ÿ, whose ÿ is in Latin-1
-    case 0x17F: return 's';   // long s
+    switch (code) {
+    case 0x130: return 'i';   // İ
     case 0x2019: return '\''; // ’
     case 0x2BC: return '\'';  // ʼ
-    default: return c;
+    default: return code;
     }
+}
+
+struct FreeDeleter {
+    void operator()(void* memory) const { std::free(memory); }
+};
+
+std::string fold_utf8(std::string_view text)
+{
+    // Most words are ASCII, which needs neither utf8proc's tables nor its
+    // allocation: the model's pronunciation dictionary alone has 134 000.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        std::string out(text);
+        for (char& c : out) {
+            if (c >= 'A' && c <= 'Z') {
+                c = static_cast<char>(c - 'A' + 'a');
+            }
+        }
+        return out;
+    }
+    constexpr auto options
+        = static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE | UTF8PROC_CASEFOLD | UTF8PROC_IGNORE);
+    utf8proc_uint8_t* folded = nullptr;
+    const utf8proc_ssize_t length
+        = utf8proc_map_custom(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                              static_cast<utf8proc_ssize_t>(text.size()), &folded, options, as_typed, nullptr);
+    const std::unique_ptr<utf8proc_uint8_t, FreeDeleter> owner(folded);
+    if (length < 0) {
+        throw std::bad_alloc(); // the text is UTF-8: only memory can fail
+    }
+    return std::string(reinterpret_cast<const char*>(folded), static_cast<std::size_t>(length));
 }
 
 // The line without its comment: all of it when it starts with '#', else from
@@ -138,30 +130,39 @@ double parse_sensitivity(std::string_view value, const std::string& where)
 
 } // namespace
 
+std::string fold_text(std::string_view text)
+{
+    std::string out;
+    // Bytes that are not UTF-8 stay as they are, between folded runs.
+    for (std::size_t bad = invalid_utf8_at(text); bad != std::string_view::npos; bad = invalid_utf8_at(text)) {
+        out += fold_utf8(text.substr(0, bad));
+        out += text[bad];
+        text.remove_prefix(bad + 1);
+    }
+    return out + fold_utf8(text);
+}
+
 std::string normalise_word(std::string_view word)
 {
-    // The bytes from the first letter or digit to the end of the last.
-    std::size_t begin = word.size();
+    const std::string folded = fold_text(word);
+    // The bytes from the first letter or digit to the end of the last, with
+    // the marks that follow it.
+    std::size_t begin = folded.size();
     std::size_t end = 0;
-    for (std::size_t at = 0; at < word.size();) {
-        const CodePoint point = decode_utf8(word.substr(at));
-        if (is_letter_or_digit(point)) {
+    bool in_word = false;
+    for (std::size_t at = 0; at < folded.size();) {
+        const CodePoint point = decode_utf8(std::string_view(folded).substr(at));
+        const Part part = part_of(point);
+        if (part == Part::word || (part == Part::mark && in_word)) {
             begin = std::min(begin, at);
             end = at + point.length;
+            in_word = true;
+        } else if (part == Part::around) {
+            in_word = false;
         }
         at += point.length;
     }
-    std::string out;
-    for (std::size_t at = begin; at < end;) {
-        const CodePoint point = decode_utf8(word.substr(at));
-        if (point.valid) {
-            append_utf8(out, fold(point.code));
-        } else {
-            out += word[at];
-        }
-        at += point.length;
-    }
-    return out;
+    return begin < end ? folded.substr(begin, end - begin) : std::string();
 }
 
 bool word_matches(const std::string& pattern_word, const std::string& normalised_word)

@@ -47,18 +47,21 @@ WordPattern parse_word(std::string_view text, const std::string& origin);
 // name `name` and the line number.
 std::vector<WordPattern> parse_word_list(std::istream& in, const std::string& name);
 
-// A word as the matcher compares it. Letters and digits at either end are
-// kept and everything else around them is stripped (ASCII punctuation and
-// symbols, Latin-1 punctuation such as « » ¿ ¡, the general punctuation block
-// U+2000–U+206F with its quotes and dashes, other symbol blocks and emoji):
-// "“Damn!”" is "damn", "..." is "". Inside the word everything stays, and the
-// typographic apostrophe ’ (and ʼ) becomes ': "Don’t" is "don't".
-// Case is folded for ASCII, the Latin-1 Supplement and Latin Extended-A
-// (U+0100–U+017F), one code point to one: "ÉMILE" is "émile", İ is i, ſ is s,
-// ß stays ß. Other scripts are kept as written. Works on UTF-8 code points,
-// whatever the C locale; bytes that are not UTF-8 count as symbols. No
-// Unicode normalisation: a letter with a combining accent differs from the
-// precomposed one.
+// Text as the matcher compares it, with utf8proc: Unicode NFC, so that "é"
+// typed as e and a combining accent is the precomposed é; full case folding
+// ("ÉMILE" is "émile", "STRAẞE" and "straße" are "strasse", "ΟΔΥΣΣΕΥΣ" is
+// "οδυσσευσ", µ is Greek μ); invisible code points such as the soft hyphen,
+// zero-width spaces and variation selectors dropped. İ is i, and the
+// typographic apostrophe ’ (and ʼ) is ': "Don’t" is "don't". Bytes that are
+// not UTF-8 are kept as they are. Works whatever the C locale. The
+// pronunciation dictionaries' words go through it too, to meet the list's.
+std::string fold_text(std::string_view text);
+
+// A word as the matcher compares it: folded (see fold_text), then stripped
+// of everything around its first and last letter or digit (punctuation,
+// symbols, spaces, controls, numbers that are not digits such as ² or ½, and
+// bytes that are not UTF-8): "“Damn!”" is "damn", "..." is "". A combining
+// mark stays with the letter it follows. Inside the word everything stays.
 std::string normalise_word(std::string_view word);
 
 // Whether a normalised transcript word is the pattern's word, or begins with

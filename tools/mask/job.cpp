@@ -46,7 +46,8 @@ std::vector<TimeRange> read_ranges(const Options& options, std::vector<std::stri
     for (const std::string& path : options.label_files) {
         std::ifstream in(path);
         if (!in) {
-            throw bad_input("cannot read label file '" + path + "': " + std::strerror(errno));
+            const int error = errno;
+            throw bad_input("cannot read label file '" + path + "': " + std::strerror(error));
         }
         std::vector<TimeRange> labels = parse_labels(in, path);
         if (labels.empty()) {

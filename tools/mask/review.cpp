@@ -49,7 +49,8 @@ void write_whole(const std::string& path, const std::string& text, const char* w
             continue;
         }
         if (wrote <= 0) {
-            throw write_failed(std::string("cannot write ") + what + " '" + path + "': " + std::strerror(errno));
+            const int error = failed_write_error(wrote);
+            throw write_failed(std::string("cannot write ") + what + " '" + path + "': " + std::strerror(error));
         }
         done += static_cast<std::size_t>(wrote);
     }

@@ -31,7 +31,8 @@ std::string read_whole(const std::string& path, const char* what)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
-        throw bad_input(std::string("cannot read ") + what + " '" + path + "': " + std::strerror(errno));
+        const int error = errno;
+        throw bad_input(std::string("cannot read ") + what + " '" + path + "': " + std::strerror(error));
     }
     std::ostringstream text;
     text << in.rdbuf();
@@ -131,10 +132,12 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
                         + "'; give one with --dict FILE");
     }
     for (const std::string& path : paths) {
-        files.push_back(std::make_unique<std::ifstream>(path));
-        if (!*files.back()) {
-            throw bad_input("cannot read dictionary '" + path + "': " + std::strerror(errno));
+        auto file = std::make_unique<std::ifstream>(path);
+        if (!*file) {
+            const int error = errno;
+            throw bad_input("cannot read dictionary '" + path + "': " + std::strerror(error));
         }
+        files.push_back(std::move(file));
         dictionaries.push_back({path, files.back().get()});
     }
     const SpottingPlan plan = plan_spotting(request.patterns, dictionaries, options.sensitivity);
@@ -187,7 +190,8 @@ WordRequest read_word_request(const Options& options)
     for (const std::string& path : options.word_files) {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
-            throw bad_input("cannot read word list '" + path + "': " + std::strerror(errno));
+            const int error = errno;
+            throw bad_input("cannot read word list '" + path + "': " + std::strerror(error));
         }
         std::vector<WordPattern> listed = parse_word_list(in, path);
         if (listed.empty()) {

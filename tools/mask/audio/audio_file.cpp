@@ -163,9 +163,11 @@ public:
             samples_.round_to_output(frames_.data(), count * channel_count_);
         }
         if (Samples::write(output.handle(), frames_.data(), want) != want || output.write_error() != 0) {
-            const int err = output.write_error() != 0 ? output.write_error() : errno;
+            // Without a failed write of ours the failure is libsndfile's own,
+            // which sets no errno: its own message says what went wrong.
+            const int error = output.write_error();
             throw write_failed("cannot write '" + output.name()
-                               + "': " + (err ? std::strerror(err) : sf_strerror(output.handle())));
+                               + "': " + (error != 0 ? std::strerror(error) : sf_strerror(output.handle())));
         }
     }
 
@@ -179,7 +181,8 @@ private:
 InputFile::InputFile(const std::string& path) : path_(path)
 {
     if (stat(path.c_str(), &status_) != 0) {
-        throw bad_input("cannot open input '" + path + "': " + std::strerror(errno));
+        const int error = errno;
+        throw bad_input("cannot open input '" + path + "': " + std::strerror(error));
     }
     if (S_ISDIR(status_.st_mode)) {
         throw bad_input("input '" + path + "' is a folder");
@@ -193,7 +196,8 @@ InputFile::InputFile(const std::string& path) : path_(path)
         // not audio; open() tells which.
         const int fd = open(path.c_str(), O_RDONLY);
         if (fd < 0) {
-            throw bad_input("cannot open input '" + path + "': " + std::strerror(errno));
+            const int error = errno;
+            throw bad_input("cannot open input '" + path + "': " + std::strerror(error));
         }
         ::close(fd);
         throw bad_input("cannot read input '" + path + "': " + sf_strerror(nullptr));
@@ -277,7 +281,6 @@ OutputFile::OutputFile(int fd, SF_INFO info, const std::string& name, const Inpu
 
 void OutputFile::close()
 {
-    errno = 0;
     sf_write_sync(file_.get());
     const int err = sf_close(file_.release());
     if (io_->write_error() != 0) {

@@ -75,7 +75,7 @@ void write_all(int fd, const char* bytes, std::size_t count, int64_t offset, con
             continue;
         }
         if (put <= 0) {
-            fail_write(name, put < 0 ? errno : ENOSPC);
+            fail_write(name, failed_write_error(put));
         }
         bytes += put;
         offset += put;

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #include "descriptor_io.h"
 
+#include "errors.h"
+
 #include <cerrno>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,7 +44,7 @@ sf_count_t DescriptorIo::write(const void* source, sf_count_t count, void* self)
         }
         if (wrote <= 0) {
             if (io->write_error_ == 0) {
-                io->write_error_ = wrote < 0 ? errno : ENOSPC;
+                io->write_error_ = failed_write_error(wrote);
             }
             break;
         }

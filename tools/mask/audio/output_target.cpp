@@ -21,7 +21,8 @@ std::string link_target(const std::string& link)
     std::string target(PATH_MAX, '\0');
     const ssize_t length = readlink(link.c_str(), target.data(), target.size());
     if (length < 0) {
-        throw write_failed("cannot read the link '" + link + "': " + std::strerror(errno));
+        const int error = errno;
+        throw write_failed("cannot read the link '" + link + "': " + std::strerror(error));
     }
     target.resize(static_cast<std::size_t>(length));
     // A relative target is relative to the link's folder.

@@ -92,13 +92,20 @@ TempFile::~TempFile()
 
 void TempFile::commit(const std::string& target)
 {
-    if (fchmod(fd_, mode_) != 0 || fsync(fd_) != 0 || close(fd_) != 0) {
-        fd_ = -1;
-        throw write_failed("cannot write '" + target + "': " + std::strerror(errno));
+    // After a failed fchmod or fsync the destructor closes the descriptor.
+    if (fchmod(fd_, mode_) != 0 || fsync(fd_) != 0) {
+        const int error = errno;
+        throw write_failed("cannot write '" + target + "': " + std::strerror(error));
     }
+    const int closed = close(fd_);
+    const int close_error = errno;
     fd_ = -1;
+    if (closed != 0) {
+        throw write_failed("cannot write '" + target + "': " + std::strerror(close_error));
+    }
     if (rename(path_.c_str(), target.c_str()) != 0) {
-        throw write_failed("cannot rename the output to '" + target + "': " + std::strerror(errno));
+        const int error = errno;
+        throw write_failed("cannot rename the output to '" + target + "': " + std::strerror(error));
     }
     g_temp_live = 0;
 }

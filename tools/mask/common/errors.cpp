@@ -3,6 +3,7 @@
 
 #include "text.h"
 
+#include <cerrno>
 #include <cstdio>
 
 namespace zendrik_mask {
@@ -51,6 +52,11 @@ std::string printable(std::string_view text)
         }
     }
     return out;
+}
+
+int failed_write_error(ssize_t result)
+{
+    return result < 0 ? errno : ENOSPC;
 }
 
 int report(const Error& error)

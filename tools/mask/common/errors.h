@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 
 namespace zendrik_mask {
 
@@ -38,6 +39,12 @@ inline Error write_failed(const std::string& message)
 {
     return Error(EXIT_WRITE_FAILED, message);
 }
+
+// The errno of a write that returned `result` (negative, or 0 for nothing
+// written), for its message; called right after the write, before another
+// call can change errno. A write that wrote nothing sets none, so what errno
+// holds then is an earlier call's: it counts as a device with no room left.
+int failed_write_error(ssize_t result);
 
 // `text` as one printable line: control characters, bytes that are not
 // UTF-8 and trailing line ends become escapes (\n, \t, \xNN), so that a file

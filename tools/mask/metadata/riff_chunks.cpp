@@ -144,14 +144,19 @@ void append_wav_chunks(const std::string& path, const std::vector<RiffChunk>& ch
     if (riff_size + tail.size() > UINT32_MAX) {
         throw write_failed("its chunks would pass the 4 GiB limit of WAV");
     }
+    const std::string size = le32_bytes(static_cast<uint32_t>(riff_size + tail.size()));
+    // A stream does not keep the errno of the call that failed; past the
+    // first failure it makes no more calls, so errno is that call's, or
+    // still 0 when the stream failed without one.
+    errno = 0;
     file.seekp(static_cast<std::streamoff>(8 + riff_size));
     file.write(tail.data(), static_cast<std::streamsize>(tail.size()));
     file.seekp(4);
-    const std::string size = le32_bytes(static_cast<uint32_t>(riff_size + tail.size()));
     file.write(size.data(), 4);
     file.flush();
     if (!file) {
-        throw write_failed(std::strerror(errno));
+        const int error = errno;
+        throw write_failed(error != 0 ? std::strerror(error) : "the write failed");
     }
 }
 

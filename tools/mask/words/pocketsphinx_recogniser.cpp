@@ -31,7 +31,8 @@ public:
         path_ = std::string(dir && *dir ? dir : "/tmp") + "/zendrik-mask-keyphrases-XXXXXX";
         const int fd = mkstemp(path_.data());
         if (fd < 0) {
-            throw write_failed("cannot write the keyphrase list in '" + path_ + "': " + std::strerror(errno));
+            const int error = errno;
+            throw write_failed("cannot write the keyphrase list in '" + path_ + "': " + std::strerror(error));
         }
         std::string text;
         for (const Keyphrase& keyphrase : keyphrases) {

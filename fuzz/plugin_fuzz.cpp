@@ -19,6 +19,7 @@
 //   5 burst        slot, count, size, flags: several short blocks
 //   6 empty block  slot: every port at freed memory, then reconnected
 //   7 all          size (1 byte, times 32), flags: every instance, one input
+#include "plugin_script.h"
 #include "support/lv2_module.h"
 #include "support/reference.h"
 
@@ -30,6 +31,8 @@
 #include <limits>
 
 namespace {
+
+using namespace plugin_fuzz;
 
 constexpr int SLOTS = 4;
 constexpr int CELLS = 8;
@@ -49,97 +52,6 @@ void check(bool ok, const char* what, int slot, long detail = 0)
         mismatch(what, slot, detail);
     }
 }
-
-struct Script {
-    const uint8_t* p;
-    size_t left;
-    bool ok = true;
-
-    uint8_t byte()
-    {
-        if (left == 0) {
-            ok = false;
-            return 0;
-        }
-        --left;
-        return *p++;
-    }
-    template <class T>
-    T raw()
-    {
-        T v{};
-        if (left < sizeof v) {
-            ok = false;
-            left = 0;
-            return v;
-        }
-        std::memcpy(&v, p, sizeof v);
-        p += sizeof v;
-        left -= sizeof v;
-        return v;
-    }
-};
-
-float from_bits(uint32_t bits)
-{
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
-const float CONTROL_VALUES[32] = {
-    0.0f,
-    -0.0f,
-    0.5f,
-    std::nextafter(0.5f, 1.0f),
-    std::nextafter(0.5f, 0.0f),
-    1.0f,
-    -1.0f,
-    std::numeric_limits<float>::quiet_NaN(),
-    -std::numeric_limits<float>::quiet_NaN(),
-    from_bits(0x7fa00001u),
-    std::numeric_limits<float>::infinity(),
-    -std::numeric_limits<float>::infinity(),
-    std::numeric_limits<float>::min(),
-    std::numeric_limits<float>::denorm_min(),
-    1e-40f,
-    std::numeric_limits<float>::max(),
-    -std::numeric_limits<float>::max(),
-    1e30f,
-    -1e30f,
-    20.0f,
-    20000.0f,
-    1000.0f,
-    440.0f,
-    48000.0f,
-    24000.0f,
-    96000.0f,
-    -440.0f,
-    1e-7f,
-    0.7f,
-    2.0f,
-    1e10f,
-    12345.678f,
-};
-
-const double RATES[16] = {
-    44100.0,
-    48000.0,
-    96000.0,
-    192000.0,
-    8000.0,
-    22050.0,
-    1.0,
-    0.0,
-    -48000.0,
-    1e-300,
-    1e300,
-    std::numeric_limits<double>::quiet_NaN(),
-    std::numeric_limits<double>::infinity(),
-    -std::numeric_limits<double>::infinity(),
-    std::numeric_limits<double>::denorm_min(),
-    384000.0,
-};
 
 // Memory that was the host's and is no longer: a block that reads or writes
 // through it trips AddressSanitizer.

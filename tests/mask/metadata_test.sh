@@ -3,7 +3,7 @@
 # What zendrik-mask keeps of its input's metadata when it re-encodes: inputs
 # tagged with the usual tools, outputs read back with other tools than it.
 # LV2_PATH must point at the build tree's lv2 folder.
-#   metadata_test.sh ZENDRIK_MASK flac|mp3|ogg|bwf|aiff|wavex
+#   metadata_test.sh ZENDRIK_MASK flac|mp3|id3|text|ogg|bwf|aiff|wavex
 set -euo pipefail
 mask=$1 case=$2
 work=$(mktemp -d)
@@ -66,6 +66,43 @@ mp3)
   done
   has "warning: not carried into FLAC: chapters" err
   ;;
+id3)
+  # Frames no other format has a field for, two comments and an ID3v1 tag
+  # in Latin-1 with a Winamp genre.
+  ffmpeg -loglevel error -i tone.wav -c:a libmp3lame -id3v2_version 0 -write_xing 0 bare.mp3
+  python3 - <<'PY'
+import struct
+def frame(fid, data): return fid + struct.pack(">IH", len(data), 0) + data
+frames = (frame(b"COMM", b"\0eng\0English note") + frame(b"COMM", b"\0deu\0German note")
+          + frame(b"SYLT", b"\0eng\2\1\0Hi\0" + struct.pack(">I", 500)) + frame(b"PRIV", b"com.example\0\1")
+          + frame(b"GEOB", b"\0text/plain\0a.txt\0note\0hello") + frame(b"POPM", b"a@b.c\0\xc8\0\0\0\5"))
+size = bytes(len(frames) >> s & 0x7F for s in (21, 14, 7, 0))
+v1 = b"TAG" + "Café".encode("latin-1").ljust(30, b"\0") + bytes(94) + bytes([186])
+open("in.mp3", "wb").write(b"ID3\3\0\0" + size + frames + open("bare.mp3", "rb").read() + v1)
+PY
+  run in.mp3 out.mp3
+  cmp <(tail -c 128 in.mp3) <(tail -c 128 out.mp3) || fail "ID3v1 tag changed"
+  # libsndfile's FLAC writer fails on the Latin-1 text it reads from ID3v1.
+  head -c -128 in.mp3 >v2.mp3
+  run v2.mp3 out.flac
+  has "warning: not carried into FLAC: frame SYLT, frame PRIV, frame GEOB, frame POPM" err
+  run v2.mp3 out.wav --format :pcm16
+  has "warning: not carried into WAV: second COMMENT, frame SYLT" err
+  sndfile-info out.wav >info
+  has "ICMT : English note" info
+  ;;
+text)
+  # Text in WAV INFO and AIFF NAME, AUTH, (c) and ANNO chunks becomes ID3v2 frames.
+  for in in in.wav in.aiff; do
+    ffmpeg -loglevel error -y -i tone.wav -metadata title=Song -metadata artist=Singer -metadata author=Singer \
+      -metadata comment=Note "$in"
+    run "$in" out.mp3
+    ffprobe -loglevel error -show_format out.mp3 >probe
+    for text in TAG:title=Song TAG:artist=Singer TAG:comment=Note; do
+      has "$text" probe
+    done
+  done
+  ;;
 ogg)
   for codec in libvorbis:ogg libopus:opus; do
     ffmpeg -loglevel error -i tone.wav -c:a "${codec%:*}" -metadata MOOD=calm -metadata ISRC=USZD12600002 \
@@ -84,12 +121,13 @@ bwf)
     has "$text" info
   done
   tail -c 26 out.wav | grep -q "ID3" || fail "id3 chunk lost"
-  python3 - out.wav <<'PY' || fail "bext lost"
+  python3 - out.wav <<'PY' || fail "bext lost or changed"
 import sys
 data = open(sys.argv[1], "rb").read()
 at = data.index(b"bext") + 8
 assert data[at:at + 16] == b"Interview take 3" and data[at + 256:at + 269] == b"Zendrik Tests"
 assert int.from_bytes(data[at + 338:at + 342], "little") == 864000  # TimeReference
+assert int.from_bytes(data[at + 346:at + 348], "little") == 1  # Version, as the input's
 PY
   run in.wav out.flac --format flac
   has "warning: not carried into FLAC: broadcast info (bext), cue points, instrument and loops (smpl)," err

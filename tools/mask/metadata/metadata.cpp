@@ -90,9 +90,20 @@ void MetadataCopy::lose(const std::string& what)
 
 void MetadataCopy::before_audio(SNDFILE* input, SNDFILE* output)
 {
-    // The strings went over when the output was opened.
-    if (!copy_record<SF_BROADCAST_INFO>(input, output, SFC_GET_BROADCAST_INFO, SFC_SET_BROADCAST_INFO)) {
-        lose("broadcast info (bext)");
+    // The strings went over when the output was opened, one value of each
+    // field. Where TagLib reads the input they are its first values: the
+    // ones the warning does not name, and text libsndfile took from an MP3
+    // is not always whole.
+    text_ = text_fields(input);
+    if (has_taglib_tags(input_format_)) {
+        replace_text_fields(output, first_tag_values(input_path_, input_format_));
+    }
+    auto bext = std::make_unique<SF_BROADCAST_INFO>();
+    if (sf_command(input, SFC_GET_BROADCAST_INFO, bext.get(), sizeof *bext) == SF_TRUE) {
+        bext_version_ = bext->version;
+        if (sf_command(output, SFC_SET_BROADCAST_INFO, bext.get(), sizeof *bext) != SF_TRUE) {
+            lose("broadcast info (bext)");
+        }
     }
     // An instrument set on an AIFF file keeps libsndfile from writing its
     // markers, and it writes no INST chunk either: loops go into WAV only.
@@ -134,9 +145,12 @@ void MetadataCopy::after_close(const std::string& output_path, const std::string
 void MetadataCopy::carry_after_close(const std::string& output_path)
 {
     if (has_taglib_tags(input_format_) || has_taglib_tags(output_format_)) {
-        for (const std::string& what : copy_tags(input_path_, input_format_, output_path, output_format_)) {
+        for (const std::string& what : copy_tags(input_path_, input_format_, output_path, output_format_, text_)) {
             lose(what);
         }
+    }
+    if (bext_version_ >= 0) {
+        set_bext_version(output_path, static_cast<uint16_t>(bext_version_));
     }
     // Other formats find their way by their own structure.
     if (container(input_format_) == SF_FORMAT_FLAC && container(output_format_) == SF_FORMAT_FLAC) {
@@ -156,8 +170,11 @@ void MetadataCopy::carry_after_close(const std::string& output_path)
         append_wav_chunks(output_path, chunks);
     } else if (is_wav(input_format_)) {
         for (const std::string& name : chunk_names(chunks)) {
-            // AIFF markers take the labels as their names.
-            if (name != "cue labels" || container(output_format_) != SF_FORMAT_AIFF) {
+            // AIFF markers take the labels as their names; an MP3's ID3v2
+            // tag takes the ID3 chunk.
+            const bool carried = (name == "cue labels" && container(output_format_) == SF_FORMAT_AIFF)
+                || (name == "ID3 chunk" && container(output_format_) == SF_FORMAT_MPEG);
+            if (!carried) {
                 lose(name);
             }
         }

@@ -9,6 +9,7 @@
 #define ZENDRIK_MASK_METADATA_H
 
 #include "riff_chunks.h"
+#include "text_fields.h"
 
 #include <sndfile.h>
 
@@ -41,6 +42,8 @@ private:
     int output_format_;
     std::vector<std::string> lost_;
     std::vector<CueLabel> cue_labels_;
+    TextFields text_;
+    int bext_version_ = -1; // the input's, which libsndfile does not keep
 };
 
 // The name of a libsndfile container, for messages: "FLAC", "Ogg Opus".

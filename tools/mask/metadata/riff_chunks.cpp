@@ -2,6 +2,7 @@
 #include "riff_chunks.h"
 
 #include "errors.h"
+#include "file_patch.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -124,6 +125,33 @@ std::vector<std::string> chunk_names(const std::vector<RiffChunk>& chunks)
         }
     }
     return names;
+}
+
+void set_bext_version(const std::string& path, uint16_t version)
+{
+    std::ifstream in(path, std::ios::binary);
+    char header[12];
+    if (!in.read(header, sizeof header) || (std::memcmp(header, "RIFF", 4) != 0 && std::memcmp(header, "RF64", 4) != 0)
+        || std::memcmp(header + 8, "WAVE", 4) != 0) {
+        return;
+    }
+    // After description, originator, its reference, date, time and time
+    // reference.
+    constexpr uint32_t version_at = 346;
+    char chunk_header[8];
+    // libsndfile writes bext before the audio, whose size in RF64 is elsewhere.
+    while (in.read(chunk_header, sizeof chunk_header) && std::memcmp(chunk_header, "data", 4) != 0) {
+        const uint32_t size = le32(chunk_header + 4);
+        if (std::memcmp(chunk_header, "bext", 4) == 0) {
+            if (size >= version_at + 2) {
+                const auto at = static_cast<uint64_t>(in.tellg()) + version_at;
+                in.close();
+                write_bytes_at(path, at, le32_bytes(version).substr(0, 2));
+            }
+            return;
+        }
+        in.seekg(size + size % 2, std::ios::cur);
+    }
 }
 
 void append_wav_chunks(const std::string& path, const std::vector<RiffChunk>& chunks)

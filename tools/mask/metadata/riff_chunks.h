@@ -31,6 +31,10 @@ std::vector<RiffChunk> extra_wav_chunks(const std::string& path);
 // Names for messages: "iXML", "cue labels", "INFO IKEY".
 std::vector<std::string> chunk_names(const std::vector<RiffChunk>& chunks);
 
+// Sets the version of the bext chunk of the RIFF or RF64 WAVE file `path`
+// (libsndfile writes its own); nothing without one. Throws write_failed.
+void set_bext_version(const std::string& path, uint16_t version);
+
 // Appends `chunks` to the RIFF WAVE file `path` (beside the LIST INFO chunk
 // libsndfile wrote). Throws write_failed.
 void append_wav_chunks(const std::string& path, const std::vector<RiffChunk>& chunks);

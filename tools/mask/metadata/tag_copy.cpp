@@ -2,8 +2,10 @@
 #include "tag_copy.h"
 
 #include "errors.h"
+#include "file_patch.h"
 
 #include <sndfile.h>
+#include <taglib/aifffile.h>
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
@@ -14,6 +16,7 @@
 #include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
 #include <taglib/xiphcomment.h>
 
 #include <memory>
@@ -23,7 +26,9 @@ namespace zendrik_mask {
 
 namespace {
 
-enum class TagKind { None, Flac, Vorbis, Opus, Mpeg };
+// Wav and Aiff only as inputs: their text comes from libsndfile, and an
+// ID3 chunk they hold is an ID3v2 tag for an MP3 output.
+enum class TagKind { None, Flac, Vorbis, Opus, Mpeg, Wav, Aiff };
 
 TagKind tag_kind(int format)
 {
@@ -40,6 +45,21 @@ TagKind tag_kind(int format)
     }
 }
 
+TagKind input_tag_kind(int format)
+{
+    switch (format & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV:
+    case SF_FORMAT_WAVEX: return TagKind::Wav;
+    case SF_FORMAT_AIFF: return TagKind::Aiff;
+    default: return tag_kind(format);
+    }
+}
+
+bool is_xiph(TagKind kind)
+{
+    return kind == TagKind::Flac || kind == TagKind::Vorbis || kind == TagKind::Opus;
+}
+
 struct Picture {
     int type;
     TagLib::String mime, description;
@@ -51,10 +71,14 @@ struct Tags {
     bool read = false; // TagLib could parse the input
     TagLib::PropertyMap properties;
     std::vector<Picture> pictures;
-    // From an MP3: every ID3v2 frame as written, in the tag's version.
+    // From an MP3 or an ID3 chunk: every ID3v2 frame as written, in the
+    // tag's version, and the frames no field stands for ("frame PRIV").
     std::vector<TagLib::ByteVector> id3v2_frames;
     int id3v2_version = 4;
-    bool id3v1 = false;
+    std::vector<std::string> unsupported_frames;
+    TagLib::ByteVector id3v1; // as written, 128 bytes
+    // Text of a WAV or AIFF file that its ID3 chunk holds other values for.
+    std::vector<std::string> text_left_out;
     bool chapters = false;
 };
 
@@ -98,7 +122,52 @@ void read_xiph(TagLib::Ogg::XiphComment* comment, Tags& tags)
     }
 }
 
-Tags read_tags(const std::string& path, TagKind kind)
+void read_id3v2(TagLib::ID3v2::Tag* tag, Tags& tags)
+{
+    tags.properties = tag->properties();
+    tags.id3v2_version = static_cast<int>(tag->header()->majorVersion());
+    for (TagLib::ID3v2::Frame* frame : tag->frameList()) {
+        tags.id3v2_frames.push_back(frame->render());
+        const TagLib::ByteVector id = frame->frameID();
+        tags.chapters = tags.chapters || id == "CHAP" || id == "CTOC";
+        if (const auto* apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(frame)) {
+            tags.pictures.push_back({apic->type(), apic->mimeType(), apic->description(), 0, 0, 0, 0, apic->picture()});
+        }
+    }
+    // Named by TagLib as "PRIV" or "UFID/owner"; pictures and chapters have
+    // names of their own.
+    std::set<std::string> names;
+    for (const TagLib::String& entry : tags.properties.unsupportedData()) {
+        const std::string id = entry.substr(0, 4).to8Bit(true);
+        if (id != "APIC" && id != "CHAP" && id != "CTOC" && names.insert(id).second) {
+            tags.unsupported_frames.push_back("frame " + id);
+        }
+    }
+}
+
+// Fields libsndfile read that the ID3 chunk has not, added to its own.
+void add_text(Tags& tags, const TextFields& text)
+{
+    for (const auto& [name, value] : text) {
+        const TagLib::String field(value, TagLib::String::UTF8);
+        if (!tags.properties.contains(name)) {
+            tags.properties.insert(name, field);
+        } else if (!tags.properties[name].contains(field)) {
+            tags.text_left_out.push_back("second " + name);
+        }
+    }
+}
+
+template <typename File>
+void read_id3_chunk(const std::string& path, Tags& tags)
+{
+    File file(path.c_str(), false);
+    if (file.isValid() && file.hasID3v2Tag()) {
+        read_id3v2(file.tag(), tags);
+    }
+}
+
+Tags read_tags(const std::string& path, TagKind kind, const TextFields& text)
 {
     Tags tags;
     switch (kind) {
@@ -128,25 +197,25 @@ Tags read_tags(const std::string& path, TagKind kind)
     case TagKind::Mpeg: {
         TagLib::MPEG::File file(path.c_str(), false);
         tags.read = file.isValid();
-        tags.id3v1 = file.hasID3v1Tag();
-        if (!file.hasID3v2Tag()) {
-            break;
+        if (tags.read && file.hasID3v1Tag()) {
+            // Kept as it is: TagLib would write it again from the ID3v2
+            // tag, in other text and genre numbers.
+            file.seek(-128, TagLib::File::End);
+            tags.id3v1 = file.readBlock(128);
         }
-        TagLib::ID3v2::Tag* tag = file.ID3v2Tag();
-        tags.properties = tag->properties();
-        tags.id3v2_version = static_cast<int>(tag->header()->majorVersion());
-        for (TagLib::ID3v2::Frame* frame : tag->frameList()) {
-            tags.id3v2_frames.push_back(frame->render());
-            const TagLib::ByteVector id = frame->frameID();
-            tags.chapters = tags.chapters || id == "CHAP" || id == "CTOC";
-            if (const auto* apic = dynamic_cast<TagLib::ID3v2::AttachedPictureFrame*>(frame)) {
-                tags.pictures.push_back(
-                    {apic->type(), apic->mimeType(), apic->description(), 0, 0, 0, 0, apic->picture()});
-            }
+        if (file.hasID3v2Tag()) {
+            read_id3v2(file.ID3v2Tag(), tags);
         }
         break;
     }
+    case TagKind::Wav: read_id3_chunk<TagLib::RIFF::WAV::File>(path, tags); break;
+    case TagKind::Aiff: read_id3_chunk<TagLib::RIFF::AIFF::File>(path, tags); break;
     case TagKind::None: break;
+    }
+    if (kind == TagKind::Wav || kind == TagKind::Aiff || kind == TagKind::None) {
+        // The text is libsndfile's, also when TagLib cannot parse the file.
+        tags.read = true;
+        add_text(tags, text);
     }
     return tags;
 }
@@ -175,6 +244,7 @@ std::vector<std::string> left_out(const Tags& tags)
     if (tags.chapters) {
         lost.emplace_back("chapters");
     }
+    lost.insert(lost.end(), tags.unsupported_frames.begin(), tags.unsupported_frames.end());
     return lost;
 }
 
@@ -199,39 +269,63 @@ std::vector<std::string> write_xiph(TagLib::Ogg::XiphComment* comment, const Tag
     return lost;
 }
 
-std::vector<std::string> write_mpeg(const std::string& path, const Tags& tags, TagKind from)
+// The ID3v2 tag of the MP3 file `path`, without an ID3v1 tag.
+std::vector<std::string> write_id3v2(const std::string& path, const Tags& tags, TagKind from)
 {
     std::vector<std::string> lost;
     TagLib::MPEG::File file(path.c_str(), false);
     TagLib::ID3v2::Tag* tag = file.ID3v2Tag(true);
+    while (!tag->frameList().isEmpty()) {
+        tag->removeFrame(tag->frameList().front());
+    }
     // From other formats 2.4: 2.3 has no repeated values nor frames such as
     // mood (TMOO), and TagLib would drop them.
     auto version = TagLib::ID3v2::v4;
-    if (from == TagKind::Mpeg && !tags.id3v2_frames.empty()) {
-        // Between MP3 files the frames go over whole, chapters and all.
+    if (!tags.id3v2_frames.empty()) {
+        // An ID3v2 tag, of an MP3 or an ID3 chunk, goes over whole, chapters
+        // and all.
         version = tags.id3v2_version == 3 ? TagLib::ID3v2::v3 : TagLib::ID3v2::v4;
         TagLib::ID3v2::Header header;
         header.setMajorVersion(static_cast<unsigned>(tags.id3v2_version));
-        while (!tag->frameList().isEmpty()) {
-            tag->removeFrame(tag->frameList().front());
-        }
         for (const TagLib::ByteVector& data : tags.id3v2_frames) {
             if (TagLib::ID3v2::Frame* frame = TagLib::ID3v2::FrameFactory::instance()->createFrame(data, &header)) {
                 tag->addFrame(frame);
             }
         }
-    } else if (from != TagKind::None && from != TagKind::Mpeg) {
+    }
+    if (is_xiph(from)) {
         for (const auto& [key, values] : tag->setProperties(tags.properties)) {
             lost.push_back("tag " + key.to8Bit(true));
         }
-        tag->removeFrames("APIC");
+    } else if (from != TagKind::Mpeg) {
+        // The text is added where the frames of an ID3 chunk lack it; setting
+        // properties would write those frames again, in other languages.
+        const TagLib::PropertyMap framed = tag->properties();
+        for (const auto& [key, values] : tags.properties) {
+            if (!framed.contains(key)) {
+                tag->addFrame(TagLib::ID3v2::Frame::createTextualFrame(key, values));
+            }
+        }
+    }
+    if (is_xiph(from)) {
         for (const Picture& p : tags.pictures) {
             tag->addFrame(to_apic(p));
         }
     }
-    // The encoder adds an ID3v1 tag; it stays only when the input had one.
-    const int kinds = TagLib::MPEG::File::ID3v2 | (tags.id3v1 ? TagLib::MPEG::File::ID3v1 : 0);
-    check_saved(file.save(kinds, TagLib::File::StripOthers, version));
+    // The encoder's ID3v1 tag goes.
+    check_saved(file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers, version));
+    return lost;
+}
+
+std::vector<std::string> write_mpeg(const std::string& path, const Tags& tags, TagKind from)
+{
+    // TagLib writes the end of its buffer when the file is closed.
+    std::vector<std::string> lost = write_id3v2(path, tags, from);
+    lost.insert(lost.end(), tags.text_left_out.begin(), tags.text_left_out.end());
+    // The input's ID3v1 tag is put back as it was.
+    if (!tags.id3v1.isEmpty()) {
+        append_bytes(path, std::string(tags.id3v1.data(), tags.id3v1.size()));
+    }
     return lost;
 }
 
@@ -242,22 +336,37 @@ bool has_taglib_tags(int format)
     return tag_kind(format) != TagKind::None;
 }
 
+TextFields first_tag_values(const std::string& input, int input_format)
+{
+    TextFields fields;
+    const Tags tags = read_tags(input, tag_kind(input_format), {});
+    for (const auto& [key, values] : tags.properties) {
+        if (!values.isEmpty()) {
+            fields.emplace_back(key.to8Bit(true), values.front().to8Bit(true));
+        }
+    }
+    return fields;
+}
+
 std::vector<std::string> copy_tags(const std::string& input, int input_format, const std::string& output,
-                                   int output_format)
+                                   int output_format, const TextFields& text)
 {
     const TagKind to = tag_kind(output_format);
-    const Tags tags = read_tags(input, tag_kind(input_format));
+    // Into a Vorbis comment only from inputs that have tags TagLib reads:
+    // otherwise libsndfile's strings are all there is.
+    if (is_xiph(to) && !has_taglib_tags(input_format)) {
+        return {};
+    }
+    const Tags tags = read_tags(input, input_tag_kind(input_format), text);
     // An input TagLib cannot parse would only wipe the strings libsndfile wrote.
-    const TagKind from = tags.read ? tag_kind(input_format) : TagKind::None;
+    if (!tags.read) {
+        return {};
+    }
+    const TagKind from = input_tag_kind(input_format);
     switch (to) {
     case TagKind::None: return left_out(tags);
     case TagKind::Mpeg: return write_mpeg(output, tags, from);
     default: break;
-    }
-    // Into a Vorbis comment, from an input that has tags TagLib reads;
-    // otherwise libsndfile's strings are all there is.
-    if (from == TagKind::None) {
-        return {};
     }
     std::vector<std::string> lost;
     if (to == TagKind::Flac) {
@@ -279,9 +388,10 @@ std::vector<std::string> copy_tags(const std::string& input, int input_format, c
         lost = write_xiph(file.tag(), tags);
         check_saved(file.save());
     }
-    if (from == TagKind::Mpeg && tags.chapters) {
+    if (tags.chapters) {
         lost.emplace_back("chapters");
     }
+    lost.insert(lost.end(), tags.unsupported_frames.begin(), tags.unsupported_frames.end());
     return lost;
 }
 

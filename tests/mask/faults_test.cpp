@@ -270,11 +270,13 @@ class MaskInterrupted : public MaskCli, public ::testing::WithParamInterface<int
 TEST_P(MaskInterrupted, KilledMidwayLeavesTheTargetUntouched)
 {
     const int sig = GetParam();
-    // Block size 1 makes the run long enough to catch it half-way.
+    // The decode path writes as it goes, a frame at a time with block size 1:
+    // the file grows for seconds, where the copy path would be done at once.
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, 48000 * 20);
     std::ofstream(p("out.wav")) << "precious";
     const auto before = snapshot();
-    const pid_t pid = spawn({ZENDRIK_MASK_EXE, p("in.wav"), p("out.wav"), "--mask", "1-2", "--block", "1"}, logs, {});
+    const pid_t pid = spawn({ZENDRIK_MASK_EXE, p("in.wav"), p("out.wav"), "--mask", "1-2", "--block", "1"}, logs,
+                            {{"ZENDRIK_MASK_DECODE", "1"}});
     // Wait until the temporary file has grown, then strike.
     bool caught = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

@@ -22,7 +22,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <new>
@@ -171,58 +170,6 @@ void check_word_options(const Options& options)
     }
 }
 
-// Whether two names are one file: the same inode, or for a file yet to be
-// made, the same place once links and dots are resolved.
-bool same_file(const std::string& a, const std::string& b)
-{
-    std::error_code error;
-    if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
-        return std::filesystem::equivalent(a, b, error);
-    }
-    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
-}
-
-// The labels and the report must land on none of the files the run reads or
-// writes, and their folders must take a new file: checked before any work,
-// so that a run that could not write them writes nothing.
-void check_review_files(const Options& options)
-{
-    std::vector<std::pair<std::string, std::string>> taken{{"the input", options.input}};
-    if (!options.dry_run) {
-        taken.emplace_back("the output", options.output);
-    }
-    if (!options.transcript.empty()) {
-        taken.emplace_back("the transcript", options.transcript);
-    }
-    for (const auto& [what, list] :
-         {std::pair("a word list", &options.word_files), std::pair("a dictionary", &options.dict_files),
-          std::pair("a label file", &options.label_files)}) {
-        for (const std::string& path : *list) {
-            taken.emplace_back(what, path);
-        }
-    }
-    for (const auto& [option, path] :
-         {std::pair("--write-labels", options.labels_out), std::pair("--report", options.report_file)}) {
-        if (path.empty()) {
-            continue;
-        }
-        if (std::filesystem::is_directory(path)) {
-            throw bad_input(std::string(option) + " '" + path + "' is a folder");
-        }
-        for (const auto& [what, other] : taken) {
-            if (same_file(path, other)) {
-                throw bad_input(std::string(option) + " '" + path + "' is " + what + "; choose another name");
-            }
-        }
-        taken.emplace_back(std::string("the file of ") + option, path);
-        try {
-            const TempFile probe(path, 0600);
-        } catch (const Error& e) {
-            throw Error(e.status(), std::string(option) + ": " + e.message());
-        }
-    }
-}
-
 // The ranges to mask, with what the review shows of them.
 struct Targets {
     WordRequest words;
@@ -240,16 +187,10 @@ void print_warnings(const Options& options, const std::vector<std::string>& warn
     }
 }
 
-void write_review(const Options& options, const Targets& targets)
+void commit_review(const Options& options, ReviewFiles& files, const Review& review)
 {
-    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges};
-    if (!options.labels_out.empty()) {
-        write_labels(review, options.labels_out);
-    }
-    if (!options.report_file.empty()) {
-        write_report(review, options.report_file);
-    }
-    if (!options.quiet && !targets.words.patterns.empty()) {
+    files.commit();
+    if (!options.quiet && !review.request.patterns.empty()) {
         print_summary(review);
     }
 }
@@ -292,12 +233,12 @@ void process(const Options& options)
     targets.words = read_word_request(options);
     InputFile input(options.input);
     const SF_INFO& input_info = input.info();
-    check_review_files(options);
+    ReviewFiles review_files(options, warnings);
     mode_t output_mode = 0;
     std::string target;
     if (!options.dry_run) {
         output_mode = check_output(options.output, input.status());
-        target = output_target(options.output, options.force);
+        target = output_target(options.output, options.force, "output", warnings);
     }
     // Also refuses PCM whose header promises more samples than the file holds.
     const std::optional<SampleData> samples = locate_samples(input, options.input);
@@ -320,8 +261,11 @@ void process(const Options& options)
     warnings.insert(warnings.end(), plan.warnings.begin(), plan.warnings.end());
     // Everything is checked: now the warnings are worth reading.
     print_warnings(options, warnings);
+    // Written before the audio, committed after it: a failure in either leaves every target as it was.
+    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges};
+    review_files.write(review);
     if (options.dry_run) {
-        write_review(options, targets);
+        commit_review(options, review_files, review);
         return;
     }
     Lv2Host& host = *audio.host;
@@ -357,7 +301,7 @@ void process(const Options& options)
     if (!metadata_lost.empty()) {
         warn(options.quiet, metadata_lost);
     }
-    write_review(options, targets);
+    commit_review(options, review_files, review);
 
     if (!options.quiet) {
         const int64_t rate = input_info.samplerate;

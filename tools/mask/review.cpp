@@ -2,7 +2,7 @@
 #include "review.h"
 
 #include "errors.h"
-#include "temp_file.h"
+#include "output_target.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,29 +33,15 @@ double microseconds(double seconds)
     return std::round(seconds * 1e6) / 1e6;
 }
 
-void write_whole(const std::string& path, const std::string& text, const char* what)
+// Whether two names are one file: the same inode, or for a file yet to be
+// made, the same place once links and dots are resolved.
+bool same_file(const std::string& a, const std::string& b)
 {
-    const mode_t mask = umask(0);
-    umask(mask);
-    std::optional<TempFile> made;
-    try {
-        made.emplace(path, 0666 & ~mask);
-    } catch (const Error& e) {
-        throw Error(e.status(), std::string("cannot write ") + what + ": " + e.message());
+    std::error_code error;
+    if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
+        return std::filesystem::equivalent(a, b, error);
     }
-    TempFile& temp = *made;
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t wrote = write(temp.fd(), text.data() + done, text.size() - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            const int error = failed_write_error(wrote);
-            throw write_failed(std::string("cannot write ") + what + " '" + path + "': " + std::strerror(error));
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
-    temp.commit(path);
+    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
 }
 
 } // namespace
@@ -80,7 +67,7 @@ std::string label_text(const std::string& word, const std::string& source, std::
     return text + ")";
 }
 
-void write_labels(const Review& review, const std::string& path)
+std::string labels_text(const Review& review)
 {
     std::string text;
     auto add = [&](const TimeRange& range, const std::string& label) {
@@ -95,10 +82,10 @@ void write_labels(const Review& review, const std::string& path)
     for (const TimeRange& range : review.given_ranges) {
         add(range, range.label.empty() ? range.origin : range.label);
     }
-    write_whole(path, text, "labels");
+    return text;
 }
 
-void write_report(const Review& review, const std::string& path)
+std::string report_text(const Review& review)
 {
     nlohmann::ordered_json words = nlohmann::ordered_json::array();
     for (std::size_t p = 0; p < review.request.patterns.size(); ++p) {
@@ -122,7 +109,75 @@ void write_report(const Review& review, const std::string& path)
     }
     const nlohmann::ordered_json report
         = {{"source", review.request.source}, {"words", words}, {"ranges_given", review.given_ranges.size()}};
-    write_whole(path, report.dump(2) + "\n", "report");
+    return report.dump(2) + "\n";
+}
+
+ReviewFiles::ReviewFiles(const Options& options, std::vector<std::string>& warnings)
+{
+    std::vector<std::pair<std::string, std::string>> taken{{"the input", options.input}};
+    if (!options.dry_run) {
+        taken.emplace_back("the output", options.output);
+    }
+    if (!options.transcript.empty()) {
+        taken.emplace_back("the transcript", options.transcript);
+    }
+    for (const auto& [what, list] :
+         {std::pair("a word list", &options.word_files), std::pair("a dictionary", &options.dict_files),
+          std::pair("a label file", &options.label_files)}) {
+        for (const std::string& path : *list) {
+            taken.emplace_back(what, path);
+        }
+    }
+    File files[] = {{"--write-labels", options.labels_out, "", "labels", labels_text, nullptr},
+                    {"--report", options.report_file, "", "report", report_text, nullptr}};
+    for (File& file : files) {
+        const std::string& path = file.path;
+        if (path.empty()) {
+            continue;
+        }
+        file.target = output_target(path, options.force, file.option, warnings);
+        for (const auto& [what, other] : taken) {
+            if (same_file(path, other)) {
+                throw bad_input(file.option + " '" + path + "' is " + what + "; choose another name");
+            }
+        }
+        taken.emplace_back("the file of " + file.option, path);
+        const mode_t mask = umask(0);
+        umask(mask);
+        try {
+            file.temp = std::make_unique<TempFile>(file.target, 0666 & ~mask);
+        } catch (const Error& e) {
+            throw Error(e.status(), file.option + ": " + e.message());
+        }
+        files_.push_back(std::move(file));
+    }
+}
+
+void ReviewFiles::write(const Review& review)
+{
+    for (File& file : files_) {
+        const std::string text = file.text(review);
+        for (std::size_t done = 0; done < text.size();) {
+            const ssize_t wrote = ::write(file.temp->fd(), text.data() + done, text.size() - done);
+            if (wrote < 0 && errno == EINTR) {
+                continue;
+            }
+            if (wrote <= 0) {
+                const int error = failed_write_error(wrote);
+                throw write_failed(std::string("cannot write ") + file.what + " '" + file.path
+                                   + "': " + std::strerror(error));
+            }
+            done += static_cast<std::size_t>(wrote);
+        }
+        file.temp->finish(file.target);
+    }
+}
+
+void ReviewFiles::commit()
+{
+    for (File& file : files_) {
+        file.temp->commit(file.target);
+    }
 }
 
 void print_summary(const Review& review)

@@ -4,10 +4,13 @@
 #ifndef ZENDRIK_MASK_REVIEW_H
 #define ZENDRIK_MASK_REVIEW_H
 
+#include "options.h"
 #include "ranges.h"
+#include "temp_file.h"
 #include "word_list.h"
 #include "word_search.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,12 +31,37 @@ struct Review {
 };
 
 // Every range to bleep, one label each, times to the nanosecond so that the
-// file read back with --labels masks the very same samples. Written whole
-// or not at all; throws write_failed.
-void write_labels(const Review& review, const std::string& path);
+// file read back with --labels masks the very same samples.
+std::string labels_text(const Review& review);
 
 // The finds as JSON: each word of the list with where it was found.
-void write_report(const Review& review, const std::string& path);
+std::string report_text(const Review& review);
+
+// The --write-labels and --report files, written as the audio is: to
+// temporary files beside their targets, renamed over them once everything
+// the run writes is whole.
+class ReviewFiles {
+public:
+    // Checks their paths before any work, so that a run that could not write
+    // them writes nothing: neither may be a file the run reads or writes, nor
+    // anything but a regular file; links are followed as the output's are;
+    // their folders must take a new file. Throws the bad-input Error or
+    // write_failed; adds warnings.
+    ReviewFiles(const Options& options, std::vector<std::string>& warnings);
+    // Writes each whole, flushed to disk; throws write_failed.
+    void write(const Review& review);
+    // Renames each over its target; throws write_failed.
+    void commit();
+
+private:
+    struct File {
+        std::string option, path, target;
+        const char* what; // in messages
+        std::string (*text)(const Review&);
+        std::unique_ptr<TempFile> temp;
+    };
+    std::vector<File> files_;
+};
 
 // "zendrik-mask: found 'damn' 2 times (0:01.230, 0:45.100), ..." on stderr.
 void print_summary(const Review& review);

@@ -33,9 +33,28 @@ std::string link_target(const std::string& link)
     return link.substr(0, slash + 1) + target;
 }
 
+// What a file that is not a regular one is.
+const char* kind_of(mode_t mode)
+{
+    if (S_ISDIR(mode)) {
+        return "a folder";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a FIFO";
+    }
+    return S_ISSOCK(mode) ? "a socket" : "a special file";
+}
+
 } // namespace
 
-std::string output_target(const std::string& output, bool force)
+std::string output_target(const std::string& output, bool force, const std::string& name,
+                          std::vector<std::string>& warnings)
 {
     std::string path = output;
     struct stat status {};
@@ -46,11 +65,23 @@ std::string output_target(const std::string& output, bool force)
         }
         path = link_target(path);
     }
-    // Root may write anything; a file nobody may write is protected all the same.
     const bool exists = lstat(path.c_str(), &status) == 0;
-    if (exists && !force && S_ISREG(status.st_mode)
-        && ((access(path.c_str(), W_OK) != 0 && errno == EACCES) || (status.st_mode & 0222) == 0)) {
-        throw write_failed("output '" + output + "' is write-protected; --force replaces it");
+    if (!exists) {
+        return path;
+    }
+    // Renamed over, a device or a FIFO would become a plain file; it is not
+    // even opened, since opening a FIFO waits for a writer.
+    if (!S_ISREG(status.st_mode)) {
+        throw bad_input(name + " '" + output + "' is " + kind_of(status.st_mode) + ", not a regular file");
+    }
+    // Root may write anything; a file nobody may write is protected all the same.
+    if (!force && ((access(path.c_str(), W_OK) != 0 && errno == EACCES) || (status.st_mode & 0222) == 0)) {
+        throw write_failed(name + " '" + output + "' is write-protected; --force replaces it");
+    }
+    if (status.st_nlink > 1) {
+        const auto others = std::to_string(status.st_nlink - 1);
+        warnings.push_back(name + " '" + output + "' has " + others + " other name" + (others == "1" ? "" : "s")
+                           + " (hard links): only this name gets the new file, the others keep the old one");
     }
     return path;
 }

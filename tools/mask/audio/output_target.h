@@ -1,19 +1,25 @@
 // SPDX-License-Identifier: ISC
-// Where zendrik-mask's output really goes: through symbolic links to the file
-// they name, and never over a write-protected file unless asked.
+// Where zendrik-mask's outputs really go: through symbolic links to the file
+// they name, only ever over a regular file, and never over a write-protected
+// one unless asked.
 #ifndef ZENDRIK_MASK_OUTPUT_TARGET_H
 #define ZENDRIK_MASK_OUTPUT_TARGET_H
 
 #include <string>
+#include <vector>
 
 namespace zendrik_mask {
 
 // The file `output` finally names, following a chain of symbolic links, the
 // last of which may point at a file yet to be made: the output replaces that
-// file and the links stay links. Throws write_failed when `output` is a
-// write-protected file (no write permission for this user, or none for
-// anyone) and `force` is false, or when the links go round in a loop.
-std::string output_target(const std::string& output, bool force);
+// file and the links stay links. `name` is how messages call it ("output",
+// "--report"). Throws the bad-input Error when that file exists and is not a
+// regular file (a folder, a device, a FIFO, a socket), write_failed when it
+// is write-protected (no write permission for this user, or none for anyone)
+// and `force` is false, or when the links go round in a loop. Adds a warning
+// when the file has other names (hard links), which keep the old content.
+std::string output_target(const std::string& output, bool force, const std::string& name,
+                          std::vector<std::string>& warnings);
 
 } // namespace zendrik_mask
 

@@ -3,10 +3,14 @@
 
 #include "errors.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,17 +18,67 @@ namespace zendrik_mask {
 
 namespace {
 
-// What the signal handler may touch: a fixed buffer and a flag.
-char g_temp_path[PATH_MAX + 1];
-volatile sig_atomic_t g_temp_live = 0;
+// What the signal handler may touch: fixed buffers and flags, filled before
+// a flag says the path is there.
+constexpr int SLOTS = 8;
+char g_paths[SLOTS][PATH_MAX + 1];
+std::atomic<bool> g_live[SLOTS];
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void on_fatal_signal(int sig)
 {
-    if (g_temp_live) {
-        unlink(g_temp_path);
+    for (int slot = 0; slot < SLOTS; ++slot) {
+        if (g_live[slot]) {
+            unlink(g_paths[slot]);
+        }
     }
     std::signal(sig, SIG_DFL);
     std::raise(sig);
+}
+
+constexpr char MARK[] = ".zendrik-mask.";
+// The longest PID (pid_t's ten digits) and ".XXXXXX".
+constexpr std::size_t PID_AND_SUFFIX = 10 + 7;
+
+// Whether `name` is ".BASE.zendrik-mask.PID.XXXXXX" for this base, and its PID.
+bool temp_name_of(const std::string& name, const std::string& prefix, pid_t& pid)
+{
+    if (name.compare(0, prefix.size(), prefix) != 0) {
+        return false;
+    }
+    const std::size_t dot = name.find('.', prefix.size());
+    if (dot == prefix.size() || dot == std::string::npos || dot - prefix.size() > 10 || name.size() != dot + 7) {
+        return false;
+    }
+    long long number = 0;
+    for (std::size_t i = prefix.size(); i < dot; ++i) {
+        if (name[i] < '0' || name[i] > '9') {
+            return false;
+        }
+        number = number * 10 + (name[i] - '0');
+    }
+    pid = static_cast<pid_t>(number);
+    return number > 0 && number <= INT_MAX;
+}
+
+// A run killed by SIGKILL, or by a crash, leaves its temporary file. Only
+// this user's files of this name whose process is gone are removed: one
+// still running is writing its own.
+void remove_stale(const std::string& dir, const std::string& prefix)
+{
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(dir.c_str()), closedir);
+    if (!folder) {
+        return;
+    }
+    while (const dirent* entry = readdir(folder.get())) {
+        pid_t pid = 0;
+        struct stat status {};
+        if (temp_name_of(entry->d_name, prefix, pid) && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH
+            && fstatat(dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
+            && status.st_uid == geteuid()) {
+            unlinkat(dirfd(folder.get()), entry->d_name, 0);
+        }
+    }
 }
 
 } // namespace
@@ -41,16 +95,18 @@ void install_signal_handlers()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-TempFile::TempFile(const std::string& target, mode_t mode) : mode_(mode)
+TempFile::TempFile(const std::string& target, mode_t new_file_mode) : new_file_mode_(new_file_mode)
 {
     const auto slash = target.rfind('/');
     const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     // The name's start is enough to recognise it: a long name is cut so that
-    // the dot and the ".XXXXXX" still fit the folder's longest name, at a
-    // character's start so that the name stays valid UTF-8.
+    // the rest still fits the folder's longest name, at a character's start
+    // so that the name stays valid UTF-8. The cut does not depend on the PID,
+    // so that every run cuts a name alike.
     const long longest = pathconf(dir.c_str(), _PC_NAME_MAX);
-    const std::size_t room = (longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX) - 8;
+    const std::size_t room
+        = (longest > 0 ? static_cast<std::size_t>(longest) : NAME_MAX) - 1 - (sizeof MARK - 1) - PID_AND_SUFFIX;
     if (base.size() > room) {
         std::size_t cut = room;
         while (cut > 0 && (static_cast<unsigned char>(base[cut]) & 0xC0u) == 0x80u) {
@@ -58,19 +114,26 @@ TempFile::TempFile(const std::string& target, mode_t mode) : mode_(mode)
         }
         base.resize(cut);
     }
-    std::string templ = (slash == std::string::npos ? "" : dir) + "." + base + ".XXXXXX";
+    const std::string prefix = "." + base + MARK;
+    std::string templ = (slash == std::string::npos ? "" : dir) + prefix + std::to_string(getpid()) + ".XXXXXX";
     if (templ.size() > PATH_MAX) {
         throw bad_input("output path too long");
     }
+    remove_stale(dir, prefix);
     // Block the signals while the path becomes known to the handler.
     sigset_t all, old;
     sigfillset(&all);
     sigprocmask(SIG_BLOCK, &all, &old);
-    fd_ = mkstemp(templ.data());
-    const int err = errno;
+    for (int slot = 0; slot < SLOTS && slot_ < 0; ++slot) {
+        slot_ = g_live[slot] ? -1 : slot;
+    }
+    if (slot_ >= 0) {
+        fd_ = mkstemp(templ.data());
+    }
+    const int err = slot_ < 0 ? EMFILE : errno;
     if (fd_ >= 0) {
-        std::memcpy(g_temp_path, templ.c_str(), templ.size() + 1);
-        g_temp_live = 1;
+        std::memcpy(g_paths[slot_], templ.c_str(), templ.size() + 1);
+        g_live[slot_] = true;
     }
     sigprocmask(SIG_SETMASK, &old, nullptr);
     if (fd_ < 0) {
@@ -84,16 +147,28 @@ TempFile::~TempFile()
     if (fd_ >= 0) {
         close(fd_);
     }
-    if (g_temp_live) {
+    if (slot_ >= 0 && g_live[slot_]) {
         unlink(path_.c_str());
-        g_temp_live = 0;
+        g_live[slot_] = false;
     }
 }
 
-void TempFile::commit(const std::string& target)
+void TempFile::finish(const std::string& target)
 {
+    mode_t mode = new_file_mode_;
+    struct stat replaced {};
+    if (stat(target.c_str(), &replaced) == 0 && S_ISREG(replaced.st_mode)) {
+        mode = replaced.st_mode & 07777;
+        // Root gives the file back to its owner; another user may still keep
+        // its group when a member of it.
+        if (fchown(fd_, replaced.st_uid, replaced.st_gid) != 0
+            && fchown(fd_, static_cast<uid_t>(-1), replaced.st_gid) != 0) {
+            // Neither may be given: the file is this user's, as a new one is.
+        }
+    }
     // After a failed fchmod or fsync the destructor closes the descriptor.
-    if (fchmod(fd_, mode_) != 0 || fsync(fd_) != 0) {
+    // The mode comes after fchown, which clears the set-user-ID bit.
+    if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0) {
         const int error = errno;
         throw write_failed("cannot write '" + target + "': " + std::strerror(error));
     }
@@ -103,11 +178,18 @@ void TempFile::commit(const std::string& target)
     if (closed != 0) {
         throw write_failed("cannot write '" + target + "': " + std::strerror(close_error));
     }
+}
+
+void TempFile::commit(const std::string& target)
+{
+    if (fd_ >= 0) {
+        finish(target);
+    }
     if (rename(path_.c_str(), target.c_str()) != 0) {
         const int error = errno;
         throw write_failed("cannot rename the output to '" + target + "': " + std::strerror(error));
     }
-    g_temp_live = 0;
+    g_live[slot_] = false;
 }
 
 } // namespace zendrik_mask

@@ -8,11 +8,13 @@
 #include "host.h"
 #include "lossy.h"
 #include "metadata.h"
+#include "output_check.h"
 #include "output_target.h"
 #include "plugin_settings.h"
 #include "progress.h"
 #include "ranges.h"
 #include "review.h"
+#include "tag_check.h"
 #include "temp_file.h"
 #include "wav_size.h"
 #include "word_search.h"
@@ -296,6 +298,10 @@ void process(const Options& options)
         output.close();
         metadata.after_close(temp.path(), options.output);
         metadata_lost = metadata.warning();
+        // Some of the libraries that wrote it drop their write errors: the output replaces the target only once
+        // it reads back whole.
+        check_decoded_length(temp.fd(), temp.path(), totals.frames, options.output);
+        check_tags_read_back(temp.path(), output_info.format, options.output);
     }
     temp.commit(target);
     if (!metadata_lost.empty()) {

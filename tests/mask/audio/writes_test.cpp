@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: ISC
 // A failed write of the output names the error of the write that failed,
-// not one an earlier call left in errno.
+// not one an earlier call left in errno; bytes the device lost are found by
+// reading them back.
 #include "audio_file.h"
 #include "errors.h"
+#include "output_check.h"
 
 #include <gtest/gtest.h>
 #include <sndfile.h>
@@ -11,6 +13,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <string>
 #include <unistd.h>
 
 using namespace zendrik_mask;
@@ -50,6 +53,48 @@ TEST(MaskOutputWrites, AFailedWriteNamesItsOwnError)
     EXPECT_EQ(message_of([&] { frames->write(output, 64); }), full_disk);
     EXPECT_EQ(message_of([&] { output.close(); }), full_disk);
     close(full);
+}
+
+// The copy path's spans, written in pieces, read back whole: a byte changed
+// under them or a file of another size fails the check.
+TEST(MaskOutputWrites, BytesThatDoNotReadBackFailTheOutput)
+{
+    char name[] = "/tmp/zendrik-read-back-XXXXXX";
+    const int fd = mkstemp(name);
+    ASSERT_GE(fd, 0);
+    unlink(name);
+    std::string bytes(300000, 'a');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i * 7 % 251);
+    }
+    ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+    WrittenBytes written;
+    for (const auto& [offset, length] : {std::pair{100, 70000}, std::pair{70100, 1}, std::pair{200000, 99999}}) {
+        written.add(offset, bytes.data() + offset, static_cast<std::size_t>(length));
+    }
+    const auto message_of = [&](int64_t size) -> std::string {
+        try {
+            written.check(fd, size, "out.wav");
+        } catch (const Error& e) {
+            EXPECT_EQ(e.status(), EXIT_WRITE_FAILED);
+            return e.message();
+        }
+        return "(no error)";
+    };
+    EXPECT_EQ(message_of(300000), "(no error)");
+    EXPECT_EQ(message_of(300001),
+              "cannot write 'out.wav': the file written holds 300000 of the 300001 bytes of the input");
+    // Outside the spans nothing is compared; inside, one byte is enough.
+    const auto flip = [&](std::size_t at) {
+        const char changed = static_cast<char>(bytes[at] ^ 1);
+        ASSERT_EQ(pwrite(fd, &changed, 1, static_cast<off_t>(at)), 1);
+    };
+    flip(150000);
+    EXPECT_EQ(message_of(300000), "(no error)");
+    flip(299998);
+    EXPECT_EQ(message_of(300000),
+              "cannot write 'out.wav': the file written reads back other samples than were written");
+    close(fd);
 }
 
 } // namespace

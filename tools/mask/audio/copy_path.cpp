@@ -3,6 +3,7 @@
 
 #include "audio_file.h"
 #include "errors.h"
+#include "output_check.h"
 #include "progress.h"
 #include "temp_file.h"
 
@@ -317,12 +318,14 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
     Progress progress(show_progress, samples.frames());
     MaskedCopy totals;
     totals.frames = samples.frames();
+    WrittenBytes written;
 
     const auto write_tone = [&](int64_t first_frame, std::size_t frames) {
         const std::string& bytes = encoder.encode(tone, capacity, frames);
         const int64_t at = samples.offset + first_frame * samples.frame_bytes();
         copy_up_to(at);
         write_all(temp.fd(), bytes.data(), bytes.size(), at, output_name);
+        written.add(at, bytes.data(), bytes.size());
         copied_to = at + static_cast<int64_t>(bytes.size());
     };
     for (const FrameRange& range : plan.ranges) {
@@ -352,6 +355,8 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
         progress.update(range.end);
     }
     copy_up_to(input.status().st_size);
+    // What the device took is read back before the output may replace the target.
+    written.check(temp.fd(), input.status().st_size, output_name);
     progress.update(totals.frames);
     return totals;
 }

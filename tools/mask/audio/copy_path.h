@@ -55,7 +55,7 @@ struct MaskedCopy {
 // Writes into `temp` the bytes of `path` (the input, of `samples`) with the
 // tone of `tone` in place of each range of `plan`, its blocks cut at
 // multiples of `block` frames and at range edges as the decode path cuts
-// them. Throws write_failed.
+// them, then flushes it and reads back what it wrote. Throws write_failed.
 MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const SampleData& samples, const Plan& plan,
                         const ToneSource& tone, int64_t block, TempFile& temp, const std::string& output_name,
                         bool show_progress);

@@ -66,6 +66,26 @@ TEST_F(MaskCli, BadInputIsOneLineStatusTwoAndNoFile)
     }
 }
 
+// A folder reads as an empty file and a device may never end: neither is
+// taken for a text file.
+TEST_F(MaskCli, TextInputsThatAreNoFilesAreRefused)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 8000);
+    fs::create_directory(p("folder"));
+    const auto before = snapshot();
+    for (const std::string option : {"--words", "--labels", "--dict", "--transcript"}) {
+        for (const std::string& path : {p("folder"), std::string("/dev/zero")}) {
+            std::vector<std::string> args{p("in.wav"), p("out.wav"), option, path};
+            if (option == "--dict" || option == "--transcript") {
+                args.insert(args.end(), {"--word", "damn"});
+            }
+            SCOPED_TRACE(option + " " + path);
+            expect_refused(mask(args), 2, "(list|file|dictionary|transcript) '.*' is a (folder|device, not a file)\n",
+                           before);
+        }
+    }
+}
+
 // Audio that cannot be read, or that ends before its header says: frames
 // would go missing from the output, so each is refused like any bad input.
 TEST_F(MaskCli, DamagedAudioIsRefusedAsBadInput)

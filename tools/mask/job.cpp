@@ -14,16 +14,14 @@
 #include "ranges.h"
 #include "review.h"
 #include "temp_file.h"
+#include "text_input.h"
 #include "wav_size.h"
 #include "word_search.h"
 
 #include <sndfile.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <optional>
@@ -44,11 +42,7 @@ std::vector<TimeRange> read_ranges(const Options& options, std::vector<std::stri
         ranges.back().origin = "--mask " + mask;
     }
     for (const std::string& path : options.label_files) {
-        std::ifstream in(path);
-        if (!in) {
-            const int error = errno;
-            throw bad_input("cannot read label file '" + path + "': " + std::strerror(error));
-        }
+        TextInput in(path, "label file", LABEL_FILE_LIMITS);
         std::vector<TimeRange> labels = parse_labels(in, path);
         if (labels.empty()) {
             warnings.push_back("label file '" + path + "' holds no labels; nothing masked from it");

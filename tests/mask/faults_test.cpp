@@ -22,6 +22,7 @@ TEST_F(MaskCli, BadInputIsOneLineStatusTwoAndNoFile)
     std::ofstream(p("bad-line.txt")) << "1\t2\tok\n\n0.5 0.7 spaces\n";
     std::ofstream(p("point.txt")) << "0.1\t0.2\tok\n0.3\t0.3\tpoint\n";
     std::ofstream(p("binary.txt")) << "0.5\t1.0\tok\n" << std::string("\x00\xff\xfe garbage\n", 12);
+    std::ofstream(p("late.txt")) << "1.5\t2\tafter the end\n";
     fs::create_hard_link(p("in.wav"), p("same.wav"));
     fs::create_directory(p("folder"));
     const std::string in = p("in.wav");
@@ -52,6 +53,8 @@ TEST_F(MaskCli, BadInputIsOneLineStatusTwoAndNoFile)
         {{in, out, "--mask", "0.1-0.2", "--format", "flac:float"}, "cannot hold"},
         {{in, out, "--mask", "0.1-0.2", "--block", "0"}, "--block"},
         {{in, out}, "nothing to mask"},
+        {{in, out, "--mask", "1-2"}, "--mask 1-2 covers no sample of '.*in.wav', which lasts 1.000 s"},
+        {{in, out, "--mask", "0.5-0.50001", "--labels", p("late.txt")}, "none of the 2 ranges given covers a sample"},
         {{in, out, "--mask", "0.1-0.2", "--bogus"}, "--bogus"},
     };
     const auto before = snapshot();

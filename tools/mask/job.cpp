@@ -297,6 +297,7 @@ void process(const Options& options)
     const std::optional<SampleData> samples = locate_samples(input, options.input);
     const int64_t frames = samples ? samples->frames() : input.frames();
     const double seconds = frames >= 0 ? static_cast<double>(frames) / input_info.samplerate : -1.0;
+    check_some_range_inside(targets.given_ranges, input_info.samplerate, frames, options.input);
 
     // The output and the plugin are checked before the words are searched
     // for, which can take a while.

@@ -22,6 +22,7 @@ TEST_F(MaskCli, BadInputIsOneLineStatusTwoAndNoFile)
     std::ofstream(p("bad-line.txt")) << "1\t2\tok\n\n0.5 0.7 spaces\n";
     std::ofstream(p("point.txt")) << "0.1\t0.2\tok\n0.3\t0.3\tpoint\n";
     std::ofstream(p("binary.txt")) << "0.5\t1.0\tok\n" << std::string("\x00\xff\xfe garbage\n", 12);
+    std::ofstream(p("late.txt")) << "1.5\t2\tafter the end\n";
     fs::create_hard_link(p("in.wav"), p("same.wav"));
     fs::create_directory(p("folder"));
     const std::string in = p("in.wav");
@@ -52,6 +53,8 @@ TEST_F(MaskCli, BadInputIsOneLineStatusTwoAndNoFile)
         {{in, out, "--mask", "0.1-0.2", "--format", "flac:float"}, "cannot hold"},
         {{in, out, "--mask", "0.1-0.2", "--block", "0"}, "--block"},
         {{in, out}, "nothing to mask"},
+        {{in, out, "--mask", "1-2"}, "--mask 1-2 covers no sample of '.*in.wav', which lasts 1.000 s"},
+        {{in, out, "--mask", "0.5-0.50001", "--labels", p("late.txt")}, "none of the 2 ranges given covers a sample"},
         {{in, out, "--mask", "0.1-0.2", "--bogus"}, "--bogus"},
     };
     const auto before = snapshot();
@@ -63,6 +66,26 @@ TEST_F(MaskCli, BadInputIsOneLineStatusTwoAndNoFile)
         }
         SCOPED_TRACE(line);
         expect_refused(r, 2, c.pattern, before);
+    }
+}
+
+// A folder reads as an empty file and a device may never end: neither is
+// taken for a text file.
+TEST_F(MaskCli, TextInputsThatAreNoFilesAreRefused)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 8000);
+    fs::create_directory(p("folder"));
+    const auto before = snapshot();
+    for (const std::string option : {"--words", "--labels", "--dict", "--transcript"}) {
+        for (const std::string& path : {p("folder"), std::string("/dev/zero")}) {
+            std::vector<std::string> args{p("in.wav"), p("out.wav"), option, path};
+            if (option == "--dict" || option == "--transcript") {
+                args.insert(args.end(), {"--word", "damn"});
+            }
+            SCOPED_TRACE(option + " " + path);
+            expect_refused(mask(args), 2, "(list|file|dictionary|transcript) '.*' is a (folder|device, not a file)\n",
+                           before);
+        }
     }
 }
 

@@ -87,9 +87,12 @@ TEST_F(MaskCli, LabelFilesMergeWithMasksAndClipAtTheEnd)
                                      "0.150000\t0.300000\toverlaps\n"
                                      "0.300000\t0.350000\t\n" // touches
                                      "0.900000\t1.500000\tpast the end\n";
-    const Result r = mask({p("in.wav"), p("out.wav"), "--labels", p("marks.txt"), "--mask", "0.5-0.6"});
+    // A range past the end among others that are not is dropped with a warning.
+    const Result r
+        = mask({p("in.wav"), p("out.wav"), "--labels", p("marks.txt"), "--mask", "0.5-0.6", "--mask", "1-2"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("warning: " + p("marks.txt") + ":4 reaches past the end"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("warning: --mask 1-2 starts at or after the end"), std::string::npos) << r.err;
     const Audio in = read_audio(p("in.wav"), Kind::Float);
     const Audio out = read_audio(p("out.wav"), Kind::Float);
     // One unbroken burst over the merged labels: the tone does not restart.

@@ -16,15 +16,14 @@
 #include "review.h"
 #include "tag_check.h"
 #include "temp_file.h"
+#include "text_input.h"
 #include "wav_size.h"
 #include "word_search.h"
 
 #include <sndfile.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <memory>
 #include <new>
 #include <optional>
@@ -45,11 +44,7 @@ std::vector<TimeRange> read_ranges(const Options& options, std::vector<std::stri
         ranges.back().origin = "--mask " + mask;
     }
     for (const std::string& path : options.label_files) {
-        std::ifstream in(path);
-        if (!in) {
-            const int error = errno;
-            throw bad_input("cannot read label file '" + path + "': " + std::strerror(error));
-        }
+        TextInput in(path, "label file", LABEL_FILE_LIMITS);
         std::vector<TimeRange> labels = parse_labels(in, path);
         if (labels.empty()) {
             warnings.push_back("label file '" + path + "' holds no labels; nothing masked from it");
@@ -246,6 +241,7 @@ void process(const Options& options)
     const std::optional<SampleData> samples = locate_samples(input, options.input);
     const int64_t frames = samples ? samples->frames() : input.frames();
     const double seconds = frames >= 0 ? static_cast<double>(frames) / input_info.samplerate : -1.0;
+    check_some_range_inside(targets.given_ranges, input_info.samplerate, frames, options.input);
 
     // The output and the plugin are checked before the words are searched
     // for, which can take a while.

@@ -4,6 +4,7 @@
 #include "errors.h"
 #include "pronunciations.h"
 #include "speech_search.h"
+#include "text_input.h"
 #include "transcript.h"
 
 #include <dirent.h>
@@ -29,6 +30,7 @@ constexpr double TRANSCRIPT_SLACK_SECONDS = 0.1;
 
 std::string read_whole(const std::string& path, const char* what)
 {
+    check_text_input(path, what);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         const int error = errno;
@@ -121,7 +123,7 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         throw bad_input("no acoustic model folder '" + model_dir + "'"
                         + (options.model_dir.empty() ? " (install Debian's pocketsphinx-en-us)" : ""));
     }
-    std::vector<std::unique_ptr<std::ifstream>> files;
+    std::vector<std::unique_ptr<TextInput>> files;
     std::vector<Dictionary> dictionaries;
     std::vector<std::string> paths = options.dict_files;
     const std::string own = model_dictionary(model_dir);
@@ -132,12 +134,7 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
                         + "'; give one with --dict FILE");
     }
     for (const std::string& path : paths) {
-        auto file = std::make_unique<std::ifstream>(path);
-        if (!*file) {
-            const int error = errno;
-            throw bad_input("cannot read dictionary '" + path + "': " + std::strerror(error));
-        }
-        files.push_back(std::move(file));
+        files.push_back(std::make_unique<TextInput>(path, "dictionary", DICTIONARY_LIMITS));
         dictionaries.push_back({path, files.back().get()});
     }
     const SpottingPlan plan = plan_spotting(request.patterns, dictionaries, options.sensitivity);
@@ -188,11 +185,7 @@ WordRequest read_word_request(const Options& options)
         request.patterns.push_back(parse_word(word, "--word " + word));
     }
     for (const std::string& path : options.word_files) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            const int error = errno;
-            throw bad_input("cannot read word list '" + path + "': " + std::strerror(error));
-        }
+        TextInput in(path, "word list", WORD_LIST_LIMITS);
         std::vector<WordPattern> listed = parse_word_list(in, path);
         if (listed.empty()) {
             throw bad_input("word list '" + path + "' holds no words");

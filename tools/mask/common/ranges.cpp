@@ -259,6 +259,19 @@ Plan plan_ranges(const std::vector<TimeRange>& ranges, int64_t rate, int64_t fra
     return plan;
 }
 
+void check_some_range_inside(const std::vector<TimeRange>& given, int64_t rate, int64_t frames,
+                             const std::string& input)
+{
+    if (given.empty() || !plan_ranges(given, rate, frames).ranges.empty()) {
+        return;
+    }
+    const std::string which = given.size() == 1
+        ? given.front().origin + " covers no sample"
+        : "none of the " + std::to_string(given.size()) + " ranges given covers a sample";
+    const std::string length = frames >= 0 ? ", which lasts " + format_time(frames * NS_PER_S / rate) : "";
+    throw bad_input(which + " of '" + input + "'" + length);
+}
+
 Schedule::Block Schedule::next(int64_t pos, int64_t max_len)
 {
     while (index_ < ranges_.size() && ranges_[index_].end <= pos) {

@@ -60,6 +60,14 @@ struct Plan {
 // merges overlapping and touching ranges.
 Plan plan_ranges(const std::vector<TimeRange>& ranges, int64_t rate, int64_t frames);
 
+// Ranges given that all miss the audio are a mistake (another file, times in
+// the wrong unit), not a run with nothing to do, which a script would take
+// for done; some missing among others are a warning of the plan. Throws the
+// bad-input Error naming `input` when `given` holds ranges and none of them
+// covers a sample.
+void check_some_range_inside(const std::vector<TimeRange>& given, int64_t rate, int64_t frames,
+                             const std::string& input);
+
 // Walks a plan block by block: from frame `pos`, the length of the next
 // block of at most `max_len` frames that does not cross a range edge, and
 // whether the tone is on in it. Positions must not go backwards.

@@ -3,6 +3,7 @@
 
 #include "errors.h"
 #include "ogg_pages.h"
+#include "text.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -272,9 +273,15 @@ OutputFile::OutputFile(int fd, SF_INFO info, const std::string& name, const Inpu
     }
     // Float samples beyond full scale bound for an integer file clip instead of wrapping round.
     sf_command(file_.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    // Vorbis comments (FLAC, Ogg) are UTF-8, and libFLAC refuses other text
+    // in a way libsndfile does not check: the comment it then writes is made
+    // of uninitialised memory. Text from an MP3's or a WAV's tags may be
+    // Latin-1.
+    const int container = info_.format & SF_FORMAT_TYPEMASK;
+    const bool utf8_only = container == SF_FORMAT_FLAC || container == SF_FORMAT_OGG;
     for (int s = SF_STR_FIRST; s <= SF_STR_LAST; ++s) {
         if (const char* text = sf_get_string(tags_from.handle(), s)) {
-            sf_set_string(file_.get(), s, text);
+            sf_set_string(file_.get(), s, utf8_only ? as_utf8(text).c_str() : text);
         }
     }
 }

@@ -84,4 +84,23 @@ std::size_t invalid_utf8_at(std::string_view text)
     return std::string_view::npos;
 }
 
+std::string as_utf8(std::string_view text)
+{
+    if (invalid_utf8_at(text) == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            out += c;
+        } else {
+            out += static_cast<char>(0xC0 | (byte >> 6));
+            out += static_cast<char>(0x80 | (byte & 0x3F));
+        }
+    }
+    return out;
+}
+
 } // namespace zendrik_mask

@@ -38,6 +38,11 @@ CodePoint decode_utf8(std::string_view text);
 // Where the first byte outside well-formed UTF-8 lies, or npos.
 std::size_t invalid_utf8_at(std::string_view text);
 
+// `text` as UTF-8: unchanged when it is well-formed, otherwise read as
+// Latin-1, which is what tags that are not UTF-8 (ID3v1, old ID3v2 and RIFF
+// INFO text) mostly hold.
+std::string as_utf8(std::string_view text);
+
 } // namespace zendrik_mask
 
 #endif

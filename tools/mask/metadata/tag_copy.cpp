@@ -9,6 +9,7 @@
 #include <taglib/attachedpictureframe.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
+#include <taglib/id3v1tag.h>
 #include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2header.h>
 #include <taglib/id3v2tag.h>
@@ -71,8 +72,7 @@ struct Tags {
     bool read = false; // TagLib could parse the input
     TagLib::PropertyMap properties;
     std::vector<Picture> pictures;
-    // From an MP3 or an ID3 chunk: every ID3v2 frame as written, in the
-    // tag's version, and the frames no field stands for ("frame PRIV").
+    // From an MP3 or an ID3 chunk: every ID3v2 frame as written, in the tag's version, and the frames no field stands for.
     std::vector<TagLib::ByteVector> id3v2_frames;
     int id3v2_version = 4;
     std::vector<std::string> unsupported_frames;
@@ -134,8 +134,7 @@ void read_id3v2(TagLib::ID3v2::Tag* tag, Tags& tags)
             tags.pictures.push_back({apic->type(), apic->mimeType(), apic->description(), 0, 0, 0, 0, apic->picture()});
         }
     }
-    // Named by TagLib as "PRIV" or "UFID/owner"; pictures and chapters have
-    // names of their own.
+    // Named by TagLib as "PRIV" or "UFID/owner"; pictures and chapters are named apart.
     std::set<std::string> names;
     for (const TagLib::String& entry : tags.properties.unsupportedData()) {
         const std::string id = entry.substr(0, 4).to8Bit(true);
@@ -205,6 +204,9 @@ Tags read_tags(const std::string& path, TagKind kind, const TextFields& text)
         }
         if (file.hasID3v2Tag()) {
             read_id3v2(file.ID3v2Tag(), tags);
+        } else if (tags.read && file.hasID3v1Tag()) {
+            // An ID3v1 tag alone: TagLib reads its Latin-1 text and genre number.
+            tags.properties = file.ID3v1Tag()->properties();
         }
         break;
     }

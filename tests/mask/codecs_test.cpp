@@ -119,6 +119,62 @@ TEST_F(MaskCodecs, CutShortOrChainedInputIsRefused)
     }
 }
 
+// Sets the granule position of an Ogg file's last page and mends its checksum.
+const char* const SET_LAST_GRANULE = R"(
+import sys
+data = bytearray(open(sys.argv[1], "rb").read())
+last = data.rindex(b"OggS")
+data[last + 6 : last + 14] = int(sys.argv[3]).to_bytes(8, "little", signed=True)
+data[last + 22 : last + 26] = bytes(4)
+crc = 0
+for byte in data[last:]:
+    crc ^= byte << 24
+    for _ in range(8):
+        crc = ((crc << 1) ^ 0x04C11DB7 if crc & 0x80000000 else crc << 1) & 0xFFFFFFFF
+data[last + 22 : last + 26] = crc.to_bytes(4, "little")
+open(sys.argv[2], "wb").write(data)
+)";
+
+// Lengths that headers understate: a FLAC's comes from decoding, with a
+// warning; an Ogg whose granule positions go back or vanish at its end is
+// refused, where its length was cut to what the last page claimed.
+TEST_F(MaskCodecs, HeadersThatUnderstateTheLengthLoseNoAudio)
+{
+    std::string flac = slurp(encode("whole.flac", {"-c:a", "flac"}));
+    // STREAMINFO's 36-bit total samples, after "fLaC" and the block header: halved.
+    const std::size_t total = 8 + 13;
+    uint64_t samples = static_cast<unsigned char>(flac[total]) & 0x0Fu;
+    for (int i = 1; i < 5; ++i) {
+        samples = samples << 8 | static_cast<unsigned char>(flac[total + static_cast<std::size_t>(i)]);
+    }
+    samples /= 2;
+    flac[total] = static_cast<char>((flac[total] & 0xF0) | static_cast<int>(samples >> 32));
+    for (int i = 1; i < 5; ++i) {
+        flac[total + static_cast<std::size_t>(i)] = static_cast<char>(samples >> (8 * (4 - i)));
+    }
+    std::ofstream(p("half.flac"), std::ios::binary) << flac;
+    const Result r = mask({p("half.flac"), p("out.flac"), "--mask", "1-2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("warning: the FLAC header .* states " + std::to_string(samples))))
+        << r.err;
+    EXPECT_EQ(decoded_frames(p("out.flac")), decoded_frames(p("whole.flac")));
+
+    encode("whole.ogg", {"-c:a", "libvorbis"});
+    encode("whole.opus", {"-c:a", "libopus", "-ar", "48000"});
+    std::vector<std::string> damaged;
+    for (const char* whole : {"whole.ogg", "whole.opus"}) {
+        for (const char* granule : {"1000", "-1"}) {
+            damaged.push_back(p(std::string(granule) + whole));
+            run_tool({"/usr/bin/python3", "-c", SET_LAST_GRANULE, p(whole), damaged.back(), granule});
+        }
+    }
+    const auto before = snapshot();
+    for (const std::string& in : damaged) {
+        SCOPED_TRACE(in);
+        expect_refused(mask({in, p("out.wav"), "--mask", "1-2"}), 2, "is damaged: the granule positions", before);
+    }
+}
+
 // Samples outside the ranges survive only a lossless output: the others say
 // so once, naming their encoding.
 TEST_F(MaskCodecs, OutputEncodedAgainIsAnnouncedOnce)

@@ -39,8 +39,8 @@ const std::vector<Burst> BURSTS = {{800, 2004}, {4000, 4800}};
 
 TEST_F(MaskPcmCopy, OnlyTheMaskedSamplesBytesChange)
 {
-    for (const char* name :
-         {"chunks.wav", "rf64.wav", "w64.w64", "marks.aiff", "caf.caf", "au.au", "streamed.wav", "zero-size.wav"}) {
+    for (const char* name : {"chunks.wav", "rf64.wav", "w64.w64", "marks.aiff", "comm-after.aiff", "caf.caf", "au.au",
+                             "streamed.wav", "zero-size.wav"}) {
         SCOPED_TRACE(name);
         std::string in_bytes;
         if (std::string(name) == "zero-size.wav") {
@@ -109,7 +109,8 @@ TEST_F(MaskCli, CopyPathWritesTheDecodePathsSamples)
 TEST_F(MaskPcmCopy, TruncatedPcmIsRefusedInEveryContainerAndPath)
 {
     const auto before = snapshot();
-    for (const char* name : {"cut-au.au", "cut-w64.w64", "cut-rf64.wav", "cut-chunks.wav", "lie-caf.caf"}) {
+    for (const char* name :
+         {"cut-au.au", "cut-w64.w64", "cut-rf64.wav", "cut-chunks.wav", "lie-caf.caf", "long-comm.aiff"}) {
         for (const char* format : {"", "flac"}) {
             SCOPED_TRACE(std::string(name) + " " + format);
             std::vector<std::string> args = {p(name), p("out"), "--mask", "0.1-0.2"};

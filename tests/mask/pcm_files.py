@@ -97,6 +97,17 @@ def main(folder):
     open("lie-ssnd.aiff", "wb").write(aiff[: ssnd + 8] + struct.pack(">I", 0xFFFFFF00) + aiff[ssnd + 12 :])
     manifest.append("lie-ssnd.aiff unknown")
 
+    # COMM after SSND, which AIFF allows; and a COMM that states more frames
+    # than SSND holds, as a file cut short and mended by a careless tool.
+    aiff = open("plain.aiff", "rb").read()
+    comm = aiff.index(b"COMM")
+    moved = aiff[:comm] + aiff[comm + 26 :] + aiff[comm : comm + 26]
+    open("comm-after.aiff", "wb").write(moved)
+    found("comm-after.aiff", moved.index(b"SSND") + 16)
+    frames = struct.pack(">I", FRAMES + 1000)
+    open("long-comm.aiff", "wb").write(aiff[: comm + 10] + frames + aiff[comm + 14 :])
+    manifest.append("long-comm.aiff truncated")
+
     # A W64 fmt chunk shorter than its own header.
     w64 = open("w64.w64", "rb").read()
     fmt = w64.index(b"fmt ")

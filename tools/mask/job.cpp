@@ -229,6 +229,7 @@ void process(const Options& options)
     targets.given_ranges = read_ranges(options, warnings);
     targets.words = read_word_request(options);
     InputFile input(options.input);
+    warnings.push_back(input.header_warning());
     const SF_INFO& input_info = input.info();
     ReviewFiles review_files(options, warnings);
     mode_t output_mode = 0;

@@ -44,6 +44,8 @@ TEST(MaskOutputFormat, ChoosesFromTheRequestAndTheInput)
         {"flac", SF_FORMAT_WAV | SF_FORMAT_FLOAT, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
         {"wav", SF_FORMAT_OGG | SF_FORMAT_VORBIS, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
         {"caf", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, SF_FORMAT_CAF | SF_FORMAT_FLOAT},
+        // libsndfile checks MP3 in WAV as a format but cannot write it.
+        {"wav", SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III, SF_FORMAT_WAV | SF_FORMAT_FLOAT},
         {"flac", SF_FORMAT_WAV | SF_FORMAT_ULAW, SF_FORMAT_FLAC | SF_FORMAT_PCM_24},
         {"ogg", WAV16, SF_FORMAT_OGG | SF_FORMAT_VORBIS},
         // Both, any case.

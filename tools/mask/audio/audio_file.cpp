@@ -207,6 +207,9 @@ InputFile::InputFile(const std::string& path) : path_(path)
         mp3_ = std::make_unique<Mp3Stream>(path, info_.samplerate, info_.channels);
         info_.frames = mp3_->frames();
     }
+    if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_FLAC) {
+        read_flac_length();
+    }
     if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_OGG) {
         const int64_t declared = check_ogg_whole(path, info_.samplerate);
         // libsndfile's own count wins when it has one: it knows where a
@@ -222,6 +225,30 @@ InputFile::InputFile(const std::string& path) : path_(path)
     }
     if (audio_chunk_cut_short(file_.get())) {
         throw bad_input("input '" + path + "' is truncated: its header promises more audio than the file holds");
+    }
+}
+
+void InputFile::read_flac_length()
+{
+    flac_ = std::make_unique<FlacWithoutLength>(path_);
+    if (!flac_->found()) {
+        return;
+    }
+    const int64_t decoded = flac_->decoded_frames(path_);
+    const int64_t declared = flac_->declared_frames();
+    if (declared > decoded) {
+        throw bad_input("input '" + path_ + "' is truncated or damaged: its FLAC header promises "
+                        + std::to_string(declared) + " frames, it holds " + std::to_string(decoded));
+    }
+    SF_INFO info{};
+    file_.reset(flac_->open(info));
+    if (!file_) {
+        throw bad_input("cannot read input '" + path_ + "': " + sf_strerror(nullptr));
+    }
+    info_.frames = decoded;
+    if (declared != 0 && declared < decoded) {
+        header_warning_ = "the FLAC header of '" + path_ + "' states " + std::to_string(declared)
+            + " frames, but it holds " + std::to_string(decoded) + ": all of them are read";
     }
 }
 

@@ -6,6 +6,7 @@
 #define ZENDRIK_MASK_AUDIO_FILE_H
 
 #include "descriptor_io.h"
+#include "flac_length.h"
 #include "mp3_stream.h"
 
 #include <sndfile.h>
@@ -40,13 +41,20 @@ public:
     void check_read_whole(int64_t frames_read) const;
     // An MP3's own decoder, which counted its frames; null for other formats.
     Mp3Stream* mp3() const { return mp3_.get(); }
+    // What the header said wrong about the file; empty when nothing.
+    const std::string& header_warning() const { return header_warning_; }
 
 private:
+    void read_flac_length();
+
     std::string path_;
     struct stat status_ {};
     SF_INFO info_{};
+    // Before `file_`, which reads through it until it is closed.
+    std::unique_ptr<FlacWithoutLength> flac_;
     SndFileHandle file_{nullptr, sf_close};
     std::unique_ptr<Mp3Stream> mp3_;
+    std::string header_warning_;
 };
 
 class OutputFile {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <initializer_list>
 #include <iterator>
 
@@ -86,13 +87,57 @@ bool same_container(const std::string& a, const std::string& b)
     return major(a) == major(b) && (lower_case(a) == "opus") == (lower_case(b) == "opus");
 }
 
-bool format_ok(int format, const StreamFormat& in)
+// A virtual file that takes every byte and keeps none, for trial openings.
+struct Discard {
+    sf_count_t position = 0;
+    sf_count_t length = 0;
+
+    static SF_VIRTUAL_IO* callbacks()
+    {
+        static SF_VIRTUAL_IO io{
+            [](void* self) { return static_cast<Discard*>(self)->length; },
+            [](sf_count_t offset, int whence, void* self) {
+                auto* d = static_cast<Discard*>(self);
+                d->position = whence == SEEK_SET ? offset : (whence == SEEK_CUR ? d->position : d->length) + offset;
+                return d->position;
+            },
+            [](void*, sf_count_t, void*) -> sf_count_t { return 0; },
+            [](const void*, sf_count_t count, void* self) {
+                auto* d = static_cast<Discard*>(self);
+                d->position += count;
+                d->length = std::max(d->length, d->position);
+                return count;
+            },
+            [](void* self) { return static_cast<Discard*>(self)->position; },
+        };
+        return &io;
+    }
+};
+
+// Whether libsndfile takes `format` at the input's rate and channels; with
+// `by_writing`, whether it writes it too. sf_format_check alone accepts
+// combinations its writers then refuse (MPEG Layer III in WAV): an encoding
+// chosen for the user is tried. One the user names is left to the opening
+// of the output, whose error says more (Opus's rates, for instance).
+bool format_ok(int format, const StreamFormat& in, bool by_writing = false)
 {
     SF_INFO probe{};
     probe.samplerate = in.samplerate;
     probe.channels = in.channels;
     probe.format = format;
-    return sf_format_check(&probe) != 0;
+    if (sf_format_check(&probe) == 0) {
+        return false;
+    }
+    if (!by_writing) {
+        return true;
+    }
+    Discard sink;
+    SNDFILE* trial = sf_open_virtual(Discard::callbacks(), SFM_WRITE, &probe, &sink);
+    if (trial == nullptr) {
+        return false;
+    }
+    sf_close(trial);
+    return true;
 }
 
 } // namespace
@@ -150,7 +195,7 @@ int output_format(const std::string& given_request, const StreamFormat& in, cons
     const int first = precise || lossy ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_24;
     for (int s : std::initializer_list<int>{in_sub, first, SF_FORMAT_PCM_24, SF_FORMAT_PCM_16, SF_FORMAT_VORBIS,
                                             SF_FORMAT_MPEG_LAYER_III}) {
-        if (format_ok(major | s | endian, in)) {
+        if (format_ok(major | s | endian, in, true)) {
             return major | s | endian;
         }
     }

@@ -102,9 +102,14 @@ OggLayout read_ogg_layout(std::istream& in)
         }
         if (layout.streams == 1 && serial == first_serial) {
             const auto granule = static_cast<int64_t>(little_endian(&page[6], 8));
-            // -1 marks a page on which no packet ends.
+            // -1 marks a page on which no packet ends, which the last page
+            // cannot be. Granules only grow: one that goes back is damage,
+            // and taking it as the length would drop the audio after it.
             if (granule != -1) {
+                layout.granules_ordered = layout.granules_ordered && granule >= layout.last_granule;
                 layout.last_granule = granule;
+            } else if (flags & FLAG_LAST) {
+                layout.granules_ordered = false;
             }
             if (flags & FLAG_LAST) {
                 layout.ended = true;
@@ -140,6 +145,11 @@ int64_t check_ogg_whole(const std::string& path, int samplerate)
         throw bad_input("input '" + path + "' is truncated or damaged: its Ogg pages "
                         + (layout.whole ? std::string("stop before the stream's last page")
                                         : std::string("end in a page that is cut short or fails its checksum")));
+    }
+    if (!layout.granules_ordered) {
+        throw bad_input("input '" + path
+                        + "' is damaged: the granule positions of its Ogg pages, which give its length, go "
+                          "backwards or are missing at its end");
     }
     return declared_frames(layout, samplerate);
 }

@@ -15,13 +15,14 @@
 namespace zendrik_mask {
 
 struct OggLayout {
-    int streams = 0;           // logical streams, one after the other
-    bool multiplexed = false;  // pages of two streams interleaved
-    bool whole = true;         // every page complete, its checksum right
-    bool ended = false;        // the first stream's last page is flagged so
-    int64_t last_granule = -1; // the first stream's, at its end
-    bool opus = false;         // an Opus stream (granules count 48 kHz samples)
-    int64_t opus_pre_skip = 0; // samples an Opus decoder drops at the start
+    int streams = 0;              // logical streams, one after the other
+    bool multiplexed = false;     // pages of two streams interleaved
+    bool whole = true;            // every page complete, its checksum right
+    bool ended = false;           // the first stream's last page is flagged so
+    int64_t last_granule = -1;    // the first stream's, at its end
+    bool granules_ordered = true; // never backwards, and the last page ends a packet
+    bool opus = false;            // an Opus stream (granules count 48 kHz samples)
+    int64_t opus_pre_skip = 0;    // samples an Opus decoder drops at the start
 };
 
 // Reads the pages of `in` from its start, without decoding.

@@ -16,8 +16,11 @@ PcmLayout read_aiff(const ByteReader& file, bool aifc)
     samples.big_endian = true;
     bool have_format = false;
     uint64_t frames = 0;
+    // COMM may come before or after SSND: both are found before either is used.
+    int64_t ssnd_body = -1;
+    uint64_t ssnd_size = 0;
     int64_t at = 12;
-    while (at + 8 <= size) {
+    while (at + 8 <= size && !(have_format && ssnd_body >= 0)) {
         unsigned char head[8];
         if (!file.read(at, head, 8)) {
             break;
@@ -57,24 +60,8 @@ PcmLayout read_aiff(const ByteReader& file, bool aifc)
             }
             have_format = true;
         } else if (std::memcmp(head, "SSND", 4) == 0) {
-            unsigned char fields[8];
-            if (!have_format) {
-                return unknown("its SSND chunk comes before its COMM chunk");
-            }
-            if (chunk_size < 8 || !file.read(body, fields, 8)) {
-                return unknown("its SSND chunk is too short");
-            }
-            // The samples start `offset` bytes into the chunk's data, after its two fields.
-            const uint64_t offset = number(fields, 4, true);
-            samples.offset = body + 8 + static_cast<int64_t>(offset);
-            if (samples.offset > size) {
-                samples.offset = size;
-            }
-            const uint64_t declared = frames * static_cast<uint64_t>(samples.frame_bytes());
-            if (offset + declared > chunk_size - 8) {
-                return unknown("its SSND chunk is smaller than COMM's frames");
-            }
-            return finish(samples, declared, false, size);
+            ssnd_body = body;
+            ssnd_size = chunk_size;
         }
         const uint64_t next = static_cast<uint64_t>(body) + chunk_size + (chunk_size & 1);
         if (next > static_cast<uint64_t>(size)) {
@@ -82,7 +69,35 @@ PcmLayout read_aiff(const ByteReader& file, bool aifc)
         }
         at = static_cast<int64_t>(next);
     }
-    return unknown("no SSND chunk");
+    if (ssnd_body < 0) {
+        return unknown("no SSND chunk");
+    }
+    if (!have_format) {
+        return unknown("no COMM chunk");
+    }
+    unsigned char fields[8];
+    if (ssnd_size < 8 || !file.read(ssnd_body, fields, 8)) {
+        return unknown("its SSND chunk is too short");
+    }
+    // The samples start `offset` bytes into the chunk's data, after its two fields.
+    const uint64_t offset = number(fields, 4, true);
+    if (offset > ssnd_size - 8) {
+        return unknown("its SSND chunk's offset points past the chunk");
+    }
+    samples.offset = ssnd_body + 8 + static_cast<int64_t>(offset);
+    const uint64_t declared = frames * static_cast<uint64_t>(samples.frame_bytes());
+    // COMM's frame count is the file's length, as a WAV's data size is: an
+    // SSND chunk that holds fewer frames was cut short, and libsndfile would
+    // read the file as a shorter one without a word.
+    const uint64_t held = ssnd_size - 8 - offset;
+    if (declared > held && samples.frame_bytes() > 0) {
+        PcmLayout layout;
+        layout.status = PcmLayout::Status::truncated;
+        layout.reason = "its COMM chunk declares " + std::to_string(frames) + " frames, its SSND chunk holds "
+            + std::to_string(held / static_cast<uint64_t>(samples.frame_bytes()));
+        return layout;
+    }
+    return finish(samples, declared, false, size);
 }
 
 } // namespace zendrik_mask::pcm_containers

@@ -135,6 +135,37 @@ TEST_F(MaskWords, EveryTranscriptFormatMasksTheWordToTheSample)
                   SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 }
 
+TEST_F(MaskWords, LargeTranscriptsAreReadInBoundedMemory)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' own memory does not fit the limit set here";
+#endif
+    if (access("/usr/bin/prlimit", X_OK) != 0) {
+        GTEST_SKIP() << "no /usr/bin/prlimit (util-linux) to limit the program's memory";
+    }
+    // About 10 MB of Whisper JSON and of SubRip: a transcript held whole, as
+    // a document, takes ten times that.
+    std::string json = R"({"segments": [{"words": [)";
+    std::string srt;
+    for (int i = 0; i < 140000; ++i) {
+        json += R"({"word": " never", "start": 0.5, "end": 0.6, "probability": 0.9}, )";
+        srt += std::to_string(i + 1) + "\n00:00:00,500 --> 00:00:00,600\nnever mind\n\n";
+    }
+    write_text(p("big.json"), json + R"({"word": " damn!", "start": 0.7, "end": 0.8}]}]})");
+    write_text(p("big.srt"), srt + "0\n00:00:00,700 --> 00:00:00,800\ndamn\n");
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 16000);
+    for (const char* name : {"big.json", "big.srt"}) {
+        const Result r = mask({p("in.wav"), "--dry-run", "--word", "damn", "--pad", "0", "--transcript", p(name),
+                               "--write-labels", p("labels.txt")},
+                              {}, {"/usr/bin/prlimit", "--data=" + std::to_string(64 << 20), "--"});
+        ASSERT_EQ(r.status, 0) << name << ": " << r.err;
+        const std::vector<Label> labels = read_labels(p("labels.txt"));
+        ASSERT_EQ(labels.size(), 1u) << name;
+        EXPECT_NEAR(labels[0].start, 0.7, 1e-9);
+        EXPECT_NEAR(labels[0].end, 0.8, 1e-9);
+    }
+}
+
 TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 16000);

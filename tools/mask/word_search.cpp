@@ -19,7 +19,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <sstream>
 
 namespace zendrik_mask {
 
@@ -28,35 +27,35 @@ namespace {
 // Transcripts round their times; a word may end a little after the audio.
 constexpr double TRANSCRIPT_SLACK_SECONDS = 0.1;
 
-std::string read_whole(const std::string& path, const char* what)
+// The transcript, read as a stream and matched as it is read: only the
+// finds are kept, and the word that ends last, to check the transcript
+// against the audio's length once it is known.
+TranscriptFinds read_transcript_file(const Options& options, const std::vector<WordPattern>& patterns)
 {
-    check_text_input(path, what);
-    std::ifstream in(path, std::ios::binary);
+    check_text_input(options.transcript, "transcript");
+    std::ifstream in(options.transcript, std::ios::binary);
     if (!in) {
         const int error = errno;
-        throw bad_input(std::string("cannot read ") + what + " '" + path + "': " + std::strerror(error));
+        throw bad_input("cannot read transcript '" + options.transcript + "': " + std::strerror(error));
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    if (in.bad()) {
-        throw bad_input(std::string("cannot read ") + what + " '" + path + "'");
+    std::optional<TranscriptFormat> format;
+    if (!options.transcript_format.empty()) {
+        format = transcript_format_named(options.transcript_format);
+        if (!format) {
+            throw bad_input("unknown --transcript-format '" + options.transcript_format
+                            + "'; known: " + transcript_format_names(", "));
+        }
     }
-    return text.str();
-}
-
-Transcript read_transcript_file(const Options& options)
-{
-    const std::string text = read_whole(options.transcript, "transcript");
-    TranscriptFormat format{};
-    if (options.transcript_format.empty()) {
-        format = detect_transcript_format(text, options.transcript);
-    } else if (const auto named = transcript_format_named(options.transcript_format)) {
-        format = *named;
-    } else {
-        throw bad_input("unknown --transcript-format '" + options.transcript_format
-                        + "'; known: " + transcript_format_names(", "));
-    }
-    return read_transcript(text, format, options.transcript);
+    WordMatcher matcher(patterns);
+    TranscriptFinds finds;
+    finds.warnings = read_transcript(in, format, options.transcript, [&](TimedWord&& word) {
+        matcher.add(word);
+        if (!finds.last || word.end > finds.last->end) {
+            finds.last = std::move(word);
+        }
+    });
+    finds.found = matcher.found();
+    return finds;
 }
 
 // The pronouncing dictionary beside a model: the one .dict file in its
@@ -97,16 +96,15 @@ std::string time_for_message(double seconds)
 
 WordFindings find_in_transcript(const WordRequest& request, double seconds, const std::string& name)
 {
-    for (const TimedWord& word : request.transcript->words) {
-        if (seconds >= 0 && word.end > seconds + TRANSCRIPT_SLACK_SECONDS) {
-            throw bad_input(word.origin + ": '" + word.text + "' ends at " + time_for_message(word.end)
-                            + ", past the end of the audio (" + time_for_message(seconds) + "); is '" + name
-                            + "' the transcript of this recording?");
-        }
+    const TranscriptFinds& read = *request.transcript;
+    if (const auto& last = read.last; last && seconds >= 0 && last->end > seconds + TRANSCRIPT_SLACK_SECONDS) {
+        throw bad_input(last->origin + ": '" + last->text + "' ends at " + time_for_message(last->end)
+                        + ", past the end of the audio (" + time_for_message(seconds) + "); is '" + name
+                        + "' the transcript of this recording?");
     }
     WordFindings findings;
-    findings.warnings = request.transcript->warnings;
-    findings.found = match_words(request.patterns, request.transcript->words);
+    findings.warnings = read.warnings;
+    findings.found = read.found;
     if (std::any_of(findings.found.begin(), findings.found.end(), [](const FoundWord& f) { return f.whole_cue; })) {
         findings.warnings.push_back("'" + name
                                     + "' gives times for whole subtitle cues only: each word found there bleeps "
@@ -196,7 +194,7 @@ WordRequest read_word_request(const Options& options)
         if (request.patterns.empty()) {
             throw bad_input("--transcript needs words to find: give --word or --words");
         }
-        request.transcript = read_transcript_file(options);
+        request.transcript = read_transcript_file(options, request.patterns);
         request.source = "transcript";
     } else {
         request.source = "recogniser";

@@ -23,12 +23,19 @@ namespace zendrik_mask {
 // lies in the folder above.
 constexpr const char* DEFAULT_MODEL_DIR = "/usr/share/pocketsphinx/model/en-us/en-us";
 
+// What a transcript gave for the patterns: the finds, the word that ends
+// last, and the warnings, told with the findings'.
+struct TranscriptFinds {
+    std::vector<FoundWord> found;
+    std::optional<TimedWord> last;
+    std::vector<std::string> warnings;
+};
+
 // What --word, --words and --transcript ask for, read and checked before any
-// audio is: the patterns, and the transcript when there is one. Its warnings
-// are told with the findings'.
+// audio is: the patterns, and what the transcript gave when there is one.
 struct WordRequest {
     std::vector<WordPattern> patterns;
-    std::optional<Transcript> transcript;
+    std::optional<TranscriptFinds> transcript;
     std::string source; // "transcript" or "recogniser", for labels and the report
 };
 

@@ -159,4 +159,29 @@ TEST(MaskWordListMatch, FindsWordsWildcardsAndPhrasesInARow)
     EXPECT_FALSE(found[3].confidence);
 }
 
+TEST(MaskWordListMatch, AWordBeginsEveryPatternItCanAndTiesKeepTheirOrder)
+{
+    std::vector<WordPattern> patterns;
+    for (const char* listed : {"damn*", "damn", "da*", "damn it", "damn it*", "it", "it it", "b", "a"}) {
+        patterns.push_back(parse_word(listed, "--word"));
+    }
+    std::vector<TimedWord> words;
+    for (const char* heard : {"Damn", "it!", "it", "dams", "its"}) {
+        words.push_back(
+            {heard, 1.0 + static_cast<double>(words.size()), 1.5 + static_cast<double>(words.size()), {}, false, ""});
+    }
+    // A cue's words share its times: found in the order they were written.
+    words.push_back({"a", 9, 10, {}, true, ""});
+    words.push_back({"b", 9, 10, {}, true, ""});
+    const std::tuple<std::size_t, double, double> expected[] = {
+        {0, 1, 1.5}, {1, 1, 1.5}, {2, 1, 1.5}, {3, 1, 2.5}, {4, 1, 2.5}, {5, 2, 2.5},
+        {6, 2, 3.5}, {5, 3, 3.5}, {2, 4, 4.5}, {8, 9, 10},  {7, 9, 10},
+    };
+    const auto found = match_words(patterns, words);
+    ASSERT_EQ(found.size(), std::size(expected));
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(std::tuple(found[i].pattern, found[i].start, found[i].end), expected[i]) << i;
+    }
+}
+
 } // namespace

@@ -262,48 +262,99 @@ std::vector<WordPattern> parse_word_list(std::istream& in, const std::string& na
     return patterns;
 }
 
+WordMatcher::WordMatcher(const std::vector<WordPattern>& patterns) : patterns_(patterns)
+{
+    for (std::size_t index = 0; index < patterns.size(); ++index) {
+        if (patterns[index].words.empty()) {
+            continue;
+        }
+        const std::string& first = patterns[index].words.front();
+        if (!first.empty() && first.back() == '*') {
+            const std::string stem = first.substr(0, first.size() - 1);
+            by_stem_[stem].push_back(index);
+            if (std::find(stem_lengths_.begin(), stem_lengths_.end(), stem.size()) == stem_lengths_.end()) {
+                stem_lengths_.push_back(stem.size());
+            }
+        } else {
+            by_word_[first].push_back(index);
+        }
+    }
+}
+
+void WordMatcher::begin(std::size_t pattern, const TimedWord& word)
+{
+    Open open{{pattern, word.start, word.end, word.confidence, word.whole_cue}, 1, words_};
+    (patterns_[pattern].words.size() == 1 ? done_ : open_).push_back(open);
+}
+
+void WordMatcher::add(const TimedWord& word)
+{
+    const std::string spoken = normalise_word(word.text);
+    if (spoken.empty()) {
+        return;
+    }
+    // The phrases begun go on with this word, or end.
+    std::size_t kept = 0;
+    for (Open& open : open_) {
+        if (!word_matches(patterns_[open.found.pattern].words[open.matched], spoken)) {
+            continue;
+        }
+        FoundWord& found = open.found;
+        found.end = word.end;
+        if (word.confidence && (!found.confidence || *word.confidence < *found.confidence)) {
+            found.confidence = word.confidence;
+        }
+        found.whole_cue = found.whole_cue || word.whole_cue;
+        if (++open.matched == patterns_[found.pattern].words.size()) {
+            done_.push_back(open);
+        } else {
+            open_[kept++] = open;
+        }
+    }
+    open_.resize(kept);
+    if (const auto exact = by_word_.find(spoken); exact != by_word_.end()) {
+        for (const std::size_t pattern : exact->second) {
+            begin(pattern, word);
+        }
+    }
+    for (const std::size_t length : stem_lengths_) {
+        if (length <= spoken.size()) {
+            stem_.assign(spoken, 0, length);
+            if (const auto stems = by_stem_.find(stem_); stems != by_stem_.end()) {
+                for (const std::size_t pattern : stems->second) {
+                    begin(pattern, word);
+                }
+            }
+        }
+    }
+    ++words_;
+}
+
+std::vector<FoundWord> WordMatcher::found() const
+{
+    // In order of start time, then as the words and the patterns come:
+    // recognisers may let words overlap.
+    std::vector<Open> sorted = done_;
+    std::sort(sorted.begin(), sorted.end(), [](const Open& a, const Open& b) {
+        return a.found.start != b.found.start ? a.found.start < b.found.start
+            : a.first != b.first              ? a.first < b.first
+                                              : a.found.pattern < b.found.pattern;
+    });
+    std::vector<FoundWord> found;
+    found.reserve(sorted.size());
+    for (const Open& open : sorted) {
+        found.push_back(open.found);
+    }
+    return found;
+}
+
 std::vector<FoundWord> match_words(const std::vector<WordPattern>& patterns, const std::vector<TimedWord>& words)
 {
-    struct Spoken {
-        std::string word;
-        const TimedWord* timed;
-    };
-    std::vector<Spoken> spoken;
-    for (const TimedWord& timed : words) {
-        std::string word = normalise_word(timed.text);
-        if (!word.empty()) {
-            spoken.push_back({std::move(word), &timed});
-        }
+    WordMatcher matcher(patterns);
+    for (const TimedWord& word : words) {
+        matcher.add(word);
     }
-    std::vector<FoundWord> found;
-    for (std::size_t first = 0; first < spoken.size(); ++first) {
-        for (std::size_t index = 0; index < patterns.size(); ++index) {
-            const std::vector<std::string>& wanted = patterns[index].words;
-            if (wanted.empty() || wanted.size() > spoken.size() - first) {
-                continue;
-            }
-            bool all = true;
-            for (std::size_t k = 0; all && k < wanted.size(); ++k) {
-                all = word_matches(wanted[k], spoken[first + k].word);
-            }
-            if (!all) {
-                continue;
-            }
-            FoundWord match{index, spoken[first].timed->start, spoken[first + wanted.size() - 1].timed->end, {}, false};
-            for (std::size_t k = 0; k < wanted.size(); ++k) {
-                const TimedWord& timed = *spoken[first + k].timed;
-                if (timed.confidence && (!match.confidence || *timed.confidence < *match.confidence)) {
-                    match.confidence = timed.confidence;
-                }
-                match.whole_cue = match.whole_cue || timed.whole_cue;
-            }
-            found.push_back(match);
-        }
-    }
-    // Already so when the words come in order; recognisers may let them overlap.
-    std::stable_sort(found.begin(), found.end(),
-                     [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
-    return found;
+    return matcher.found();
 }
 
 } // namespace zendrik_mask

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zendrik_mask {
@@ -80,6 +81,34 @@ struct FoundWord {
 // dashwood" holds "john dashwood". Overlapping matches of different patterns
 // are all reported. Found words come in order of start time.
 std::vector<FoundWord> match_words(const std::vector<WordPattern>& patterns, const std::vector<TimedWord>& words);
+
+// The same, given the words one at a time, as a transcript is read: only
+// the phrases begun are kept. The patterns are indexed by their first word
+// (exact words by the word, those ending in '*' by their stem), so each word
+// costs the patterns it can begin, not every pattern.
+class WordMatcher {
+public:
+    explicit WordMatcher(const std::vector<WordPattern>& patterns);
+    void add(const TimedWord& word);
+    std::vector<FoundWord> found() const; // in order of start time
+
+private:
+    struct Open {
+        FoundWord found;
+        std::size_t matched; // the pattern's words matched so far
+        std::size_t first;   // the place of its first word among the words
+    };
+    void begin(std::size_t pattern, const TimedWord& word);
+
+    const std::vector<WordPattern>& patterns_;
+    std::unordered_map<std::string, std::vector<std::size_t>> by_word_;
+    std::unordered_map<std::string, std::vector<std::size_t>> by_stem_;
+    std::vector<std::size_t> stem_lengths_; // in bytes, each once
+    std::vector<Open> open_;
+    std::vector<Open> done_;
+    std::size_t words_ = 0;
+    std::string stem_; // reused for the look-ups
+};
 
 } // namespace zendrik_mask
 

@@ -201,4 +201,49 @@ TEST(MaskTranscript, MalformedTranscriptsNameTheFileAndWhere)
     }
 }
 
+// Windows tools save "Unicode" text as UTF-16 with a byte order mark.
+std::string utf16(std::u16string_view text, bool little_endian)
+{
+    std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += little_endian ? std::string{low, high} : std::string{high, low};
+    }
+    return bytes;
+}
+
+TEST(MaskTranscript, ReadsUtf16WithAByteOrderMark)
+{
+    const std::string srt = utf16(u"1\r\n00:00:01,000 --> 00:00:02,000\r\nCafé \U0001F600\r\n", true);
+    EXPECT_EQ(detect_transcript_format(srt, "talk"), TranscriptFormat::srt);
+    expect_words(srt, TranscriptFormat::srt,
+                 {{"Café", 1, 2, -1, true, "talk:3"}, {"\U0001F600", 1, 2, -1, true, "talk:3"}});
+    const std::string json
+        = utf16(u"{\"segments\": [{\"words\": [{\"word\": \" Señor\", \"start\": 1, \"end\": 2}]}]}", false);
+    EXPECT_EQ(detect_transcript_format(json, "talk"), TranscriptFormat::whisper);
+    expect_words(json, TranscriptFormat::whisper, {{" Señor", 1, 2, -1, false, "talk: segments[0].words[0]"}});
+    try {
+        read_transcript(utf16(u"1\n00:00:01,000 --> 00:00:02,000\nhi \xD800!\n", true), TranscriptFormat::srt, "talk");
+        ADD_FAILURE() << "read a lone surrogate";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.message().rfind("talk:3: not UTF-16", 0), 0u) << e.message();
+    }
+}
+
+TEST(MaskTranscript, TellsTheFormatFromTheStartOfALongTranscript)
+{
+    // WhisperX writes its segments, words and all, before its word_segments;
+    // openai-whisper its whole text before its segments.
+    std::string segments;
+    for (int i = 0; i < 2000; ++i) {
+        segments += R"({"text": " a", "words": [{"word": "a", "start": 1, "end": 2, "score": 0.5}]}, )";
+    }
+    const std::string whisperx
+        = R"({"segments": [)" + segments + R"({}], "word_segments": [{"word": "b", "start": 3, "end": 4}]})";
+    EXPECT_EQ(detect_transcript_format(whisperx, "talk"), TranscriptFormat::whisperx);
+    expect_words(whisperx, TranscriptFormat::whisperx, {{"b", 3, 4, -1, false, "talk: word_segments[0]"}});
+    const std::string whisper = R"({"text": ")" + std::string(100000, 'a') + R"(", "segments": []})";
+    EXPECT_EQ(detect_transcript_format(whisper, "talk"), TranscriptFormat::whisper);
+}
+
 } // namespace

@@ -92,20 +92,18 @@ std::pair<double, double> parse_cue_times(const Line& line, const std::string& n
     return {*start, *end};
 }
 
-bool is_cue_times(const Line& line)
+bool is_cue_times(std::string_view line)
 {
-    return line.text.find("-->") != std::string_view::npos;
+    return line.find("-->") != std::string_view::npos;
 }
 
-bool is_cue_number(const std::vector<Line>& lines, std::size_t i)
+bool is_cue_number(std::string_view line, std::string_view next_line)
 {
-    const std::string_view number = trim(lines[i].text, WHITESPACE);
-    return !number.empty() && std::all_of(number.begin(), number.end(), is_digit) && i + 1 < lines.size()
-        && is_cue_times(lines[i + 1]);
+    const std::string_view number = trim(line, WHITESPACE);
+    return !number.empty() && std::all_of(number.begin(), number.end(), is_digit) && is_cue_times(next_line);
 }
 
-void add_cue_words(std::string_view text, double start, double end, const std::string& origin,
-                   std::vector<TimedWord>& words)
+void add_cue_words(std::string_view text, double start, double end, const std::string& origin, const WordSink& sink)
 {
     std::vector<std::string_view> cue;
     std::size_t pos = 0;
@@ -118,12 +116,12 @@ void add_cue_words(std::string_view text, double start, double end, const std::s
         pos = static_cast<std::size_t>(stop - text.begin());
     }
     for (const auto word : cue) {
-        words.push_back({std::string(word), start, end, std::nullopt, cue.size() > 1, origin});
+        sink({std::string(word), start, end, std::nullopt, cue.size() > 1, origin});
     }
 }
 
 void add_cue(const std::vector<Line>& text_lines, double cue_start, double cue_end, bool webvtt,
-             const std::string& name, std::vector<TimedWord>& words)
+             const std::string& name, const WordSink& sink)
 {
     struct Piece {
         std::string text;
@@ -209,9 +207,48 @@ void add_cue(const std::vector<Line>& text_lines, double cue_start, double cue_e
     for (Piece& p : pieces) {
         const double start = p.tags_before == 0 ? cue_start : tags[p.tags_before - 1];
         const double end = p.tags_before_end < tags.size() ? tags[p.tags_before_end] : cue_end;
-        words.push_back(
-            {std::move(p.text), start, end, std::nullopt, words_in_stretch[p.tags_before] > 1, at_line(name, p.line)});
+        sink({std::move(p.text), start, end, std::nullopt, words_in_stretch[p.tags_before] > 1, at_line(name, p.line)});
     }
+}
+
+std::vector<Line> Block::views(std::size_t from) const
+{
+    std::vector<Line> views;
+    for (std::size_t i = from; i < lines.size(); ++i) {
+        views.push_back(lines[i].view());
+    }
+    return views;
+}
+
+const OwnedLine* LineReader::peek(std::size_t ahead)
+{
+    while (ahead_.size() <= ahead) {
+        OwnedLine line;
+        if (!source_.read_line(line.text)) {
+            return nullptr;
+        }
+        line.number = ++number_;
+        ahead_.push_back(std::move(line));
+    }
+    return &ahead_[ahead];
+}
+
+OwnedLine LineReader::take()
+{
+    peek();
+    OwnedLine line = std::move(ahead_.front());
+    ahead_.pop_front();
+    return line;
+}
+
+void LineReader::take_into(Block& block)
+{
+    OwnedLine line = take();
+    block.bytes += line.text.size() + 1;
+    if (block.bytes > Block::MAX_BYTES) {
+        throw bad_input(at_line(source_.name(), line.number) + ": a cue of more than 1 MiB");
+    }
+    block.lines.push_back(std::move(line));
 }
 
 } // namespace zendrik_mask

@@ -4,7 +4,6 @@
 #include "text.h"
 #include "transcript_text.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace zendrik_mask {
@@ -28,61 +27,6 @@ std::string json_message(const char* what)
         }
     }
     return std::string(message);
-}
-
-json parse_json(std::string_view text, std::size_t begin, std::size_t end, const std::string& name)
-{
-    try {
-        return json::parse(text.data() + begin, text.data() + end);
-    } catch (const json::parse_error& e) {
-        // e.byte counts from 1 to the last byte read.
-        const std::size_t offset = std::min(begin + (e.byte > 0 ? e.byte - 1 : 0), text.size());
-        throw bad_input(at_line(name, line_at(text, offset)) + ": not valid JSON: " + json_message(e.what()));
-    } catch (const json::exception& e) {
-        throw bad_input(name + ": not valid JSON: " + json_message(e.what()));
-    }
-}
-
-std::vector<std::pair<std::size_t, std::size_t>> json_values(std::string_view text)
-{
-    std::vector<std::pair<std::size_t, std::size_t>> values;
-    std::size_t pos = bom_length(text);
-    while (true) {
-        while (pos < text.size() && is_space(text[pos])) {
-            ++pos;
-        }
-        if (pos == text.size()) {
-            return values;
-        }
-        const std::size_t begin = pos;
-        if (text[pos] == '{' || text[pos] == '[') {
-            int depth = 0;
-            bool in_string = false;
-            for (; pos < text.size(); ++pos) {
-                const char c = text[pos];
-                if (in_string) {
-                    if (c == '\\') {
-                        ++pos;
-                    } else if (c == '"') {
-                        in_string = false;
-                    }
-                } else if (c == '"') {
-                    in_string = true;
-                } else if (c == '{' || c == '[') {
-                    ++depth;
-                } else if ((c == '}' || c == ']') && --depth == 0) {
-                    ++pos;
-                    break;
-                }
-            }
-            pos = std::min(pos, text.size());
-        } else {
-            while (pos < text.size() && !is_space(text[pos])) {
-                ++pos;
-            }
-        }
-        values.emplace_back(begin, pos);
-    }
 }
 
 void require_object(const json& value, const Place& place)

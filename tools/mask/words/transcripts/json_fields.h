@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: ISC
-// What the JSON readers share: parsing with the line of an error, where each
-// of several values written one after another lies, and fields read with
-// their checks, each failure naming where the value lies.
+// What the JSON readers share: fields read with their checks, each failure
+// naming where the value lies.
 #ifndef ZENDRIK_MASK_JSON_FIELDS_H
 #define ZENDRIK_MASK_JSON_FIELDS_H
 
@@ -14,8 +13,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
-#include <vector>
 
 namespace zendrik_mask {
 
@@ -42,13 +39,6 @@ std::string quoted(std::string_view key);
 // nlohmann's message without its exception id and its own idea of the
 // position (we give the line ourselves).
 std::string json_message(const char* what);
-
-// The JSON value in text[begin, end).
-nlohmann::json parse_json(std::string_view text, std::size_t begin, std::size_t end, const std::string& name);
-
-// Where each of the JSON values written one after another lies: brackets
-// balanced outside strings. Parsing each piece finds whatever else is wrong.
-std::vector<std::pair<std::size_t, std::size_t>> json_values(std::string_view text);
 
 void require_object(const nlohmann::json& value, const Place& place);
 

@@ -1,23 +1,24 @@
 // SPDX-License-Identifier: ISC
 // One reader per format, each in a file of its own; read_transcript picks
-// one. Each takes the whole text, already checked to be UTF-8, and adds the
-// words and warnings it finds to `transcript`.
+// one. Each reads `source` to its end, hands every word to `sink` as soon as
+// it is whole, and adds what the user should be told to `warnings`.
 #ifndef ZENDRIK_MASK_READERS_H
 #define ZENDRIK_MASK_READERS_H
 
+#include "text_source.h"
 #include "transcript.h"
 
 #include <string>
-#include <string_view>
+#include <vector>
 
 namespace zendrik_mask {
 
-void read_whisper(std::string_view text, const std::string& name, Transcript& transcript);
-void read_whisperx(std::string_view text, const std::string& name, Transcript& transcript);
-void read_whisper_cpp(std::string_view text, const std::string& name, Transcript& transcript);
-void read_vosk(std::string_view text, const std::string& name, Transcript& transcript);
-void read_srt(std::string_view text, const std::string& name, Transcript& transcript);
-void read_vtt(std::string_view text, const std::string& name, Transcript& transcript);
+void read_whisper(TextSource& source, const WordSink& sink, std::vector<std::string>& warnings);
+void read_whisperx(TextSource& source, const WordSink& sink, std::vector<std::string>& warnings);
+void read_whisper_cpp(TextSource& source, const WordSink& sink, std::vector<std::string>& warnings);
+void read_vosk(TextSource& source, const WordSink& sink, std::vector<std::string>& warnings);
+void read_srt(TextSource& source, const WordSink& sink, std::vector<std::string>& warnings);
+void read_vtt(TextSource& source, const WordSink& sink, std::vector<std::string>& warnings);
 
 } // namespace zendrik_mask
 

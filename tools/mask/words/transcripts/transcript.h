@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: ISC
 // zendrik-mask's transcript readers: word timings other recognisers wrote,
-// read from text already in memory. No I/O, no matching: text in, words out.
+// read as a stream, a word at a time. No matching: text in, words out.
 #ifndef ZENDRIK_MASK_TRANSCRIPT_H
 #define ZENDRIK_MASK_TRANSCRIPT_H
 
 #include "errors.h"
 #include "timed_words.h"
 
+#include <functional>
+#include <istream>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,22 +45,34 @@ enum class TranscriptFormat { whisper, whisperx, whisper_cpp, vosk, srt, vtt };
 std::string transcript_format_names(const char* separator);
 std::optional<TranscriptFormat> transcript_format_named(std::string_view name);
 
-// The format the text is in, judged from the content. Throws the bad-input
-// Error naming `name` when none fits.
+// The format the text is in, judged from its start (the first 64 KiB, as
+// when reading a stream). Throws the bad-input Error naming `name` when none
+// fits.
 TranscriptFormat detect_transcript_format(std::string_view text, const std::string& name);
 
-// What a transcript gives: its words, and what the user should be told of
-// those it gives no times for.
+// Each word as it is read, in the order written; the text of each is as
+// written, punctuation included.
+using WordSink = std::function<void(TimedWord&& word)>;
+
+// Reads `in` to its end a piece at a time, each word handed to `sink` and
+// none kept, so that memory does not grow with the transcript. The format is
+// told from the start when none is given. Text may be UTF-8 or, with a byte
+// order mark, UTF-16. Returns what the user should be told of the words it
+// gives no times for (each naming the file, without "warning: ").
+// Anything malformed (text that is not UTF-8, bad syntax, missing or bad
+// times, a confidence outside 0 to 1, a word with no text) throws the
+// bad-input Error naming `name` and the line or the element ("talk.json:
+// segments[3].words[2]: no \"end\""), once the words before it were handed over.
+std::vector<std::string> read_transcript(std::istream& in, std::optional<TranscriptFormat> format,
+                                         const std::string& name, const WordSink& sink);
+
+// What a transcript gives: its words, and the warnings.
 struct Transcript {
     std::vector<TimedWord> words;
-    std::vector<std::string> warnings; // each naming the file, without "warning: "
+    std::vector<std::string> warnings;
 };
 
-// Every word of the transcript, in the order written; the text of each is as
-// written, punctuation included. Anything malformed (text that is not UTF-8,
-// bad syntax, missing or bad times, a confidence outside 0 to 1, a word with
-// no text) throws the bad-input Error naming `name` and the line or the
-// element ("talk.json: segments[3].words[2]: no \"end\"").
+// The same for text in memory, every word kept.
 Transcript read_transcript(std::string_view text, TranscriptFormat format, const std::string& name);
 
 } // namespace zendrik_mask

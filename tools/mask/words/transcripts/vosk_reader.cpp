@@ -2,49 +2,36 @@
 // Vosk's results: {"result": [...], "text"}, one alone, an array of them, or
 // several one after another as scripts print them.
 #include "json_fields.h"
+#include "json_stream.h"
 #include "readers.h"
 #include "transcript_text.h"
 
-#include <algorithm>
-
 namespace zendrik_mask {
 
-namespace {
-
-using nlohmann::json;
-
-void read_vosk_object(const json& value, const Place& place, std::vector<TimedWord>& words)
+void read_vosk(TextSource& source, const WordSink& sink, std::vector<std::string>& /*warnings*/)
 {
-    require_object(value, place);
-    if (const json* result = array_field(value, "result", place)) {
-        for (std::size_t i = 0; i < result->size(); ++i) {
-            words.push_back(*json_word((*result)[i], place.item("result", i), "word", "conf"));
+    using nlohmann::json;
+    static const JsonShape shape{{"", "result", "[].result"}, {"result[]", "[].result[]"}};
+    const auto handle = [&](std::string_view path, const json& value, const Place& place) {
+        if (path == "result[]" || path == "[].result[]") {
+            sink(*json_word(value, place, "word", "conf"));
+        } else if (path == "[]" || !value.is_array()) {
+            // Objects without "result" (partial results, silence) give nothing.
+            require_object(value, place);
+            array_field(value, "result", place);
         }
-    }
-}
-
-} // namespace
-
-void read_vosk(std::string_view text, const std::string& name, Transcript& transcript)
-{
-    std::vector<TimedWord>& words = transcript.words;
-    const auto values = json_values(text);
-    std::size_t line = 1;
-    std::size_t counted = 0; // the bytes whose line ends are in `line`
-    for (const auto& [begin, end] : values) {
-        const json value = parse_json(text, begin, end, name);
-        line += static_cast<std::size_t>(std::count(text.begin() + static_cast<std::ptrdiff_t>(counted),
-                                                    text.begin() + static_cast<std::ptrdiff_t>(begin), '\n'));
-        counted = begin;
-        // Several objects, as printed one result at a time: each is known by its line.
-        const Place place{values.size() > 1 ? at_line(name, line) : name, ""};
-        if (value.is_array()) {
-            for (std::size_t i = 0; i < value.size(); ++i) {
-                read_vosk_object(value[i], place.item("", i), words);
-            }
-        } else {
-            read_vosk_object(value, place, words);
+    };
+    for (bool first = true;; first = false) {
+        while (is_space(static_cast<char>(source.sgetc()))) {
+            source.sbumpc();
         }
+        if (source.sgetc() == TextSource::traits_type::eof()) {
+            return;
+        }
+        // Several objects, as printed one result at a time: each after the
+        // first is known by its line.
+        const std::string name = first ? source.name() : at_line(source.name(), source.line_at(source.offset()));
+        stream_json(source, shape, {name, ""}, handle, false);
     }
 }
 

@@ -27,44 +27,43 @@ bool is_other_block(std::string_view first_line)
 
 } // namespace
 
-void read_vtt(std::string_view text, const std::string& name, Transcript& transcript)
+void read_vtt(TextSource& source, const WordSink& sink, std::vector<std::string>& /*warnings*/)
 {
-    std::vector<TimedWord>& words = transcript.words;
-    const std::vector<Line> lines = split_lines(text);
-    if (lines.empty() || !starts_with(lines[0].text, "WEBVTT")
-        || (lines[0].text.size() > 6 && lines[0].text[6] != ' ' && lines[0].text[6] != '\t')) {
+    const std::string& name = source.name();
+    LineReader lines(source);
+    const OwnedLine* header = lines.peek();
+    if (!header || !starts_with(header->text, "WEBVTT")
+        || (header->text.size() > 6 && header->text[6] != ' ' && header->text[6] != '\t')) {
         throw bad_input(at_line(name, 1) + ": no WEBVTT header");
     }
-    std::size_t i = 0;
-    while (i < lines.size()) {
-        // A block: lines up to a blank one. The first is the header.
-        const std::size_t begin = i;
-        while (i < lines.size() && !lines[i].text.empty()) {
-            ++i;
+    for (bool first = true; lines.peek(); first = false) {
+        // A block: lines up to an empty one. The first is the header.
+        Block block;
+        while (lines.peek() && !lines.peek()->text.empty()) {
+            lines.take_into(block);
         }
-        const std::size_t end = i;
-        while (i < lines.size() && lines[i].text.empty()) {
-            ++i;
+        while (lines.peek() && lines.peek()->text.empty()) {
+            lines.take();
         }
-        std::size_t times = begin;
-        if (begin == 0) {
+        const std::vector<OwnedLine>& held = block.lines;
+        const auto holds_times = [](const OwnedLine& line) { return is_cue_times(line.text); };
+        std::size_t times = 0;
+        if (first) {
             // The header's block holds no cue, unless the blank line after
             // the header was left out.
-            times = static_cast<std::size_t>(
-                std::find_if(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(end), is_cue_times)
-                - lines.begin());
-            if (times == end) {
+            times = static_cast<std::size_t>(std::find_if(held.begin(), held.end(), holds_times) - held.begin());
+            if (times == held.size()) {
                 continue;
             }
-        } else if (begin == end || (is_other_block(lines[begin].text) && !is_cue_times(lines[begin]))) {
+        } else if (held.empty() || (is_other_block(held[0].text) && !is_cue_times(held[0].text))) {
             continue;
-        } else if (!is_cue_times(lines[times]) && (++times == end || !is_cue_times(lines[times]))) {
-            throw bad_input(at_line(name, lines[begin].number) + ": not a cue (no 'start --> end' line)");
+        } else if (!is_cue_times(held[0].text) && (held.size() == 1 || !is_cue_times(held[1].text))) {
+            throw bad_input(at_line(name, held[0].number) + ": not a cue (no 'start --> end' line)");
+        } else if (!is_cue_times(held[0].text)) {
+            times = 1;
         }
-        const auto [start, stop] = parse_cue_times(lines[times], name);
-        add_cue(std::vector<Line>(lines.begin() + static_cast<std::ptrdiff_t>(times + 1),
-                                  lines.begin() + static_cast<std::ptrdiff_t>(end)),
-                start, stop, true, name, words);
+        const auto [start, stop] = parse_cue_times(held[times].view(), name);
+        add_cue(block.views(times + 1), start, stop, true, name, sink);
     }
 }
 

@@ -3,6 +3,7 @@
 // cues when it was written without tokens (-oj).
 #include "cues.h"
 #include "json_fields.h"
+#include "json_stream.h"
 #include "readers.h"
 #include "text.h"
 
@@ -22,19 +23,17 @@ bool is_special_token(std::string_view text)
 
 } // namespace
 
-void read_whisper_cpp(std::string_view source, const std::string& name, Transcript& transcript)
+void read_whisper_cpp(TextSource& source, const WordSink& sink, std::vector<std::string>& /*warnings*/)
 {
-    const json root = parse_json(source, 0, source.size(), name);
-    const Place top{name, ""};
-    const json* entries = &required_array(root, "transcription", top);
-    std::vector<TimedWord>& words = transcript.words;
+    static const JsonShape shape{{"transcription", "transcription[].tokens"},
+                                 {"transcription[].tokens[]", "transcription[].text", "transcription[].offsets"}};
     // The word being joined from tokens; none while `joining` is false. (Not an
     // optional: GCC 12 then warns of a string read uninitialised.)
     TimedWord open;
     bool joining = false;
     const auto close = [&] {
         if (joining && !is_blank(open.text)) {
-            words.push_back(std::move(open));
+            sink(std::move(open));
         }
         joining = false;
     };
@@ -52,51 +51,51 @@ void read_whisper_cpp(std::string_view source, const std::string& name, Transcri
         }
         return std::pair(from, to);
     };
-    for (std::size_t i = 0; i < entries->size(); ++i) {
-        const Place entry_place = top.item("transcription", i);
-        const json& entry = (*entries)[i];
-        require_object(entry, entry_place);
-        const json* tokens = array_field(entry, "tokens", entry_place);
-        if (!tokens) {
-            // Plain -oj: the entry is a cue.
+    // Words run on across entries: -ml splits them wherever the length
+    // says, inside a word too.
+    const auto read_token = [&](const json& token, const Place& place) {
+        require_object(token, place);
+        const std::string* text = text_field(token, "text", place);
+        if (!text) {
+            throw place.error("no \"text\"");
+        }
+        if (is_special_token(*text)) {
             close();
-            const std::string* text = text_field(entry, "text", entry_place);
-            if (!text) {
-                throw entry_place.error("no \"text\"");
-            }
-            const auto [from, to] = offsets_of(entry, entry_place);
-            add_cue_words(*text, from, to, entry_place.origin(), words);
-            continue;
+            return;
         }
-        // Words run on across entries: -ml splits them wherever the length
-        // says, inside a word too.
-        for (std::size_t k = 0; k < tokens->size(); ++k) {
-            const Place token_place = entry_place.item("tokens", k);
-            const json& token = (*tokens)[k];
-            require_object(token, token_place);
-            const std::string* text = text_field(token, "text", token_place);
-            if (!text) {
-                throw token_place.error("no \"text\"");
-            }
-            if (is_special_token(*text)) {
-                close();
-                continue;
-            }
-            const auto [from, to] = offsets_of(token, token_place);
-            const auto p = confidence_field(token, "p", token_place);
-            if (!joining || starts_with(*text, " ")) {
-                close();
-                open = TimedWord{*text, from, to, p, false, token_place.origin()};
-                joining = true;
-                continue;
-            }
-            open.text += *text;
-            open.end = std::max(open.end, to);
-            if (p) {
-                open.confidence = std::min(open.confidence.value_or(1.0), *p);
-            }
+        const auto [from, to] = offsets_of(token, place);
+        const auto p = confidence_field(token, "p", place);
+        if (!joining || starts_with(*text, " ")) {
+            close();
+            open = TimedWord{*text, from, to, p, false, place.origin()};
+            joining = true;
+            return;
         }
-    }
+        open.text += *text;
+        open.end = std::max(open.end, to);
+        if (p) {
+            open.confidence = std::min(open.confidence.value_or(1.0), *p);
+        }
+    };
+    stream_json(source, shape, {source.name(), ""}, [&](std::string_view path, const json& value, const Place& place) {
+        if (path == "transcription[].tokens[]") {
+            read_token(value, place);
+        } else if (path == "transcription[]") {
+            require_object(value, place);
+            if (!array_field(value, "tokens", place)) {
+                // Plain -oj: the entry is a cue.
+                close();
+                const std::string* text = text_field(value, "text", place);
+                if (!text) {
+                    throw place.error("no \"text\"");
+                }
+                const auto [from, to] = offsets_of(value, place);
+                add_cue_words(*text, from, to, place.origin(), sink);
+            }
+        } else {
+            required_array(value, "transcription", place);
+        }
+    });
     close();
 }
 

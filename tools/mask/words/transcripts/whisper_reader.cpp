@@ -2,37 +2,33 @@
 // openai-whisper's JSON and those made like it: faster-whisper's, stable-ts's,
 // whisper-timestamped's.
 #include "json_fields.h"
+#include "json_stream.h"
 #include "readers.h"
 #include "transcript_text.h"
 
 namespace zendrik_mask {
 
-void read_whisper(std::string_view text, const std::string& name, Transcript& transcript)
+void read_whisper(TextSource& source, const WordSink& sink, std::vector<std::string>& /*warnings*/)
 {
     using nlohmann::json;
-    const json root = parse_json(text, 0, text.size(), name);
-    const Place top{name, ""};
-    const json* segments = &required_array(root, "segments", top);
-    for (std::size_t i = 0; i < segments->size(); ++i) {
-        const Place segment_place = top.item("segments", i);
-        const json& segment = (*segments)[i];
-        require_object(segment, segment_place);
-        const json* segment_words = array_field(segment, "words", segment_place);
-        if (!segment_words) {
-            const std::string* segment_text = text_field(segment, "text", segment_place);
-            if (segment_text && !is_blank(*segment_text)) {
-                throw segment_place.error("text without word times: run whisper with --word_timestamps True");
-            }
-            continue;
-        }
-        for (std::size_t k = 0; k < segment_words->size(); ++k) {
-            const json& word = (*segment_words)[k];
+    static const JsonShape shape{{"segments", "segments[].words"}, {"segments[].words[]", "segments[].text"}};
+    stream_json(source, shape, {source.name(), ""}, [&](std::string_view path, const json& value, const Place& place) {
+        if (path == "segments[].words[]") {
             // whisper-timestamped writes "text" and "confidence" for the same.
-            const bool timestamped = word.is_object() && word.contains("text") && !word.contains("word");
-            transcript.words.push_back(*json_word(word, segment_place.item("words", k), timestamped ? "text" : "word",
-                                                  timestamped ? "confidence" : "probability"));
+            const bool timestamped = value.is_object() && value.contains("text") && !value.contains("word");
+            sink(*json_word(value, place, timestamped ? "text" : "word", timestamped ? "confidence" : "probability"));
+        } else if (path == "segments[]") {
+            require_object(value, place);
+            if (!array_field(value, "words", place)) {
+                const std::string* segment_text = text_field(value, "text", place);
+                if (segment_text && !is_blank(*segment_text)) {
+                    throw place.error("text without word times: run whisper with --word_timestamps True");
+                }
+            }
+        } else {
+            required_array(value, "segments", place);
         }
-    }
+    });
 }
 
 } // namespace zendrik_mask

@@ -1,31 +1,32 @@
 // SPDX-License-Identifier: ISC
 // WhisperX's JSON: its word_segments, the words after forced alignment.
 #include "json_fields.h"
+#include "json_stream.h"
 #include "readers.h"
-
-#include <utility>
 
 namespace zendrik_mask {
 
-void read_whisperx(std::string_view text, const std::string& name, Transcript& transcript)
+void read_whisperx(TextSource& source, const WordSink& sink, std::vector<std::string>& warnings)
 {
-    const nlohmann::json root = parse_json(text, 0, text.size(), name);
-    const Place top{name, ""};
-    const nlohmann::json& segments = required_array(root, "word_segments", top);
+    // Its segments hold the same words again: they are not read.
+    static const JsonShape shape{{"word_segments"}, {"word_segments[]"}};
     std::size_t untimed = 0;
-    for (std::size_t i = 0; i < segments.size(); ++i) {
-        if (auto word = json_word(segments[i], top.item("word_segments", i), "word", "score", true)) {
-            transcript.words.push_back(std::move(*word));
-        } else {
-            ++untimed;
-        }
-    }
+    stream_json(source, shape, {source.name(), ""},
+                [&](std::string_view path, const nlohmann::json& value, const Place& place) {
+                    if (path.empty()) {
+                        required_array(value, "word_segments", place);
+                    } else if (auto word = json_word(value, place, "word", "score", true)) {
+                        sink(std::move(*word));
+                    } else {
+                        ++untimed;
+                    }
+                });
     // Skipped in silence, any of them could be a word that was meant to be bleeped.
     if (untimed > 0) {
-        transcript.warnings.push_back(name + ": " + std::to_string(untimed)
-                                      + (untimed == 1 ? " word has no times (WhisperX could not align it)"
-                                                      : " words have no times (WhisperX could not align them)")
-                                      + " and cannot be bleeped");
+        warnings.push_back(source.name() + ": " + std::to_string(untimed)
+                           + (untimed == 1 ? " word has no times (WhisperX could not align it)"
+                                           : " words have no times (WhisperX could not align them)")
+                           + " and cannot be bleeped");
     }
 }
 

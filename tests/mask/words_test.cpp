@@ -110,6 +110,24 @@ TEST_F(MaskWords, RecogniserFindsSpokenWordsWhereTheyAreWhateverTheJobs)
     }
 }
 
+TEST_F(MaskWords, RecogniserFindsAWordThatEndsOrBeginsTheFile)
+{
+    // The reading cut right after "dashwood" (0.98 to 1.58 s), then right before it.
+    const std::string reading = ZENDRIK_MASK_SPEECH;
+    const std::string cut = "sox '" + reading + "' '" + p("end.wav") + "' trim 0 1.58 && sox '" + reading + "' '"
+        + p("start.wav") + "' trim 0.98 1.2";
+    ASSERT_EQ(std::system(cut.c_str()), 0) << cut;
+    for (const auto& [name, start, end] : {std::tuple("end", 0.98, 1.58), std::tuple("start", 0.0, 0.6)}) {
+        const Result r = mask({p(std::string(name) + ".wav"), "--dry-run", "--word", "dashwood", "--pad", "0",
+                               "--write-labels", p("labels.txt")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<Label> labels = read_labels(p("labels.txt"));
+        ASSERT_EQ(labels.size(), 1u) << name << ": " << r.err;
+        EXPECT_LE(labels[0].start, start + 0.15) << name;
+        EXPECT_GE(labels[0].end, end - 0.15) << name;
+    }
+}
+
 TEST_F(MaskWords, EveryTranscriptFormatMasksTheWordToTheSample)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, 2 * 48000);

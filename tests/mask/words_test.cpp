@@ -128,6 +128,34 @@ TEST_F(MaskWords, RecogniserFindsAWordThatEndsOrBeginsTheFile)
     }
 }
 
+TEST_F(MaskWords, HyphenatedWordsAndLabelsOfAnEarlierRun)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 2 * 16000);
+    write_text(p("t.json"), R"({"segments":[{"words":[{"word":" not","start":0.5,"end":0.8,"probability":0.9},
+        {"word":" ill-disposed.","start":1.0,"end":1.4,"probability":0.8}]}]})");
+    const Result first = mask({p("in.wav"), "--dry-run", "--word", "disposed", "--word", "not ill", "--transcript",
+                               p("t.json"), "--pad", "0", "--write-labels", p("found.txt")});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(slurp(p("found.txt")),
+              "0.500000000\t1.400000000\tnot ill (transcript 0.80)\n"
+              "1.000000000\t1.400000000\tdisposed (transcript 0.80)\n");
+
+    // Found again, the words deleted from the labels would come back.
+    write_text(p("found.txt"), "1.000000000\t1.400000000\tdisposed (transcript 0.80)\n");
+    const Result again = mask({p("in.wav"), "--dry-run", "--labels", p("found.txt"), "--word", "disposed", "--word",
+                               "not ill", "--transcript", p("t.json")});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("warning: " + p("found.txt")
+                             + ":1: 'disposed (transcript 0.80)' is a word found by an "
+                               "earlier run"),
+              std::string::npos)
+        << again.err;
+    EXPECT_NE(again.err.find("run again with --labels alone"), std::string::npos) << again.err;
+    const Result alone = mask({p("in.wav"), "--dry-run", "--labels", p("found.txt")});
+    EXPECT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(alone.err.find("earlier run"), std::string::npos) << alone.err;
+}
+
 TEST_F(MaskWords, EveryTranscriptFormatMasksTheWordToTheSample)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, 2 * 48000);

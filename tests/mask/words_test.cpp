@@ -128,6 +128,35 @@ TEST_F(MaskWords, RecogniserFindsAWordThatEndsOrBeginsTheFile)
     }
 }
 
+TEST_F(MaskWords, ShippedListsGoByTheirNameAndTheSummaryCountsEachWord)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 3 * 16000);
+    write_text(p("t.json"), R"({"segments":[{"words":[{"word":" Oh,","start":0.2,"end":0.4},
+        {"word":" damned","start":1.0,"end":1.4},{"word":" shitty","start":1.5,"end":1.9},
+        {"word":" damn!","start":2.0,"end":2.4}]}]})");
+    const Result r = mask({p("in.wav"), "--dry-run", "--words", "profanity", "--transcript", p("t.json")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Counts only: the times are in the labels and the report.
+    EXPECT_TRUE(std::regex_search(r.err,
+                                  std::regex("found by the transcript: 'damn\\*' 2; 'shit\\*' 1; [0-9]+ other "
+                                             "words 0\n$")))
+        << r.err;
+
+    // A file of that name wins; a name that is neither is refused.
+    write_text(p("profanity"), "oh\n");
+    const Result own = mask({p("in.wav"), "--dry-run", "--words", "profanity", "--transcript", p("t.json")}, {},
+                            {"/usr/bin/env", "-C", dir.string()});
+    EXPECT_NE(own.err.find("found by the transcript: 'oh' 1\n"), std::string::npos) << own.err;
+    const auto before = snapshot();
+    expect_refused(mask({p("in.wav"), p("out.wav"), "--words", "profane"}), 2,
+                   "no word list 'profane': no such file, nor a list shipped with zendrik-mask \\(profanity\\)\n",
+                   before);
+
+    // Every word of it is in the recogniser's dictionary.
+    const Result heard = mask({ZENDRIK_MASK_SPEECH, "--dry-run", "--words", "profanity"});
+    EXPECT_EQ(heard.status, 0) << heard.err;
+}
+
 TEST_F(MaskWords, HyphenatedWordsAndLabelsOfAnEarlierRun)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 2 * 16000);

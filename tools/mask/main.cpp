@@ -114,7 +114,8 @@ int main(int argc, char** argv)
     app.add_option("-w,--word", options.words, "Word or phrase to find and bleep; repeatable")
         ->type_name("TEXT")
         ->allow_extra_args(false);
-    app.add_option("--words", options.word_files, "File of words and phrases to find, one a line; repeatable")
+    app.add_option("--words", options.word_files,
+                   "File of words and phrases to find, one a line, or a shipped list: profanity; repeatable")
         ->type_name("FILE")
         ->allow_extra_args(false);
     app.add_option("--pad", options.pad, "Seconds added before and after each word found, 0 to 60 (default 0.05)")

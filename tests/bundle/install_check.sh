@@ -14,3 +14,15 @@ done
 found=$(LV2_PATH="$prefix/lib/lv2" lv2ls)
 [ "$found" = "$uri" ] || { echo "FAIL: lv2ls printed: $found" >&2; exit 1; }
 echo "installed bundle found by lv2ls at $bundle"
+# The word lists installed beside zendrik-mask, found by their names.
+mask="$prefix/bin/zendrik-mask"
+if [ -x "$mask" ]; then
+  [ -f "$prefix/share/zendrik/words/profanity.txt" ] || { echo "FAIL: no word list installed" >&2; exit 1; }
+  sox -n -r 16000 -c 1 "$prefix/quiet.wav" trim 0 1
+  printf '1\n00:00:00,100 --> 00:00:00,400\nDamned!\n' >"$prefix/said.srt"
+  summary=$("$mask" "$prefix/quiet.wav" --dry-run --words profanity --transcript "$prefix/said.srt" 2>&1)
+  case "$summary" in
+  *"'damn*' 1"*) echo "installed zendrik-mask finds its word list" ;;
+  *) echo "FAIL: $summary" >&2; exit 1 ;;
+  esac
+fi

@@ -248,7 +248,7 @@ TEST_F(MaskCli, PresetsSetTheToneAndOptionsOverrideThem)
     for (std::string line; std::getline(lines, line);) {
         names.push_back(line.substr(0, line.find(' ')));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"broadcast", "high", "low", "soft"})) << list.out;
+    EXPECT_EQ(names, (std::vector<std::string>{"broadcast", "high", "low", "mute", "soft"})) << list.out;
     EXPECT_NE(list.out.find("level=0.125"), std::string::npos) << list.out;
 
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 4000);
@@ -264,6 +264,28 @@ TEST_F(MaskCli, PresetsSetTheToneAndOptionsOverrideThem)
     const Result help = mask({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("nearest sample, halves up"), std::string::npos);
+}
+
+TEST_F(MaskCli, MutePresetSilencesAndLevelsMayBeDecibels)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 4000);
+    const Audio in = read_audio(p("in.wav"), Kind::Float);
+    ASSERT_EQ(mask({p("in.wav"), p("muted.wav"), "-q", "--mask", "0.1-0.3", "--preset", "mute"}).status, 0);
+    const Audio muted = read_audio(p("muted.wav"), Kind::Float);
+    expect_masked(in, muted, {{800, 2400}}, 1000.0, 0.0, SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    EXPECT_TRUE(std::all_of(muted.floats.begin() + 800, muted.floats.begin() + 2400, [](float v) { return v == 0; }));
+
+    // -12 dB is a gain of 10^(-12/20); the unit in any case, spaced or not.
+    for (const char* level : {"-12dB", "-12 db", "-12DB"}) {
+        ASSERT_EQ(mask({p("in.wav"), p("out.wav"), "-q", "--mask", "0.1-0.3", "--level", level}).status, 0) << level;
+        expect_masked(in, read_audio(p("out.wav"), Kind::Float), {{800, 2400}}, 1000.0, std::pow(10.0, -0.6),
+                      SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    }
+    const auto before = snapshot();
+    expect_refused(mask({p("in.wav"), p("new.wav"), "--mask", "0.1-0.3", "--level", "-6 dBFS"}), 2,
+                   "--level '-6 dBFS' is neither a gain", before);
+    expect_refused(mask({p("in.wav"), p("new.wav"), "--mask", "0.1-0.3", "--level", "+6dB"}), 2,
+                   "--level 1.99.* is outside the plugin's range", before);
 }
 
 } // namespace mask_test

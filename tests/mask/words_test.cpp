@@ -110,6 +110,81 @@ TEST_F(MaskWords, RecogniserFindsSpokenWordsWhereTheyAreWhateverTheJobs)
     }
 }
 
+TEST_F(MaskWords, RecogniserFindsAWordThatEndsOrBeginsTheFile)
+{
+    // The reading cut right after "dashwood" (0.98 to 1.58 s), then right before it.
+    const std::string reading = ZENDRIK_MASK_SPEECH;
+    const std::string cut = "sox '" + reading + "' '" + p("end.wav") + "' trim 0 1.58 && sox '" + reading + "' '"
+        + p("start.wav") + "' trim 0.98 1.2";
+    ASSERT_EQ(std::system(cut.c_str()), 0) << cut;
+    for (const auto& [name, start, end] : {std::tuple("end", 0.98, 1.58), std::tuple("start", 0.0, 0.6)}) {
+        const Result r = mask({p(std::string(name) + ".wav"), "--dry-run", "--word", "dashwood", "--pad", "0",
+                               "--write-labels", p("labels.txt")});
+        ASSERT_EQ(r.status, 0) << r.err;
+        const std::vector<Label> labels = read_labels(p("labels.txt"));
+        ASSERT_EQ(labels.size(), 1u) << name << ": " << r.err;
+        EXPECT_LE(labels[0].start, start + 0.15) << name;
+        EXPECT_GE(labels[0].end, end - 0.15) << name;
+    }
+}
+
+TEST_F(MaskWords, ShippedListsGoByTheirNameAndTheSummaryCountsEachWord)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 3 * 16000);
+    write_text(p("t.json"), R"({"segments":[{"words":[{"word":" Oh,","start":0.2,"end":0.4},
+        {"word":" damned","start":1.0,"end":1.4},{"word":" shitty","start":1.5,"end":1.9},
+        {"word":" damn!","start":2.0,"end":2.4}]}]})");
+    const Result r = mask({p("in.wav"), "--dry-run", "--words", "profanity", "--transcript", p("t.json")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // Counts only: the times are in the labels and the report.
+    EXPECT_TRUE(std::regex_search(r.err,
+                                  std::regex("found by the transcript: 'damn\\*' 2; 'shit\\*' 1; [0-9]+ other "
+                                             "words 0\n$")))
+        << r.err;
+
+    // A file of that name wins; a name that is neither is refused.
+    write_text(p("profanity"), "oh\n");
+    const Result own = mask({p("in.wav"), "--dry-run", "--words", "profanity", "--transcript", p("t.json")}, {},
+                            {"/usr/bin/env", "-C", dir.string()});
+    EXPECT_NE(own.err.find("found by the transcript: 'oh' 1\n"), std::string::npos) << own.err;
+    const auto before = snapshot();
+    expect_refused(mask({p("in.wav"), p("out.wav"), "--words", "profane"}), 2,
+                   "no word list 'profane': no such file, nor a list shipped with zendrik-mask \\(profanity\\)\n",
+                   before);
+
+    // Every word of it is in the recogniser's dictionary.
+    const Result heard = mask({ZENDRIK_MASK_SPEECH, "--dry-run", "--words", "profanity"});
+    EXPECT_EQ(heard.status, 0) << heard.err;
+}
+
+TEST_F(MaskWords, HyphenatedWordsAndLabelsOfAnEarlierRun)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 2 * 16000);
+    write_text(p("t.json"), R"({"segments":[{"words":[{"word":" not","start":0.5,"end":0.8,"probability":0.9},
+        {"word":" ill-disposed.","start":1.0,"end":1.4,"probability":0.8}]}]})");
+    const Result first = mask({p("in.wav"), "--dry-run", "--word", "disposed", "--word", "not ill", "--transcript",
+                               p("t.json"), "--pad", "0", "--write-labels", p("found.txt")});
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_EQ(slurp(p("found.txt")),
+              "0.500000000\t1.400000000\tnot ill (transcript 0.80)\n"
+              "1.000000000\t1.400000000\tdisposed (transcript 0.80)\n");
+
+    // Found again, the words deleted from the labels would come back.
+    write_text(p("found.txt"), "1.000000000\t1.400000000\tdisposed (transcript 0.80)\n");
+    const Result again = mask({p("in.wav"), "--dry-run", "--labels", p("found.txt"), "--word", "disposed", "--word",
+                               "not ill", "--transcript", p("t.json")});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_NE(again.err.find("warning: " + p("found.txt")
+                             + ":1: 'disposed (transcript 0.80)' is a word found by an "
+                               "earlier run"),
+              std::string::npos)
+        << again.err;
+    EXPECT_NE(again.err.find("run again with --labels alone"), std::string::npos) << again.err;
+    const Result alone = mask({p("in.wav"), "--dry-run", "--labels", p("found.txt")});
+    EXPECT_EQ(alone.status, 0) << alone.err;
+    EXPECT_EQ(alone.err.find("earlier run"), std::string::npos) << alone.err;
+}
+
 TEST_F(MaskWords, EveryTranscriptFormatMasksTheWordToTheSample)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, 2 * 48000);

@@ -56,6 +56,10 @@ private:
 // program runs from the build tree; otherwise empty.
 std::string fallback_lv2_dir();
 
+// The folders that hold the word lists shipped with this program: the
+// build tree's, when it runs from there, and the one installed beside it.
+std::vector<std::string> shipped_word_list_dirs();
+
 } // namespace zendrik_mask
 
 #endif

@@ -228,6 +228,7 @@ void process(const Options& options)
     Targets targets;
     targets.given_ranges = read_ranges(options, warnings);
     targets.words = read_word_request(options);
+    warnings.push_back(relabel_warning(options, targets.given_ranges));
     InputFile input(options.input);
     warnings.push_back(input.header_warning());
     const SF_INFO& input_info = input.info();

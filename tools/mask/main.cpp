@@ -74,7 +74,7 @@ int main(int argc, char** argv)
     Options options;
     bool list_requested = false;
     float frequency = 0.0f;
-    float level = 0.0f;
+    std::string level;
 
     CLI::App app(DESCRIPTION, "zendrik-mask");
     app.footer(footer());
@@ -93,7 +93,8 @@ int main(int argc, char** argv)
         = app.add_option("-f,--frequency", frequency, "Tone frequency in Hz (default: the plugin's, 1000)")
               ->type_name("HZ");
     auto* level_option
-        = app.add_option("-L,--level", level, "Tone peak level, linear 0 to 1 (default: the plugin's, 0.5)")
+        = app.add_option("-L,--level", level,
+                         "Tone peak level, linear 0 to 1 or in decibels, -6dB (default: the plugin's, 0.5)")
               ->type_name("GAIN");
     app.add_option("-p,--preset", options.preset,
                    "Start from one of the bundle's presets; --frequency and --level override it")
@@ -113,7 +114,8 @@ int main(int argc, char** argv)
     app.add_option("-w,--word", options.words, "Word or phrase to find and bleep; repeatable")
         ->type_name("TEXT")
         ->allow_extra_args(false);
-    app.add_option("--words", options.word_files, "File of words and phrases to find, one a line; repeatable")
+    app.add_option("--words", options.word_files,
+                   "File of words and phrases to find, one a line, or a shipped list: profanity; repeatable")
         ->type_name("FILE")
         ->allow_extra_args(false);
     app.add_option("--pad", options.pad, "Seconds added before and after each word found, 0 to 60 (default 0.05)")
@@ -152,7 +154,11 @@ int main(int argc, char** argv)
         options.frequency = frequency;
     }
     if (*level_option) {
-        options.level = level;
+        try {
+            options.level = parse_level(level);
+        } catch (const Error& e) {
+            return report(e);
+        }
     }
     for (const CLI::Option* option : {sensitivity_option, jobs_option, dict_option, model_option}) {
         if (*option) {

@@ -3,10 +3,12 @@
 
 #include "errors.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace zendrik_mask {
@@ -26,6 +28,30 @@ std::string hertz(double frequency)
 }
 
 } // namespace
+
+float parse_level(const std::string& text)
+{
+    std::string_view number(text);
+    const std::size_t length = number.size();
+    // Broadcast people give levels in decibels; the plugin takes a gain.
+    const bool decibels = length >= 2 && (number[length - 2] == 'd' || number[length - 2] == 'D')
+        && (number[length - 1] == 'b' || number[length - 1] == 'B');
+    if (decibels) {
+        number.remove_suffix(2);
+        while (!number.empty() && number.back() == ' ') {
+            number.remove_suffix(1);
+        }
+    }
+    if (!number.empty() && number.front() == '+') {
+        number.remove_prefix(1);
+    }
+    double value = 0;
+    const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (number.empty() || error != std::errc() || end != number.data() + number.size() || std::isnan(value)) {
+        throw bad_input("--level '" + text + "' is neither a gain (0.5) nor decibels (-6dB)");
+    }
+    return static_cast<float>(decibels ? std::pow(10.0, value / 20.0) : value);
+}
 
 void configure_plugin(Lv2Host& host, const Options& options)
 {

@@ -12,6 +12,10 @@
 
 namespace zendrik_mask {
 
+// --level as given: a linear gain ("0.5") or decibels ("-6dB", "-6 dB", any
+// case). Throws the bad-input Error for anything else.
+float parse_level(const std::string& text);
+
 // Throws the bad-input Error for an unknown preset or a value out of range.
 void configure_plugin(Lv2Host& host, const Options& options);
 

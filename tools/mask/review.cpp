@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cinttypes>
@@ -13,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,7 +46,47 @@ bool same_file(const std::string& a, const std::string& b)
     return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
 }
 
+// Whether `text` is what label_text writes: "word (source[ 0.42][, whole cue])".
+bool is_found_label(const std::string& text)
+{
+    const std::size_t open = text.rfind(" (");
+    if (open == std::string::npos || open == 0 || text.back() != ')') {
+        return false;
+    }
+    std::string_view inside = std::string_view(text).substr(open + 2, text.size() - open - 3);
+    const std::string_view cue = ", whole cue";
+    if (inside.size() > cue.size() && inside.substr(inside.size() - cue.size()) == cue) {
+        inside.remove_suffix(cue.size());
+    }
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    for (const std::string_view source : {"recogniser", "transcript"}) {
+        if (inside.substr(0, source.size()) == source) {
+            const std::string_view confidence = inside.substr(source.size());
+            return confidence.empty()
+                || (confidence.size() == 5 && confidence[0] == ' ' && digit(confidence[1]) && confidence[2] == '.'
+                    && digit(confidence[3]) && digit(confidence[4]));
+        }
+    }
+    return false;
+}
+
 } // namespace
+
+std::string relabel_warning(const Options& options, const std::vector<TimeRange>& given)
+{
+    if (options.words.empty() && options.word_files.empty()) {
+        return "";
+    }
+    for (const TimeRange& range : given) {
+        if (is_found_label(range.label)) {
+            return range.origin + ": '" + printable(range.label)
+                + "' is a word found by an earlier run (--write-labels), and --word/--words find the words again: "
+                  "those deleted from the labels come back; to bleep the labels as reviewed, run again with "
+                  "--labels alone";
+        }
+    }
+    return "";
+}
 
 std::string label_text(const std::string& word, const std::string& source, std::optional<double> confidence,
                        bool whole_cue)
@@ -182,17 +224,23 @@ void ReviewFiles::commit()
 
 void print_summary(const Review& review)
 {
+    // The times are in the labels and the report; a long list found on a
+    // long file would make this line run to kilobytes.
+    constexpr std::size_t NAMED_UNFOUND = 8;
+    const std::vector<WordPattern>& patterns = review.request.patterns;
+    std::vector<std::size_t> counts(patterns.size());
+    for (const FoundWord& word : review.found) {
+        ++counts[word.pattern];
+    }
+    const auto unfound = static_cast<std::size_t>(std::count(counts.begin(), counts.end(), 0));
     std::string summary;
-    for (std::size_t p = 0; p < review.request.patterns.size(); ++p) {
-        std::string places;
-        std::size_t count = 0;
-        for (const FoundWord& word : review.found) {
-            if (word.pattern == p) {
-                places += (count++ ? ", " : "") + format_time(std::llround(word.start * 1e9));
-            }
+    for (std::size_t p = 0; p < patterns.size(); ++p) {
+        if (counts[p] > 0 || unfound <= NAMED_UNFOUND) {
+            summary += (summary.empty() ? "'" : "; '") + patterns[p].text + "' " + std::to_string(counts[p]);
         }
-        summary += (p ? "; '" : "'") + review.request.patterns[p].text + "' " + std::to_string(count)
-            + (count ? " (" + places + ")" : "");
+    }
+    if (unfound > NAMED_UNFOUND) {
+        summary += (summary.empty() ? "" : "; ") + std::to_string(unfound) + " other words 0";
     }
     std::fprintf(stderr, "zendrik-mask: found by the %s: %s\n", review.request.source.c_str(),
                  printable(summary).c_str());

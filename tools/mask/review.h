@@ -23,6 +23,11 @@ namespace zendrik_mask {
 std::string label_text(const std::string& word, const std::string& source, std::optional<double> confidence,
                        bool whole_cue);
 
+// A warning when `given` holds a label that --write-labels wrote for a found
+// word while words are to be found too: the words a reviewer deleted from
+// that file would be found again. "" otherwise.
+std::string relabel_warning(const Options& options, const std::vector<TimeRange>& given);
+
 struct Review {
     const WordRequest& request;
     const std::vector<FoundWord>& found;
@@ -63,7 +68,8 @@ private:
     std::vector<File> files_;
 };
 
-// "zendrik-mask: found 'damn' 2 times (0:01.230, 0:45.100), ..." on stderr.
+// "zendrik-mask: found by the recogniser: 'damn' 2; 'hell' 0" on stderr: a
+// count per word, the words not found only counted when there are many.
 void print_summary(const Review& review);
 
 } // namespace zendrik_mask

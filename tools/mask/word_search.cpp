@@ -2,6 +2,7 @@
 #include "word_search.h"
 
 #include "errors.h"
+#include "host.h"
 #include "pronunciations.h"
 #include "speech_search.h"
 #include "text_input.h"
@@ -174,6 +175,40 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
     return findings;
 }
 
+// A --words argument: a file by that name, else, for a bare name such as
+// "profanity", the list of that name shipped with the program.
+std::string word_list_path(const std::string& given)
+{
+    struct stat status {};
+    if (given.find('/') != std::string::npos || stat(given.c_str(), &status) == 0) {
+        return given;
+    }
+    const std::string file = given + ".txt";
+    std::vector<std::string> names;
+    for (const std::string& dir : shipped_word_list_dirs()) {
+        if (stat((dir + "/" + file).c_str(), &status) == 0) {
+            return dir + "/" + file;
+        }
+        if (DIR* listing = opendir(dir.c_str())) {
+            while (const dirent* entry = readdir(listing)) {
+                const std::string name = entry->d_name;
+                if (name.size() > 4 && name.compare(name.size() - 4, 4, ".txt") == 0) {
+                    names.push_back(name.substr(0, name.size() - 4));
+                }
+            }
+            closedir(listing);
+        }
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    std::string shipped;
+    for (const std::string& name : names) {
+        shipped += (shipped.empty() ? "" : ", ") + name;
+    }
+    throw bad_input("no word list '" + given + "': no such file, nor a list shipped with zendrik-mask"
+                    + (shipped.empty() ? "" : " (" + shipped + ")"));
+}
+
 } // namespace
 
 WordRequest read_word_request(const Options& options)
@@ -182,7 +217,8 @@ WordRequest read_word_request(const Options& options)
     for (const std::string& word : options.words) {
         request.patterns.push_back(parse_word(word, "--word " + word));
     }
-    for (const std::string& path : options.word_files) {
+    for (const std::string& given : options.word_files) {
+        const std::string path = word_list_path(given);
         TextInput in(path, "word list", WORD_LIST_LIMITS);
         std::vector<WordPattern> listed = parse_word_list(in, path);
         if (listed.empty()) {

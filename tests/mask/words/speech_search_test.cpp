@@ -150,8 +150,10 @@ TEST_F(MaskSpeechSearch, ResamplesToTheRecognisersRate)
     const std::string path = write_wav(40, 44100, 2, {{20.0, 20.5}});
     Hearing hearing;
     expect_words(search(path, 1, hearing), {{20.0, 20.5}});
-    // Each stretch after the first begins with the overlap the one before ended with.
-    EXPECT_NEAR(seconds(hearing.samples) - static_cast<double>(hearing.calls - 1) * STRETCH_OVERLAP_SECONDS, 40, 0.001);
+    // Each stretch after the first begins with the overlap the one before
+    // ended with; the file is heard with a second of silence on either side.
+    EXPECT_NEAR(seconds(hearing.samples) - static_cast<double>(hearing.calls - 1) * STRETCH_OVERLAP_SECONDS, 40 + 2,
+                0.001);
 }
 
 TEST_F(MaskSpeechSearch, ARecognisersErrorEndsTheSearch)

@@ -159,6 +159,29 @@ TEST(MaskWordListMatch, FindsWordsWildcardsAndPhrasesInARow)
     EXPECT_FALSE(found[3].confidence);
 }
 
+TEST(MaskWordListMatch, HyphenatedWordsAreAlsoTheirPartsInARow)
+{
+    std::vector<WordPattern> patterns;
+    for (const char* listed : {"disposed", "ill disposed", "ill-disposed", "ill*", "not ill", "disposed young"}) {
+        patterns.push_back(parse_word(listed, "--word"));
+    }
+    const std::vector<TimedWord> words = {
+        {"not", 1, 1.2, {}, false, ""},
+        {" ill-disposed", 1.2, 2, 0.6, false, ""},
+        {"young", 2, 2.5, 0.9, false, ""},
+        {"ill--", 3, 3.5, {}, false, ""},
+    };
+    const std::tuple<std::size_t, double, double> expected[] = {
+        {4, 1, 2}, {0, 1.2, 2}, {1, 1.2, 2}, {2, 1.2, 2}, {3, 1.2, 2}, {5, 1.2, 2.5}, {3, 3, 3.5},
+    };
+    const auto found = match_words(patterns, words);
+    ASSERT_EQ(found.size(), std::size(expected));
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        EXPECT_EQ(std::tuple(found[i].pattern, found[i].start, found[i].end), expected[i]) << i;
+    }
+    EXPECT_EQ(found[5].confidence, 0.6);
+}
+
 TEST(MaskWordListMatch, AWordBeginsEveryPatternItCanAndTiesKeepTheirOrder)
 {
     std::vector<WordPattern> patterns;

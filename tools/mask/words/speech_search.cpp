@@ -22,9 +22,14 @@ namespace {
 constexpr std::size_t HOP = static_cast<std::size_t>(STRETCH_HOP_SECONDS * RECOGNISER_RATE);
 constexpr std::size_t STRETCH = HOP + static_cast<std::size_t>(STRETCH_OVERLAP_SECONDS * RECOGNISER_RATE);
 
+// Silence heard before the file's first stretch and after its last: the
+// recogniser misses a word that starts or ends the audio without some.
+constexpr std::size_t EDGE_SILENCE = RECOGNISER_RATE;
+
 struct Stretch {
     std::size_t index;
     std::vector<int16_t> samples;
+    bool last = false;
 };
 
 // Mono at the recogniser's rate, block by block, in the order of the file.
@@ -233,12 +238,23 @@ void listen_to_stretches(Recogniser& recogniser, StretchQueue& queue, Findings& 
     try {
         Stretch stretch;
         while (queue.pop(stretch)) {
+            const std::size_t lead = stretch.index == 0 ? EDGE_SILENCE : 0;
+            const std::size_t count = stretch.samples.size();
+            if (lead > 0 || stretch.last) {
+                stretch.samples.insert(stretch.samples.begin(), lead, 0);
+                stretch.samples.resize(lead + count + (stretch.last ? EDGE_SILENCE : 0), 0);
+            }
             std::vector<TimedWord> words = recogniser.listen(stretch.samples.data(), stretch.samples.size());
+            const double silence = static_cast<double>(lead) / RECOGNISER_RATE;
+            const double length = static_cast<double>(count) / RECOGNISER_RATE;
             const double offset = static_cast<double>(stretch.index * HOP) / RECOGNISER_RATE;
             std::vector<TimedWord> owned;
             for (TimedWord& word : words) {
+                // Times in the audio: whatever was heard in the silence lies at its edge.
+                word.start = std::clamp(word.start - silence, 0.0, length);
+                word.end = std::clamp(word.end - silence, word.start, length);
                 // The next stretch decodes this one's overlap from its start.
-                if (word.start >= STRETCH_HOP_SECONDS && stretch.samples.size() == STRETCH) {
+                if (word.start >= STRETCH_HOP_SECONDS && count == STRETCH) {
                     continue;
                 }
                 word.start += offset;
@@ -265,7 +281,7 @@ void read_stretches(InputFile& input, StretchQueue& queue, bool show_progress)
     int64_t frames_read = 0;
     auto emit_full = [&] {
         while (pending.size() >= STRETCH) {
-            if (!queue.push({next++, std::vector<int16_t>(pending.begin(), pending.begin() + STRETCH)})) {
+            if (!queue.push({next++, std::vector<int16_t>(pending.begin(), pending.begin() + STRETCH), false})) {
                 return false;
             }
             pending.erase(pending.begin(), pending.begin() + HOP);
@@ -293,7 +309,7 @@ void read_stretches(InputFile& input, StretchQueue& queue, bool show_progress)
     // The last stretch, shorter (never empty after a full one). Even when the
     // one before reached the end, the words that start after that one's hop
     // belong to this one.
-    queue.push({next, std::move(pending)});
+    queue.push({next, std::move(pending), true});
 }
 
 } // namespace

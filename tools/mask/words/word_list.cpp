@@ -281,10 +281,53 @@ WordMatcher::WordMatcher(const std::vector<WordPattern>& patterns) : patterns_(p
     }
 }
 
-void WordMatcher::begin(std::size_t pattern, const TimedWord& word)
+void WordMatcher::begin(std::size_t pattern, const TimedWord& word, std::vector<Open>& to)
 {
     Open open{{pattern, word.start, word.end, word.confidence, word.whole_cue}, 1, words_};
-    (patterns_[pattern].words.size() == 1 ? done_ : open_).push_back(open);
+    (patterns_[pattern].words.size() == 1 ? done_ : to).push_back(open);
+}
+
+void WordMatcher::step(const std::string& spoken, const TimedWord& word, Piece piece, const std::vector<Open>& from,
+                       std::vector<Open>& to)
+{
+    // A hyphenated word whole meets only the list's hyphenated words, its
+    // parts only the others: "well*" is found once in "well-known", not twice.
+    const auto fits = [piece](const std::string& listed) {
+        return piece == Piece::word || (piece == Piece::whole) == (listed.find('-') != std::string::npos);
+    };
+    for (const Open& open : from) {
+        const std::string& listed = patterns_[open.found.pattern].words[open.matched];
+        if (!fits(listed) || !word_matches(listed, spoken)) {
+            continue;
+        }
+        Open longer = open;
+        FoundWord& found = longer.found;
+        found.end = word.end;
+        if (word.confidence && (!found.confidence || *word.confidence < *found.confidence)) {
+            found.confidence = word.confidence;
+        }
+        found.whole_cue = found.whole_cue || word.whole_cue;
+        (++longer.matched == patterns_[found.pattern].words.size() ? done_ : to).push_back(longer);
+    }
+    if (const auto exact = by_word_.find(spoken); exact != by_word_.end()) {
+        for (const std::size_t pattern : exact->second) {
+            if (fits(patterns_[pattern].words.front())) {
+                begin(pattern, word, to);
+            }
+        }
+    }
+    for (const std::size_t length : stem_lengths_) {
+        if (length <= spoken.size()) {
+            stem_.assign(spoken, 0, length);
+            if (const auto stems = by_stem_.find(stem_); stems != by_stem_.end()) {
+                for (const std::size_t pattern : stems->second) {
+                    if (fits(patterns_[pattern].words.front())) {
+                        begin(pattern, word, to);
+                    }
+                }
+            }
+        }
+    }
 }
 
 void WordMatcher::add(const TimedWord& word)
@@ -293,40 +336,28 @@ void WordMatcher::add(const TimedWord& word)
     if (spoken.empty()) {
         return;
     }
-    // The phrases begun go on with this word, or end.
-    std::size_t kept = 0;
-    for (Open& open : open_) {
-        if (!word_matches(patterns_[open.found.pattern].words[open.matched], spoken)) {
-            continue;
+    std::vector<std::string> parts;
+    for (std::size_t at = 0; spoken.find('-') != std::string::npos && at <= spoken.size();) {
+        const std::size_t hyphen = std::min(spoken.find('-', at), spoken.size());
+        if (std::string part = normalise_word(std::string_view(spoken).substr(at, hyphen - at)); !part.empty()) {
+            parts.push_back(std::move(part));
         }
-        FoundWord& found = open.found;
-        found.end = word.end;
-        if (word.confidence && (!found.confidence || *word.confidence < *found.confidence)) {
-            found.confidence = word.confidence;
-        }
-        found.whole_cue = found.whole_cue || word.whole_cue;
-        if (++open.matched == patterns_[found.pattern].words.size()) {
-            done_.push_back(open);
-        } else {
-            open_[kept++] = open;
-        }
+        at = hyphen + 1;
     }
-    open_.resize(kept);
-    if (const auto exact = by_word_.find(spoken); exact != by_word_.end()) {
-        for (const std::size_t pattern : exact->second) {
-            begin(pattern, word);
+    next_.clear();
+    if (parts.size() < 2) {
+        step(spoken, word, Piece::word, open_, next_);
+    } else {
+        step(spoken, word, Piece::whole, open_, next_);
+        std::vector<Open> through = open_;
+        for (const std::string& part : parts) {
+            std::vector<Open> after;
+            step(part, word, Piece::part, through, after);
+            through = std::move(after);
         }
+        next_.insert(next_.end(), through.begin(), through.end());
     }
-    for (const std::size_t length : stem_lengths_) {
-        if (length <= spoken.size()) {
-            stem_.assign(spoken, 0, length);
-            if (const auto stems = by_stem_.find(stem_); stems != by_stem_.end()) {
-                for (const std::size_t pattern : stems->second) {
-                    begin(pattern, word);
-                }
-            }
-        }
-    }
+    std::swap(open_, next_);
     ++words_;
 }
 

@@ -85,7 +85,9 @@ std::vector<FoundWord> match_words(const std::vector<WordPattern>& patterns, con
 // The same, given the words one at a time, as a transcript is read: only
 // the phrases begun are kept. The patterns are indexed by their first word
 // (exact words by the word, those ending in '*' by their stem), so each word
-// costs the patterns it can begin, not every pattern.
+// costs the patterns it can begin, not every pattern. A word joined by
+// hyphens ("ill-disposed") is also its parts in a row, each with the whole
+// word's times: "disposed" and "ill disposed" find it, as "ill-disposed" does.
 class WordMatcher {
 public:
     explicit WordMatcher(const std::vector<WordPattern>& patterns);
@@ -98,13 +100,19 @@ private:
         std::size_t matched; // the pattern's words matched so far
         std::size_t first;   // the place of its first word among the words
     };
-    void begin(std::size_t pattern, const TimedWord& word);
+    // A word alone, a hyphenated word whole, or one of its parts.
+    enum class Piece { word, whole, part };
+    // The phrases of `from` that go on with `spoken`, and those it begins, into `to`.
+    void step(const std::string& spoken, const TimedWord& word, Piece piece, const std::vector<Open>& from,
+              std::vector<Open>& to);
+    void begin(std::size_t pattern, const TimedWord& word, std::vector<Open>& to);
 
     const std::vector<WordPattern>& patterns_;
     std::unordered_map<std::string, std::vector<std::size_t>> by_word_;
     std::unordered_map<std::string, std::vector<std::size_t>> by_stem_;
     std::vector<std::size_t> stem_lengths_; // in bytes, each once
     std::vector<Open> open_;
+    std::vector<Open> next_; // reused for each word
     std::vector<Open> done_;
     std::size_t words_ = 0;
     std::string stem_; // reused for the look-ups

@@ -125,6 +125,25 @@ TEST_F(MaskCli, DamagedAudioIsRefusedAsBadInput)
     }
 }
 
+// A chunk whose size runs past the end of the file is cut short: it is named
+// as not carried, and no memory is taken for the size it claims.
+TEST_F(MaskCli, ChunkSizesPastTheEndOfTheFileAreNotBelieved)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' own memory does not fit the limit set here";
+#endif
+    if (access("/usr/bin/prlimit", X_OK) != 0) {
+        GTEST_SKIP() << "no /usr/bin/prlimit (util-linux) to limit the program's memory";
+    }
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, 441000);
+    std::ofstream(p("in.wav"), std::ios::binary | std::ios::app) << "iXML\xF0\xFF\xFF\xFF<BWFXML>";
+    const Result r = mask({p("in.wav"), p("out.flac"), "--mask", "1-2"}, {},
+                          {"/usr/bin/prlimit", "--as=" + std::to_string(1000 << 20), "--"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(std::regex_search(r.err, std::regex("not carried into FLAC: iXML \\(cut short\\)"))) << r.err;
+    EXPECT_EQ(read_audio(p("out.flac"), Kind::Int).info.frames, 441000);
+}
+
 TEST_F(MaskCli, MissingPluginNamesLv2PathAndTheBuildTreeIsALastResort)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 800);

@@ -310,8 +310,8 @@ void process(const Options& options)
     if (!options.quiet) {
         const int64_t rate = input_info.samplerate;
         std::fprintf(stderr, "zendrik-mask: masked %zu range%s (%s) of %s in '%s'\n", plan.ranges.size(),
-                     plan.ranges.size() == 1 ? "" : "s", format_time(totals.masked * 1000000000 / rate).c_str(),
-                     format_time(totals.frames * 1000000000 / rate).c_str(), printable(options.output).c_str());
+                     plan.ranges.size() == 1 ? "" : "s", format_time(time_of(totals.masked, rate)).c_str(),
+                     format_time(time_of(totals.frames, rate)).c_str(), printable(options.output).c_str());
     }
 }
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: ISC
 // zendrik-mask's decisions about output encodings: when a WAV must become
-// RF64, and which bit rates an MP3 output takes.
+// RF64, and which bit rates an MP3 output takes; and an Ogg file's length.
 #include "errors.h"
 #include "lossy.h"
+#include "ogg_pages.h"
 #include "wav_size.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,19 @@ TEST(WavSize, PastFourGibibytesTheWavBecomesRf64)
     SF_INFO flac{0, 48000, 2, SF_FORMAT_FLAC | SF_FORMAT_PCM_24, 0, 0};
     EXPECT_TRUE(widen_large_wav(flac, three_hours).empty());
     EXPECT_EQ(flac.format, SF_FORMAT_FLAC | SF_FORMAT_PCM_24);
+}
+
+// A granule is whatever 64 bits the file holds; scaling it to the decoding
+// rate must not overflow.
+TEST(OggLength, HugeGranulesScaleExactly)
+{
+    OggLayout layout;
+    layout.opus = true;
+    layout.opus_pre_skip = 312;
+    layout.last_granule = (int64_t{1} << 62) + 312;
+    EXPECT_EQ(declared_frames(layout, 48000), int64_t{1} << 62);
+    EXPECT_EQ(declared_frames(layout, 24000), int64_t{1} << 61);
+    EXPECT_EQ(declared_frames(layout, 96000), -1); // past 64 bits: no length
 }
 
 TEST(Mp3Bitrate, RequestedRatesMustExistAtTheSampleRate)

@@ -155,6 +155,16 @@ TEST(MaskRounding, NearestSampleHalvesUpExactly)
     EXPECT_EQ(frame_of(parse_time_ns("99:59:59.999999999"), 192000), 69119999999 + 1);
 }
 
+// 60 hours at 48 kHz: frames × 10⁹ passes 64 bits.
+TEST(MaskRounding, LongInputsKeepTheirLengthInMessages)
+{
+    const int64_t frames = int64_t{60} * 3600 * 48000;
+    EXPECT_EQ(time_of(frames, 48000), int64_t{60} * 3600 * S);
+    const Plan p = plan_ranges({{61 * 3600 * S, 62 * 3600 * S, "r", ""}}, 48000, frames);
+    ASSERT_EQ(p.warnings.size(), 1u);
+    EXPECT_NE(p.warnings[0].find("(60:00:00.000); ignored"), std::string::npos) << p.warnings[0];
+}
+
 std::vector<TimeRange> ranges_of(std::initializer_list<std::pair<double, double>> seconds)
 {
     std::vector<TimeRange> out;

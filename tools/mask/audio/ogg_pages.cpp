@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <fstream>
+#include <limits>
 #include <vector>
 
 namespace zendrik_mask {
@@ -127,9 +128,15 @@ int64_t declared_frames(const OggLayout& layout, int samplerate)
     if (!layout.opus) {
         return layout.last_granule;
     }
-    // Opus counts at 48 kHz whatever rate it is decoded at.
+    // Opus counts at 48 kHz whatever rate it is decoded at. The granule is
+    // any 64 bits the file holds: scaled in 128, and beyond 64 no length.
+    __extension__ typedef __int128 wide;
     const int64_t at_48k = layout.last_granule - layout.opus_pre_skip;
-    return at_48k < 0 ? 0 : at_48k * samplerate / 48000;
+    if (at_48k < 0) {
+        return 0;
+    }
+    const wide frames = static_cast<wide>(at_48k) * samplerate / 48000;
+    return frames > std::numeric_limits<int64_t>::max() ? -1 : static_cast<int64_t>(frames);
 }
 
 int64_t check_ogg_whole(const std::string& path, int samplerate)

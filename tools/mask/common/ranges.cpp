@@ -224,6 +224,13 @@ int64_t frame_of(int64_t ns, int64_t rate)
     return static_cast<int64_t>(scaled / NS_PER_S);
 }
 
+int64_t time_of(int64_t frame, int64_t rate)
+{
+    __extension__ typedef __int128 wide;
+    const wide ns = static_cast<wide>(frame) * NS_PER_S / rate;
+    return ns > std::numeric_limits<int64_t>::max() ? std::numeric_limits<int64_t>::max() : static_cast<int64_t>(ns);
+}
+
 Plan plan_ranges(const std::vector<TimeRange>& ranges, int64_t rate, int64_t frames)
 {
     Plan plan;
@@ -238,12 +245,12 @@ Plan plan_ranges(const std::vector<TimeRange>& ranges, int64_t rate, int64_t fra
         }
         if (frames >= 0 && s >= frames) {
             plan.warnings.push_back(r.origin + " starts at or after the end of the input ("
-                                    + format_time(frames * NS_PER_S / rate) + "); ignored");
+                                    + format_time(time_of(frames, rate)) + "); ignored");
             continue;
         }
         if (frames >= 0 && e > frames) {
             plan.warnings.push_back(r.origin + " reaches past the end of the input ("
-                                    + format_time(frames * NS_PER_S / rate) + "); clipped there");
+                                    + format_time(time_of(frames, rate)) + "); clipped there");
             e = frames;
         }
         kept.push_back({s, e});
@@ -268,7 +275,7 @@ void check_some_range_inside(const std::vector<TimeRange>& given, int64_t rate, 
     const std::string which = given.size() == 1
         ? given.front().origin + " covers no sample"
         : "none of the " + std::to_string(given.size()) + " ranges given covers a sample";
-    const std::string length = frames >= 0 ? ", which lasts " + format_time(frames * NS_PER_S / rate) : "";
+    const std::string length = frames >= 0 ? ", which lasts " + format_time(time_of(frames, rate)) : "";
     throw bad_input(which + " of '" + input + "'" + length);
 }
 

@@ -43,6 +43,10 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name);
 // frame_of(s) up to but not including frame_of(e).
 int64_t frame_of(int64_t ns, int64_t rate);
 
+// The time frame `frame` starts at, in nanoseconds, rounded down and computed
+// exactly (frames × 10⁹ passes 64 bits after 53 hours at 48 kHz).
+int64_t time_of(int64_t frame, int64_t rate);
+
 // Samples [start, end) to sound the tone on.
 struct FrameRange {
     int64_t start;

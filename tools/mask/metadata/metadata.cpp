@@ -161,7 +161,11 @@ void MetadataCopy::carry_after_close(const std::string& output_path)
     }
     std::vector<RiffChunk> chunks;
     if (is_wav(input_format_)) {
-        chunks = extra_wav_chunks(input_path_);
+        std::vector<std::string> skipped;
+        chunks = extra_wav_chunks(input_path_, skipped);
+        for (const std::string& name : skipped) {
+            lose(name);
+        }
     } else if (!cue_labels_.empty()) {
         // libsndfile reads the names of AIFF markers but writes no WAV labels.
         chunks.push_back(cue_label_chunk(cue_labels_));

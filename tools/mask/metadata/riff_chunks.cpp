@@ -36,6 +36,14 @@ std::string render(const RiffChunk& chunk)
     return out;
 }
 
+// Far beyond any iXML, ID3 or label list: a larger chunk is not held.
+constexpr uint32_t LARGEST_CHUNK = 64 << 20;
+
+std::string chunk_label(const std::string& id)
+{
+    return id == "iXML" ? "iXML" : id == "LIST" ? "LIST chunk" : "ID3 chunk";
+}
+
 // The INFO fields libsndfile turns into its strings and writes back itself.
 const std::set<std::string> INFO_AS_STRINGS = {"INAM", "ICOP", "ISFT", "IART", "ICMT", "ICRD", "IPRD", "IGNR", "ITRK"};
 
@@ -69,12 +77,13 @@ RiffChunk cue_label_chunk(const std::vector<CueLabel>& labels)
     return {"LIST", list};
 }
 
-std::vector<RiffChunk> extra_wav_chunks(const std::string& path)
+std::vector<RiffChunk> extra_wav_chunks(const std::string& path, std::vector<std::string>& skipped)
 {
     std::vector<RiffChunk> chunks;
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const auto file_size = static_cast<uint64_t>(in.tellg());
     char header[12];
-    if (!in.read(header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0
+    if (!in.seekg(0) || !in.read(header, sizeof header) || std::memcmp(header, "RIFF", 4) != 0
         || std::memcmp(header + 8, "WAVE", 4) != 0) {
         return chunks;
     }
@@ -83,8 +92,19 @@ std::vector<RiffChunk> extra_wav_chunks(const std::string& path)
         const std::string id(chunk_header, 4);
         const uint32_t size = le32(chunk_header + 4);
         const bool wanted = id == "iXML" || id == "id3 " || id == "ID3 " || id == "LIST";
-        if (!wanted) {
-            in.seekg(size + size % 2, std::ios::cur);
+        // A size past the end is damage, whatever follows is no chunk; and
+        // memory is never taken on a size's word.
+        if (static_cast<uint64_t>(in.tellg()) + size > file_size) {
+            if (wanted) {
+                skipped.push_back(chunk_label(id) + " (cut short)");
+            }
+            break;
+        }
+        if (!wanted || size > LARGEST_CHUNK) {
+            if (wanted) {
+                skipped.push_back(chunk_label(id) + " (over " + std::to_string(LARGEST_CHUNK >> 20) + " MiB)");
+            }
+            in.seekg(static_cast<std::streamoff>(size) + size % 2, std::ios::cur);
             continue;
         }
         std::string data(size, '\0');
@@ -111,7 +131,7 @@ std::vector<std::string> chunk_names(const std::vector<RiffChunk>& chunks)
     std::vector<std::string> names;
     for (const RiffChunk& chunk : chunks) {
         if (chunk.id != "LIST") {
-            names.push_back(chunk.id == "iXML" ? "iXML" : "ID3 chunk");
+            names.push_back(chunk_label(chunk.id));
         } else if (chunk.data.compare(0, 4, "adtl") == 0) {
             names.emplace_back("cue labels");
         } else {

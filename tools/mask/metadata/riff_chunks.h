@@ -25,8 +25,10 @@ struct CueLabel {
 RiffChunk cue_label_chunk(const std::vector<CueLabel>& labels);
 
 // The chunks of the RIFF WAVE file `path` named above, the INFO fields as
-// one LIST INFO chunk; empty for other files.
-std::vector<RiffChunk> extra_wav_chunks(const std::string& path);
+// one LIST INFO chunk; empty for other files. Those not read are named in
+// `skipped` ("iXML (cut short)"): one whose size runs past the end of the
+// file, which ends the reading, and one of more than 64 MiB.
+std::vector<RiffChunk> extra_wav_chunks(const std::string& path, std::vector<std::string>& skipped);
 
 // Names for messages: "iXML", "cue labels", "INFO IKEY".
 std::vector<std::string> chunk_names(const std::vector<RiffChunk>& chunks);

@@ -181,6 +181,7 @@ TEST(MaskTranscript, MalformedTranscriptsNameTheFileAndWhere)
         {F::vosk, "{\"text\": \"\"}\n{\"result\": [{\"word\": \"a\", \"end\": 1}]}",
          "talk.json:2: result[0]: no \"start\""},
         {F::vosk, "{\"text\": \"\"}\n{\"result\": 3}", "talk.json:2: \"result\" is not an array"},
+        {F::vosk, "{\"text\": \"\"}\n{\"text\": \"hello there\"}", "talk.json:2: text without word times"},
         {F::srt, "1\n00:00:01,000 --> 00:00:02,000\nhi\n\nhello\n", "talk.json:5: not a cue"},
         {F::srt, "1\n00:00:01,000 --> 00:01:60,000\nhi\n", "talk.json:2: '00:01:60,000' is not a cue time"},
         {F::srt, "1\n00:00:02,000 --> 00:00:01,000\nhi\n", "talk.json:2: the cue ends before it starts"},
@@ -244,6 +245,30 @@ TEST(MaskTranscript, TellsTheFormatFromTheStartOfALongTranscript)
     expect_words(whisperx, TranscriptFormat::whisperx, {{"b", 3, 4, -1, false, "talk: word_segments[0]"}});
     const std::string whisper = R"({"text": ")" + std::string(100000, 'a') + R"(", "segments": []})";
     EXPECT_EQ(detect_transcript_format(whisper, "talk"), TranscriptFormat::whisper);
+    // Keys that tell no format before the start is cut: the user is asked.
+    const std::string unknown = R"({"language": "en", "text": ")" + std::string(100000, 'a') + R"(", "segments": []})";
+    try {
+        detect_transcript_format(unknown, "talk");
+        ADD_FAILURE() << "guessed a format";
+    } catch (const Error& e) {
+        EXPECT_NE(std::string(e.what()).find("--transcript-format"), std::string::npos) << e.what();
+    }
+}
+
+// Tokens that never start a new word would join into one without end.
+TEST(MaskTranscript, RefusesAWhisperCppWordWithoutEnd)
+{
+    std::string tokens = R"({"text": " a", "offsets": {"from": 0, "to": 10}})";
+    for (int i = 0; i < 20000; ++i) {
+        tokens += R"(, {"text": "abcd", "offsets": {"from": 0, "to": 10}})";
+    }
+    try {
+        read_transcript(R"({"transcription": [{"tokens": [)" + tokens + "]}]}", TranscriptFormat::whisper_cpp, "talk");
+        ADD_FAILURE() << "joined a word of 80 kB";
+    } catch (const Error& e) {
+        EXPECT_EQ(e.status(), EXIT_BAD_INPUT);
+        EXPECT_EQ(e.message().rfind("talk: transcription[0].tokens[", 0), 0u) << e.message();
+    }
 }
 
 } // namespace

@@ -238,6 +238,8 @@ private:
         word_done_ = word_done_ || in_word();
         path_.pop_back();
         outline_.complete = path_.empty();
+        outline_.keys_complete
+            = outline_.keys_complete || outline_.complete || (path_.size() == 1 && !top_object_ && first_element_);
         if (path_.size() == 1 && !top_object_) {
             return true; // an element of the top array was counted when it opened
         }

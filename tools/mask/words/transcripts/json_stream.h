@@ -46,6 +46,7 @@ struct JsonOutline {
     std::vector<std::string> keys;      // in the order written
     std::vector<std::string> word_keys; // of the first segments[].words[] element
     bool complete = false;              // the first value ends inside `text`
+    bool keys_complete = false;         // so does the object the keys are from
     std::string open_key;               // the top member `text` ends inside, when it is cut
 };
 

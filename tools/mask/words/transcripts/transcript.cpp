@@ -58,9 +58,14 @@ TranscriptFormat json_format(std::string_view text, bool whole, const std::strin
             return TranscriptFormat::whisper;
         }
     }
-    // Vosk's results come alone, in an array or one after another.
-    if (outline.object && (has(keys, "result") || has(keys, "text") || has(keys, "partial"))) {
+    // Vosk's results come alone, in an array or one after another. One
+    // without words holds only "text", which is Vosk's only once it ends.
+    if (outline.object
+        && (has(keys, "result") || has(keys, "partial") || (has(keys, "text") && outline.keys_complete))) {
         return TranscriptFormat::vosk;
+    }
+    if (outline.object && !outline.keys_complete) {
+        throw bad_input(name + ": its first 64 KiB do not tell its format; name it with --transcript-format");
     }
     throw bad_input(name + ": JSON of no transcript format known here (" + transcript_format_names(", ") + ")");
 }

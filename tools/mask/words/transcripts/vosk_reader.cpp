@@ -11,14 +11,20 @@ namespace zendrik_mask {
 void read_vosk(TextSource& source, const WordSink& sink, std::vector<std::string>& /*warnings*/)
 {
     using nlohmann::json;
-    static const JsonShape shape{{"", "result", "[].result"}, {"result[]", "[].result[]"}};
+    static const JsonShape shape{{"", "result", "[].result"}, {"result[]", "[].result[]", "text", "[].text"}};
     const auto handle = [&](std::string_view path, const json& value, const Place& place) {
         if (path == "result[]" || path == "[].result[]") {
             sink(*json_word(value, place, "word", "conf"));
         } else if (path == "[]" || !value.is_array()) {
-            // Objects without "result" (partial results, silence) give nothing.
+            // Objects without "result" (partial results, silence) give
+            // nothing; their text, words Vosk was not asked to time.
             require_object(value, place);
-            array_field(value, "result", place);
+            if (!array_field(value, "result", place)) {
+                const std::string* text = text_field(value, "text", place);
+                if (text && !is_blank(*text)) {
+                    throw place.error("text without word times: run Vosk with SetWords(True)");
+                }
+            }
         }
     };
     for (bool first = true;; first = false) {

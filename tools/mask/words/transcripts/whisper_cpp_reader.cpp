@@ -71,6 +71,11 @@ void read_whisper_cpp(TextSource& source, const WordSink& sink, std::vector<std:
             joining = true;
             return;
         }
+        // Tokens that never start a word would make one as long as the file.
+        if (open.text.size() + text->size() > TextSource::LONGEST_STRING) {
+            throw place.error("a word joined from tokens passes " + std::to_string(TextSource::LONGEST_STRING >> 10)
+                              + " KiB (no token starts a new one with a space)");
+        }
         open.text += *text;
         open.end = std::max(open.end, to);
         if (p) {

@@ -4,6 +4,7 @@
 // file's owner and mode, and cleaning up after runs that were killed.
 #include "cli_harness.h"
 
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -108,11 +109,103 @@ TEST_F(MaskCli, TemporaryFilesOfRunsThatAreGoneAreRemoved)
     waitpid(gone, nullptr, 0);
     const std::string stale = ".out.wav.zendrik-mask." + std::to_string(gone) + ".Ab3dEf";
     const std::string running = ".out.wav.zendrik-mask." + std::to_string(getpid()) + ".Gh5jKl";
+    // A run in another PID namespace: its PID means nothing here, its lock does.
+    const std::string elsewhere = ".out.wav.zendrik-mask." + std::to_string(gone) + ".Mn7pQr";
     std::ofstream(p(stale)) << "left by a killed run";
     std::ofstream(p(running)) << "being written";
+    std::ofstream(p(elsewhere)) << "being written elsewhere";
+    const int lock = open(p(elsewhere).c_str(), O_RDONLY);
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
     ASSERT_EQ(mask({p("in.wav"), p("out.wav"), "--mask", "0.1-0.2", "-q"}).status, 0);
+    close(lock);
     EXPECT_FALSE(fs::exists(p(stale)));
     EXPECT_EQ(slurp(p(running)), "being written");
+    EXPECT_EQ(slurp(p(elsewhere)), "being written elsewhere");
+}
+
+TEST_F(MaskCli, NoFileWrittenIsOneReadOrWrittenUnderAnotherName)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 8000);
+    std::ofstream(p("lab.txt")) << "0.1\t0.2\tcough\n";
+    std::ofstream(p("words.txt")) << "damn\n";
+    std::ofstream(p("talk.srt")) << "1\n00:00:00,100 --> 00:00:00,200\ndamn\n";
+    // Links to files yet to be made.
+    fs::create_symlink("real.wav", p("link.wav"));
+    fs::create_symlink("real.txt", p("link.txt"));
+    const std::string in = p("in.wav");
+    const auto before = snapshot();
+    expect_refused(mask({in, p("link.wav"), "--mask", "0.1-0.2", "--write-labels", p("real.wav")}), 2,
+                   "--write-labels '.*real.wav' is the same file as the output '.*link.wav'", before);
+    expect_refused(
+        mask({in, p("out.wav"), "--mask", "0.1-0.2", "--write-labels", p("link.txt"), "--report", p("real.txt")}), 2,
+        "--report '.*real.txt' is the same file as the file of --write-labels", before);
+    expect_refused(mask({in, p("lab.txt"), "--labels", p("lab.txt"), "--format", "wav"}), 2,
+                   "output '.*lab.txt' is the same file as a label file", before);
+    expect_refused(
+        mask({in, p("words.txt"), "--words", p("words.txt"), "--transcript", p("talk.srt"), "--format", "wav"}), 2,
+        "output '.*words.txt' is the same file as a word list", before);
+    expect_refused(mask({in, p("talk.srt"), "--word", "damn", "--transcript", p("talk.srt"), "--format", "wav"}), 2,
+                   "output '.*talk.srt' is the same file as the transcript", before);
+}
+
+TEST_F(MaskCli, AClosedStandardErrorComesBetweenNoRenames)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 8000);
+    // An iXML chunk, which FLAC cannot carry: its warning comes once the audio is written.
+    const std::string add_ixml
+        = "import struct,sys\nd=open(sys.argv[1],'rb').read()+b'iXML\\x08\\0\\0\\0<BWFXML>'\n"
+          "open(sys.argv[1],'wb').write(d[:4]+struct.pack('<I',len(d)-8)+d[8:])";
+    ASSERT_EQ(finish(spawn({"/usr/bin/python3", "-c", add_ixml, p("in.wav")}, logs, {}), logs).status, 0);
+    std::ofstream(p("found.txt")) << "old";
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    close(ends[0]);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(ends[1], 2);
+        execl(ZENDRIK_MASK_EXE, ZENDRIK_MASK_EXE, p("in.wav").c_str(), p("out.flac").c_str(), "--mask", "0.1-0.2",
+              "--write-labels", p("found.txt").c_str(), nullptr);
+        _exit(127);
+    }
+    close(ends[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(slurp(p("found.txt")), "0.100000000\t0.200000000\t--mask 0.1-0.2\n");
+    EXPECT_EQ(finish(spawn({"/usr/bin/flac", "-t", "-s", p("out.flac")}, logs, {}), logs).status, 0);
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        EXPECT_EQ(entry.path().filename().string().find(".zendrik-mask."), std::string::npos) << entry.path();
+    }
+}
+
+TEST_F(MaskCli, ATargetTurnedIntoAFolderDuringTheRunLeavesEveryTargetAlone)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 8000);
+    std::ofstream(p("out.wav")) << "precious";
+    std::ofstream(p("found.txt")) << "old";
+    // The run waits on this manifest once its targets are checked, before it writes.
+    fs::create_directories(dir / "slow" / "slow.lv2");
+    const std::string manifest = p("slow/slow.lv2/manifest.ttl");
+    ASSERT_EQ(mkfifo(manifest.c_str(), 0666), 0);
+    const pid_t pid
+        = spawn({ZENDRIK_MASK_EXE, p("in.wav"), p("out.wav"), "--mask", "0.1-0.2", "--write-labels", p("found.txt")},
+                logs, {{"LV2_PATH", p("slow")}});
+    int writer = -1;
+    while ((writer = open(manifest.c_str(), O_WRONLY | O_NONBLOCK)) < 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_GE(writer, 0) << "the run ended before reading the manifest";
+    fs::remove(p("found.txt"));
+    fs::create_directory(p("found.txt"));
+    ASSERT_EQ(write(writer, "# empty\n", 8), 8);
+    close(writer);
+    const Result r = finish(pid, logs);
+    EXPECT_EQ(r.status, 1);
+    expect_one_error_line(r, "cannot replace '.*found.txt': it is no longer a regular file");
+    EXPECT_TRUE(slurp(p("out.wav")) == "precious") << "out.wav was replaced";
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        EXPECT_EQ(entry.path().filename().string().find(".zendrik-mask."), std::string::npos) << entry.path();
+    }
 }
 
 } // namespace mask_test

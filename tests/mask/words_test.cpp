@@ -257,11 +257,11 @@ TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
     expect_refused(mask({p("in.wav"), out, "--words", p("star.txt")}), 2, "star.txt:3", before);
     expect_refused(
         mask({p("in.wav"), out, "--word", "fine", "--transcript", p("late.srt"), "--write-labels", p("in.wav")}), 2,
-        "--write-labels .* is the input;", before);
+        "--write-labels .* is the same file as the input .*;", before);
     expect_refused(mask({p("in.wav"), out, "--mask", "0-0.5", "--write-labels", (dir / "." / "out.wav").string()}), 2,
-                   "--write-labels .* is the output", before);
+                   "--write-labels .* is the same file as the output", before);
     expect_refused(mask({p("in.wav"), out, "--word", "x", "--transcript", p("late.srt"), "--report", p("late.srt")}), 2,
-                   "--report .* is the transcript", before);
+                   "--report .* is the same file as the transcript", before);
     expect_refused(mask({p("in.wav"), out, "--mask", "0-0.5", "--write-labels", p("nowhere/found.txt")}), 1,
                    "--write-labels: ", before);
     expect_refused(mask({p("in.wav"), out, "--word", "zendrikish", "--word", "qwxyzzy"}), 2,

@@ -56,15 +56,13 @@ std::vector<TimeRange> read_ranges(const Options& options, std::vector<std::stri
     return ranges;
 }
 
-// The output must not be the input, under any name, nor a folder. Returns the
-// permissions the output gets: those of the file it replaces, or a new file's.
-mode_t check_output(const std::string& output, const struct stat& input_status)
+// The output must not be a folder (ReviewFiles checks it is no input).
+// Returns the permissions the output gets: those of the file it replaces, or
+// a new file's.
+mode_t check_output(const std::string& output)
 {
     struct stat output_status {};
     const bool exists = stat(output.c_str(), &output_status) == 0;
-    if (exists && output_status.st_dev == input_status.st_dev && output_status.st_ino == input_status.st_ino) {
-        throw bad_input("output '" + output + "' is the input file; choose another name");
-    }
     if (exists && S_ISDIR(output_status.st_mode)) {
         throw bad_input("output '" + output + "' is a folder");
     }
@@ -184,9 +182,16 @@ void print_warnings(const Options& options, const std::vector<std::string>& warn
     }
 }
 
-void commit_review(const Options& options, ReviewFiles& files, const Review& review)
+// Every file is renamed before anything more is printed, so that a closed
+// standard error cannot come between the renames.
+void commit(const Options& options, std::vector<Replacement> files, ReviewFiles& review_files, const Review& review,
+            const std::string& warning)
 {
-    files.commit();
+    for (const Replacement& file : review_files.replacements()) {
+        files.push_back(file);
+    }
+    replace_all(files);
+    print_warnings(options, {warning});
     if (!options.quiet && !review.request.patterns.empty()) {
         print_summary(review);
     }
@@ -232,13 +237,13 @@ void process(const Options& options)
     InputFile input(options.input);
     warnings.push_back(input.header_warning());
     const SF_INFO& input_info = input.info();
-    ReviewFiles review_files(options, warnings);
     mode_t output_mode = 0;
     std::string target;
     if (!options.dry_run) {
-        output_mode = check_output(options.output, input.status());
+        output_mode = check_output(options.output);
         target = output_target(options.output, options.force, "output", warnings);
     }
+    ReviewFiles review_files(options, target, warnings);
     // Also refuses PCM whose header promises more samples than the file holds.
     const std::optional<SampleData> samples = locate_samples(input, options.input);
     const int64_t frames = samples ? samples->frames() : input.frames();
@@ -265,7 +270,7 @@ void process(const Options& options)
     const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges};
     review_files.write(review);
     if (options.dry_run) {
-        commit_review(options, review_files, review);
+        commit(options, {}, review_files, review, "");
         return;
     }
     Lv2Host& host = *audio.host;
@@ -301,11 +306,7 @@ void process(const Options& options)
         check_decoded_length(temp.fd(), temp.path(), totals.frames, options.output);
         check_tags_read_back(temp.path(), output_info.format, options.output);
     }
-    temp.commit(target);
-    if (!metadata_lost.empty()) {
-        warn(options.quiet, metadata_lost);
-    }
-    commit_review(options, review_files, review);
+    commit(options, {{&temp, target, options.output}}, review_files, review, metadata_lost);
 
     if (!options.quiet) {
         const int64_t rate = input_info.samplerate;

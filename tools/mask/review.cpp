@@ -13,7 +13,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,15 +34,22 @@ double microseconds(double seconds)
     return std::round(seconds * 1e6) / 1e6;
 }
 
-// Whether two names are one file: the same inode, or for a file yet to be
-// made, the same place once links and dots are resolved.
-bool same_file(const std::string& a, const std::string& b)
+// A file the run reads or writes: what messages call it, the name given,
+// and the file itself (for outputs, where the links lead).
+struct Claimed {
+    std::string what, name, file;
+};
+
+// A file written must be none of those read or written before it.
+void check_apart(const std::string& option, const std::string& name, const std::string& file,
+                 const std::vector<Claimed>& claimed)
 {
-    std::error_code error;
-    if (std::filesystem::exists(a, error) && std::filesystem::exists(b, error)) {
-        return std::filesystem::equivalent(a, b, error);
+    for (const Claimed& other : claimed) {
+        if (same_file(file, other.file)) {
+            throw bad_input(option + " '" + name + "' is the same file as " + other.what + " '" + other.name
+                            + "'; choose another name");
+        }
     }
-    return std::filesystem::weakly_canonical(a, error) == std::filesystem::weakly_canonical(b, error);
 }
 
 // Whether `text` is what label_text writes: "word (source[ 0.42][, whole cue])".
@@ -154,21 +160,22 @@ std::string report_text(const Review& review)
     return report.dump(2) + "\n";
 }
 
-ReviewFiles::ReviewFiles(const Options& options, std::vector<std::string>& warnings)
+ReviewFiles::ReviewFiles(const Options& options, const std::string& output_file, std::vector<std::string>& warnings)
 {
-    std::vector<std::pair<std::string, std::string>> taken{{"the input", options.input}};
-    if (!options.dry_run) {
-        taken.emplace_back("the output", options.output);
-    }
+    std::vector<Claimed> claimed{{"the input", options.input, options.input}};
     if (!options.transcript.empty()) {
-        taken.emplace_back("the transcript", options.transcript);
+        claimed.push_back({"the transcript", options.transcript, options.transcript});
     }
     for (const auto& [what, list] :
          {std::pair("a word list", &options.word_files), std::pair("a dictionary", &options.dict_files),
           std::pair("a label file", &options.label_files)}) {
         for (const std::string& path : *list) {
-            taken.emplace_back(what, path);
+            claimed.push_back({what, path, path});
         }
+    }
+    if (!output_file.empty()) {
+        check_apart("output", options.output, output_file, claimed);
+        claimed.push_back({"the output", options.output, output_file});
     }
     File files[] = {{"--write-labels", options.labels_out, "", "labels", labels_text, nullptr},
                     {"--report", options.report_file, "", "report", report_text, nullptr}};
@@ -178,12 +185,8 @@ ReviewFiles::ReviewFiles(const Options& options, std::vector<std::string>& warni
             continue;
         }
         file.target = output_target(path, options.force, file.option, warnings);
-        for (const auto& [what, other] : taken) {
-            if (same_file(path, other)) {
-                throw bad_input(file.option + " '" + path + "' is " + what + "; choose another name");
-            }
-        }
-        taken.emplace_back("the file of " + file.option, path);
+        check_apart(file.option, path, file.target, claimed);
+        claimed.push_back({"the file of " + file.option, path, file.target});
         const mode_t mask = umask(0);
         umask(mask);
         try {
@@ -215,11 +218,13 @@ void ReviewFiles::write(const Review& review)
     }
 }
 
-void ReviewFiles::commit()
+std::vector<Replacement> ReviewFiles::replacements()
 {
+    std::vector<Replacement> replacements;
     for (File& file : files_) {
-        file.temp->commit(file.target);
+        replacements.push_back({file.temp.get(), file.target, file.path});
     }
+    return replacements;
 }
 
 void print_summary(const Review& review)

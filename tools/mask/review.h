@@ -50,13 +50,15 @@ public:
     // Checks their paths before any work, so that a run that could not write
     // them writes nothing: neither may be a file the run reads or writes, nor
     // anything but a regular file; links are followed as the output's are;
-    // their folders must take a new file. Throws the bad-input Error or
+    // their folders must take a new file. Checks as well that the output,
+    // when written, is none of the files the run reads: `output_file` is
+    // where its links lead, empty for none. Throws the bad-input Error or
     // write_failed; adds warnings.
-    ReviewFiles(const Options& options, std::vector<std::string>& warnings);
+    ReviewFiles(const Options& options, const std::string& output_file, std::vector<std::string>& warnings);
     // Writes each whole, flushed to disk; throws write_failed.
     void write(const Review& review);
-    // Renames each over its target; throws write_failed.
-    void commit();
+    // Each file with its target, for replace_all.
+    std::vector<Replacement> replacements();
 
 private:
     struct File {

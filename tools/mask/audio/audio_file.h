@@ -32,7 +32,7 @@ public:
 
     SNDFILE* handle() const { return file_.get(); }
     const SF_INFO& info() const { return info_; }
-    // What stat() says, to tell whether the output is this same file.
+    // What stat() said of the file opened, for the copy to check it reads that same file.
     const struct stat& status() const { return status_; }
     // The frames its header promises; -1 when unknown.
     int64_t frames() const { return info_.frames == SF_COUNT_MAX ? -1 : info_.frames; }

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,10 +19,11 @@ constexpr int MAX_LINKS = 40;
 
 std::string link_target(const std::string& link)
 {
-    std::string target(PATH_MAX, '\0');
+    std::string target(PATH_MAX + 1, '\0');
     const ssize_t length = readlink(link.c_str(), target.data(), target.size());
-    if (length < 0) {
-        const int error = errno;
+    // A target that fills the buffer may have been cut.
+    if (length < 0 || static_cast<std::size_t>(length) == target.size()) {
+        const int error = length < 0 ? errno : ENAMETOOLONG;
         throw write_failed("cannot read the link '" + link + "': " + std::strerror(error));
     }
     target.resize(static_cast<std::size_t>(length));
@@ -84,6 +86,22 @@ std::string output_target(const std::string& output, bool force, const std::stri
                            + " (hard links): only this name gets the new file, the others keep the old one");
     }
     return path;
+}
+
+bool same_file(const std::string& a, const std::string& b)
+{
+    struct stat a_status {};
+    struct stat b_status {};
+    const bool a_exists = stat(a.c_str(), &a_status) == 0;
+    const bool b_exists = stat(b.c_str(), &b_status) == 0;
+    if (a_exists || b_exists) {
+        return a_exists && b_exists && a_status.st_dev == b_status.st_dev && a_status.st_ino == b_status.st_ino;
+    }
+    std::error_code a_error;
+    std::error_code b_error;
+    const std::filesystem::path a_place = std::filesystem::weakly_canonical(a, a_error);
+    const std::filesystem::path b_place = std::filesystem::weakly_canonical(b, b_error);
+    return !a_error && !b_error && a_place == b_place;
 }
 
 } // namespace zendrik_mask

@@ -21,6 +21,12 @@ namespace zendrik_mask {
 std::string output_target(const std::string& output, bool force, const std::string& name,
                           std::vector<std::string>& warnings);
 
+// Whether two names are one file: the same inode when either exists, else
+// the same place once the folders' links and dots are resolved. Give it
+// output_target()'s results, whose last name is no link, for the files to
+// be made.
+bool same_file(const std::string& a, const std::string& b);
+
 } // namespace zendrik_mask
 
 #endif

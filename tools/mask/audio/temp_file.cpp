@@ -11,8 +11,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
+#include <pthread.h>
+#include <set>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace zendrik_mask {
 
@@ -61,9 +65,29 @@ bool temp_name_of(const std::string& name, const std::string& prefix, pid_t& pid
     return number > 0 && number <= INT_MAX;
 }
 
+// Removes this user's regular file `name` in `folder` unless a process
+// holds it locked: a live run locks its file, which tells where its PID
+// cannot (another PID namespace, another NFS client). Our lock is held until
+// the name is removed, so that no run can take the file up meanwhile.
+void remove_if_unlocked(int folder, const char* name)
+{
+    const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return;
+    }
+    struct stat status {};
+    struct stat named {};
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid()
+        && flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0
+        && named.st_dev == status.st_dev && named.st_ino == status.st_ino) {
+        unlinkat(folder, name, 0);
+    }
+    close(fd);
+}
+
 // A run killed by SIGKILL, or by a crash, leaves its temporary file. Only
-// this user's files of this name whose process is gone are removed: one
-// still running is writing its own.
+// files of this name whose process is gone here, and which no process holds
+// locked, are removed: one still running is writing its own.
 void remove_stale(const std::string& dir, const std::string& prefix)
 {
     const std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(dir.c_str()), closedir);
@@ -72,11 +96,42 @@ void remove_stale(const std::string& dir, const std::string& prefix)
     }
     while (const dirent* entry = readdir(folder.get())) {
         pid_t pid = 0;
+        if (temp_name_of(entry->d_name, prefix, pid) && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) {
+            remove_if_unlocked(dirfd(folder.get()), entry->d_name);
+        }
+    }
+}
+
+// The folder of `target`, as TempFile places its file.
+std::string folder_of(const std::string& target)
+{
+    const auto slash = target.rfind('/');
+    return slash == std::string::npos ? "." : target.substr(0, slash + 1);
+}
+
+// Renamed entries last a power cut only once their folders are on disk.
+// Throws write_failed, every target being replaced by then.
+void flush_folders(const std::vector<Replacement>& files)
+{
+    std::set<std::pair<dev_t, ino_t>> flushed;
+    for (const Replacement& file : files) {
+        const std::string folder = folder_of(file.target);
+        // A folder this user may write but not read cannot be opened to flush.
+        const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
         struct stat status {};
-        if (temp_name_of(entry->d_name, prefix, pid) && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH
-            && fstatat(dirfd(folder.get()), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)
-            && status.st_uid == geteuid()) {
-            unlinkat(dirfd(folder.get()), entry->d_name, 0);
+        if (fd < 0 || fstat(fd, &status) != 0 || !flushed.insert({status.st_dev, status.st_ino}).second) {
+            if (fd >= 0) {
+                close(fd);
+            }
+            continue;
+        }
+        const int result = fsync(fd);
+        const int error = errno;
+        close(fd);
+        // Some file systems cannot flush a folder.
+        if (result != 0 && error != EINVAL) {
+            throw write_failed("cannot flush the folder '" + folder + "' to disk: " + std::strerror(error)
+                               + " (every file was replaced)");
         }
     }
 }
@@ -93,12 +148,15 @@ void install_signal_handlers()
     }
     // A file size limit makes writes fail with EFBIG, handled like a full disk.
     std::signal(SIGXFSZ, SIG_IGN);
+    // A closed standard error (`2>&1 | head`) must not end the run between
+    // two renames: its messages are lost instead.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 TempFile::TempFile(const std::string& target, mode_t new_file_mode) : new_file_mode_(new_file_mode)
 {
     const auto slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const std::string dir = folder_of(target);
     std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
     // The name's start is enough to recognise it: a long name is cut so that
     // the rest still fits the folder's longest name, at a character's start
@@ -123,7 +181,7 @@ TempFile::TempFile(const std::string& target, mode_t new_file_mode) : new_file_m
     // Block the signals while the path becomes known to the handler.
     sigset_t all, old;
     sigfillset(&all);
-    sigprocmask(SIG_BLOCK, &all, &old);
+    pthread_sigmask(SIG_BLOCK, &all, &old);
     for (int slot = 0; slot < SLOTS && slot_ < 0; ++slot) {
         slot_ = g_live[slot] ? -1 : slot;
     }
@@ -135,11 +193,23 @@ TempFile::TempFile(const std::string& target, mode_t new_file_mode) : new_file_m
         std::memcpy(g_paths[slot_], templ.c_str(), templ.size() + 1);
         g_live[slot_] = true;
     }
-    sigprocmask(SIG_SETMASK, &old, nullptr);
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (fd_ < 0) {
         throw write_failed("cannot create a file in '" + dir + "': " + std::strerror(err));
     }
     path_ = templ;
+    // The lock tells other runs this file is live. It is taken on a copy of
+    // the descriptor, so that it lasts once finish() closes the file. Where
+    // a file system has no locks, other runs cannot take one either, and
+    // keep the file.
+    lock_fd_ = fcntl(fd_, F_DUPFD_CLOEXEC, 0);
+    struct stat status {};
+    if (lock_fd_ >= 0) {
+        flock(lock_fd_, LOCK_EX);
+    }
+    if (fstat(fd_, &status) == 0) {
+        file_ = {status.st_dev, status.st_ino};
+    }
 }
 
 TempFile::~TempFile()
@@ -150,6 +220,9 @@ TempFile::~TempFile()
     if (slot_ >= 0 && g_live[slot_]) {
         unlink(path_.c_str());
         g_live[slot_] = false;
+    }
+    if (lock_fd_ >= 0) {
+        close(lock_fd_);
     }
 }
 
@@ -187,9 +260,49 @@ void TempFile::commit(const std::string& target)
     }
     if (rename(path_.c_str(), target.c_str()) != 0) {
         const int error = errno;
-        throw write_failed("cannot rename the output to '" + target + "': " + std::strerror(error));
+        throw write_failed("cannot rename '" + path_ + "' to '" + target + "': " + std::strerror(error));
     }
     g_live[slot_] = false;
+}
+
+bool TempFile::in_place() const
+{
+    struct stat status {};
+    return lstat(path_.c_str(), &status) == 0 && std::pair(status.st_dev, status.st_ino) == file_;
+}
+
+void replace_all(const std::vector<Replacement>& files)
+{
+    for (const Replacement& file : files) {
+        if (file.temp->fd() >= 0) {
+            file.temp->finish(file.target);
+        }
+    }
+    // What can be checked is, so that a rename is unlikely to fail once
+    // another has been made.
+    for (const Replacement& file : files) {
+        struct stat status {};
+        if (!file.temp->in_place()) {
+            throw write_failed("cannot write '" + file.name + "': its temporary file '" + file.temp->path()
+                               + "' is gone");
+        }
+        if (lstat(file.target.c_str(), &status) == 0 && !S_ISREG(status.st_mode)) {
+            throw write_failed("cannot replace '" + file.target + "': it is no longer a regular file");
+        }
+    }
+    std::string replaced;
+    for (const Replacement& file : files) {
+        try {
+            file.temp->commit(file.target);
+        } catch (const Error& e) {
+            if (replaced.empty()) {
+                throw;
+            }
+            throw write_failed(e.message() + " (already replaced: " + replaced + ")");
+        }
+        replaced += (replaced.empty() ? "'" : ", '") + file.name + "'";
+    }
+    flush_folders(files);
 }
 
 } // namespace zendrik_mask

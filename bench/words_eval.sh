@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
+# Measures zendrik-mask's word finder on real recorded speech whose text is
+# known (not a test): the Asterisk prompts of asterisk-core-sounds-en and the
+# LibriVox readings and card names of pocketsphinx-testdata, half of it held
+# out, joined into 48 kHz stereo files with a second of silence between
+# utterances (bench/words_eval.py builds it), then the same over music 15 dB
+# below the voice. Keyword spotting swept over --sensitivity, and the
+# baseline: PocketSphinx decoding everything with its general English
+# language model (pocketsphinx_continuous). Prints spoken words found, false
+# alarms an hour, speed and peak memory, and writes them with a plot into
+# the word finder's section of docs/performance.md.
+#
+#   bench/words_eval.sh [BUILD_DIR] [SENSITIVITIES]   (default: build/release "0 0.1 0.2 0.3 0.5 0.7 1")
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
+ensure_packages sox ffmpeg time gnuplot-nox python3 pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
+  asterisk-core-sounds-en asterisk-core-sounds-en-g722 asterisk-moh-opsound-wav
+build="$(cd "${1:-$ZENDRIK_ROOT/build/release}" && pwd)"
+read -r -a sensitivities <<<"${2:-0 0.1 0.2 0.3 0.5 0.7 1}"
+exe="$build/bin/zendrik-mask"
+[ -x "$exe" ] || { echo "words_eval: no $exe; build first (cmake --build --preset release)" >&2; exit 2; }
+export LV2_PATH="$build/lv2"
+helper="$ZENDRIK_ROOT/bench/words_eval.py"
+model=/usr/share/pocketsphinx/model/en-us
+
+tmp="$(mktemp -d "${TMPDIR:-/tmp}/zendrik-words-eval.XXXXXX")"
+trap 'rm -rf "$tmp"' EXIT
+python3 "$helper" build "$tmp"
+parts=(tune held)
+
+# The bed: the music-on-hold pieces end to end, looped, 15 dB below the
+# voice's RMS over its utterances.
+sox /usr/share/asterisk/moh/*.wav -r 16000 -c 1 "$tmp/music.wav"
+music_db="$(sox "$tmp/music.wav" -n stats 2>&1 | awk '/^RMS lev dB/ {print $4}')"
+mkdir "$tmp/clean" "$tmp/music"
+for part in "${parts[@]}"; do
+  mv "$tmp/$part.wav" "$tmp/clean/$part.wav"
+  speech_db="$(python3 -c 'import json, sys; print(json.load(open(sys.argv[1]))["speech_rms_db"])' "$tmp/$part.json")"
+  seconds="$(soxi -D "$tmp/clean/$part.wav")"
+  sox "$tmp/music.wav" "$tmp/bed.wav" gain "$(awk -v s="$speech_db" -v m="$music_db" 'BEGIN {print s - 15 - m}')" \
+    repeat "$(awk -v l="$seconds" -v m="$(soxi -D "$tmp/music.wav")" 'BEGIN {print int(l / m) + 1}')" trim 0 "$seconds"
+  sox -m -v 1 "$tmp/clean/$part.wav" -v 1 "$tmp/bed.wav" "$tmp/music/$part.wav"
+  for bed in clean music; do sox "$tmp/$bed/$part.wav" -r 48000 -c 2 "$tmp/$bed/$part-48k.wav"; done
+done
+rm "$tmp/bed.wav"
+
+runs="$tmp/runs.tsv"
+# row BED METHOD SETTING PART WALL_S PEAK_KIB KIND FOUND: scores one part's finds into runs.tsv.
+row() {
+  local score
+  score="$(python3 "$helper" score "$tmp" "$4" "$7" "$8")"
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$(cut -f1-5 <<<"$score")" "$5" "$6" "$(cut -f6- <<<"$score")" >>"$runs"
+}
+for bed in clean music; do
+  for sensitivity in "${sensitivities[@]}"; do
+    for part in "${parts[@]}"; do
+      /usr/bin/time -f '%e %M' -o "$tmp/time" "$exe" "$tmp/$bed/$part-48k.wav" --dry-run --pad 0 --jobs 2 \
+        --words "$tmp/words.txt" --sensitivity "$sensitivity" --report "$tmp/report.json" -q
+      read -r wall peak <"$tmp/time"
+      row "$bed" spotting "$sensitivity" "$part" "$wall" "$peak" mask "$tmp/report.json"
+    done
+    echo "words_eval: $bed, keyword spotting at $sensitivity done" >&2
+  done
+  # The baseline has no threads: the two parts decode in two processes at once.
+  start="$(date +%s.%N)"
+  for part in "${parts[@]}"; do
+    /usr/bin/time -f '%e %M' -o "$tmp/time-$part" pocketsphinx_continuous -infile "$tmp/$bed/$part.wav" -time yes \
+      -hmm "$model/en-us" -lm "$model/en-us.lm.bin" -dict "$model/cmudict-en-us.dict" \
+      >"$tmp/decoded-$part.txt" 2>"$tmp/decoder-log-$part.txt" &
+  done
+  wait
+  wall="$(awk -v s="$start" -v e="$(date +%s.%N)" 'BEGIN {printf "%.2f", e - s}')"
+  for part in "${parts[@]}"; do
+    read -r _ peak <"$tmp/time-$part"
+    row "$bed" decoding "" "$part" "$wall" "$peak" decoder "$tmp/decoded-$part.txt"
+  done
+  echo "words_eval: $bed, full decoding done" >&2
+done
+
+python3 "$helper" report "$tmp" "$runs" "$ZENDRIK_ROOT/docs"

@@ -176,7 +176,7 @@ def report(set_dir, runs_tsv, docs):
         key = (r[0], r[1], r[2])
         table.setdefault(key, {})[r[3]] = r
     order = sorted(table, key=lambda k: (k[0] != "clean", k[1] != "spotting", float(k[2] or 0)))
-    lines = ["| bed | method | setting | found, tuning part | false alarms an hour, tuning | "
+    lines = ["| bed | method | setting | found, tuning set | false alarms an hour, tuning | "
              "found, held out | false alarms an hour, held out | × real time | peak MB |",
              "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
     plot = {}
@@ -222,7 +222,7 @@ def report(set_dir, runs_tsv, docs):
     with open(dat, "w") as f:
         for k in series:
             f.write(f"# {k}\n" + "".join(f"{max(x, 1)} {y}\n" for x, y in sorted(plot[k])) + "\n\n")
-    names = {"tune": "tuning part", "held": "held out"}
+    names = {"tune": "tuning set", "held": "held out"}
     plots = []
     for i, (condition, method, part) in enumerate(series):
         title = ("keyword spotting" if method == "spotting" else "full decoding") + \
@@ -259,7 +259,7 @@ plot {', '.join(plots)}
         f"{minutes:.1f} minutes, utterances joined with a second of silence, 48 kHz stereo.",
         "Speakers: " + ", ".join(f"{s} ({n} utterances, {sec / 60:.1f} min)" for s, (n, sec) in speakers.items()) + ".",
         "Every second prompt of the main speaker, and the other speakers, are held",
-        f"out ({info['held']['seconds'] / 60:.1f} min; tuning part {info['tune']['seconds'] / 60:.1f} min).",
+        f"out ({info['held']['seconds'] / 60:.1f} min; tuning set {info['tune']['seconds'] / 60:.1f} min).",
         f"The list: {len(SPOKEN)} spoken words, {total} times in all ({word_counts}),",
         "and " + ", ".join(f"`{e}`" for e in NEVER) + ", never spoken.",
         "",

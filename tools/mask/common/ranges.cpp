@@ -22,11 +22,6 @@ std::string_view trim(std::string_view text)
     return zendrik_mask::trim(text, " \t\r\n");
 }
 
-bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 bool all_digits(std::string_view s)
 {
     return !s.empty() && std::all_of(s.begin(), s.end(), is_digit);
@@ -178,8 +173,8 @@ std::vector<TimeRange> parse_labels(std::istream& in, const std::string& name)
     for (long number = 1; read_line(in, line); ++number) {
         const std::string where = name + ":" + std::to_string(number);
         std::string_view view(line);
-        if (number == 1 && view.substr(0, 3) == "\xEF\xBB\xBF") {
-            view.remove_prefix(3); // UTF-8 byte order mark
+        if (number == 1 && starts_with(view, UTF8_BOM)) {
+            view.remove_prefix(UTF8_BOM.size());
         }
         if (trim(view).empty() || view.front() == '\\') {
             continue; // blank, or the frequency line of a spectral label

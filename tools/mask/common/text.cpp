@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #include "text.h"
 
+#include <algorithm>
+
 namespace zendrik_mask {
 
 bool read_line(std::istream& in, std::string& line)
@@ -101,6 +103,21 @@ std::string as_utf8(std::string_view text)
         }
     }
     return out;
+}
+
+bool is_space(char c)
+{
+    return WHITESPACE.find(c) != std::string_view::npos;
+}
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+bool is_blank(std::string_view text)
+{
+    return std::all_of(text.begin(), text.end(), is_space);
 }
 
 } // namespace zendrik_mask

@@ -25,6 +25,11 @@ std::string_view trim(std::string_view text, std::string_view blanks);
 
 bool starts_with(std::string_view text, std::string_view prefix);
 
+// isspace() and isdigit() of the "C" locale, whatever the user's.
+bool is_space(char c);
+bool is_digit(char c);
+bool is_blank(std::string_view text);
+
 struct CodePoint {
     char32_t code = 0;
     std::size_t length = 1; // bytes

@@ -7,26 +7,6 @@
 
 namespace zendrik_mask {
 
-bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v';
-}
-
-bool is_digit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-bool is_blank(std::string_view text)
-{
-    return std::all_of(text.begin(), text.end(), is_space);
-}
-
-std::size_t bom_length(std::string_view text)
-{
-    return starts_with(text, UTF8_BOM) ? UTF8_BOM.size() : 0;
-}
-
 std::size_t line_at(std::string_view text, std::size_t offset)
 {
     const auto before = text.substr(0, offset);
@@ -40,7 +20,9 @@ std::string at_line(const std::string& name, std::size_t line)
 
 std::vector<Line> split_lines(std::string_view text)
 {
-    text.remove_prefix(bom_length(text));
+    if (starts_with(text, UTF8_BOM)) {
+        text.remove_prefix(UTF8_BOM.size());
+    }
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < text.size()) {

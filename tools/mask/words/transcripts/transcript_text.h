@@ -4,19 +4,14 @@
 #ifndef ZENDRIK_MASK_TRANSCRIPT_TEXT_H
 #define ZENDRIK_MASK_TRANSCRIPT_TEXT_H
 
+#include "text.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace zendrik_mask {
-
-// isspace() and isdigit() of the "C" locale, whatever the user's.
-bool is_space(char c);
-bool is_digit(char c);
-bool is_blank(std::string_view text);
-
-std::size_t bom_length(std::string_view text);
 
 // The line, counted from 1, that the byte at `offset` is on.
 std::size_t line_at(std::string_view text, std::size_t offset);

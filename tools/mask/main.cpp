@@ -51,9 +51,10 @@ std::string footer()
            "by --pad. Matching ignores case and the punctuation around words; a trailing *\n"
            "matches any ending (damn*). A word file holds one word or phrase a line, UTF-8;\n"
            "# starts a comment; a line may end in sensitivity=0.7 to override --sensitivity.\n"
-           "Without --transcript, PocketSphinx (US English unless --model) spots the words\n"
-           "offline. --sensitivity runs from 0 (only clear matches) to 1 (anything alike);\n"
-           "the detection threshold is 10^(phones x (2 - 5 x sensitivity)).\n"
+           "Without --transcript, PocketSphinx (US English unless --model) decodes the speech\n"
+           "offline with its language model and finds the words in what it heard.\n"
+           "--sensitivity runs from 0 (words heard as English alone has them, kept when\n"
+           "sure) to 1 (listed words made far likelier, kept however unsure).\n"
            "Words missing from the dictionary need a pronunciation: --dict FILE, CMU format.\n"
            "Transcripts (--transcript): " +
            zendrik_mask::transcript_format_names(", ") +

@@ -59,23 +59,27 @@ TranscriptFinds read_transcript_file(const Options& options, const std::vector<W
     return finds;
 }
 
-// The pronouncing dictionary beside a model: the one .dict file in its
-// folder or, as Debian lays them out, in the folder above.
-std::string model_dictionary(const std::string& model_dir)
+// The one file whose name ends in `ending` beside a model: in its folder or,
+// as Debian lays them out, in the folder above. Empty when there is none.
+std::string file_beside_model(const std::string& model_dir, const std::string& ending)
 {
     for (const std::string& dir : {model_dir, model_dir + "/.."}) {
         std::vector<std::string> found;
         if (DIR* listing = opendir(dir.c_str())) {
             while (const dirent* entry = readdir(listing)) {
                 const std::string name = entry->d_name;
-                if (name.size() > 5 && name.compare(name.size() - 5, 5, ".dict") == 0) {
+                const auto ends_in = [&](const std::string& tail) {
+                    return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+                };
+                // A phone language model (en-us-phone.lm.bin) is for decoding phones, not words.
+                if (ends_in(ending) && !ends_in("-phone" + ending)) {
                     found.push_back(dir + "/" + name);
                 }
             }
             closedir(listing);
         }
         if (found.size() > 1) {
-            throw bad_input("several dictionaries (*.dict) in '" + dir + "'; name the one to use with --dict FILE");
+            throw bad_input("several files *" + ending + " in '" + dir + "': cannot tell which belongs to the model");
         }
         if (found.size() == 1) {
             return found.front();
@@ -125,19 +129,21 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
     std::vector<std::unique_ptr<TextInput>> files;
     std::vector<Dictionary> dictionaries;
     std::vector<std::string> paths = options.dict_files;
-    const std::string own = model_dictionary(model_dir);
-    if (!own.empty()) {
-        paths.push_back(own);
-    } else if (options.dict_files.empty()) {
-        throw bad_input("no pronouncing dictionary (*.dict) beside the model in '" + model_dir
-                        + "'; give one with --dict FILE");
+    // The decoder hears every word of its language model, so it needs the
+    // model's own dictionary and language model whatever --dict adds.
+    const std::string own = file_beside_model(model_dir, ".dict");
+    const std::string language_model = file_beside_model(model_dir, ".lm.bin");
+    if (own.empty() || language_model.empty()) {
+        throw bad_input("no pronouncing dictionary (*.dict) and language model (*.lm.bin) beside the model in '"
+                        + model_dir + "' (install Debian's pocketsphinx-en-us)");
     }
+    paths.push_back(own);
     for (const std::string& path : paths) {
         files.push_back(std::make_unique<TextInput>(path, "dictionary", DICTIONARY_LIMITS));
         dictionaries.push_back({path, files.back().get()});
     }
-    const SpottingPlan plan = plan_spotting(request.patterns, dictionaries, options.sensitivity);
-    KeywordSpotting setup{model_dir, plan.pronunciations, plan.keyphrases};
+    const DecodingPlan plan = plan_decoding(request.patterns, dictionaries, options.sensitivity);
+    Decoding setup{model_dir, own, language_model, plan.pronunciations, plan.listed};
 
     InputFile input(options.input);
     SpeechSearch search;
@@ -146,30 +152,17 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
     search.make_recogniser = [&setup] { return make_pocketsphinx(setup); };
     const std::vector<TimedWord> heard = search_speech(input, search);
 
-    WordFindings findings;
+    // The list matched against every word heard, as against a transcript's;
+    // a find is kept when its least sure word is sure enough for its line.
+    WordMatcher matcher(request.patterns);
     for (const TimedWord& word : heard) {
-        const auto phrase = plan.patterns_of.find(word.text);
-        if (phrase == plan.patterns_of.end()) {
-            continue;
-        }
-        for (const std::size_t pattern : phrase->second) {
-            // A word ending in '*' is spotted as each word it stands for, and
-            // several of those often fire on the one spoken. Only finds that
-            // started within a stretch's overlap can be that same word.
-            FoundWord* same = nullptr;
-            for (auto k = findings.found.rbegin();
-                 k != findings.found.rend() && k->start >= word.start - STRETCH_OVERLAP_SECONDS; ++k) {
-                if (k->pattern == pattern && word.start < k->end) {
-                    same = &*k;
-                    break;
-                }
-            }
-            if (!same) {
-                findings.found.push_back({pattern, word.start, word.end, word.confidence, false});
-            } else {
-                same->end = std::max(same->end, word.end);
-                same->confidence = std::max(same->confidence, word.confidence);
-            }
+        matcher.add(word);
+    }
+    WordFindings findings;
+    for (FoundWord& found : matcher.found()) {
+        const double asked = request.patterns[found.pattern].sensitivity.value_or(options.sensitivity);
+        if (found.confidence.value_or(1.0) >= least_confidence(asked)) {
+            findings.found.push_back(std::move(found));
         }
     }
     return findings;

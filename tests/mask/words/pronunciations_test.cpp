@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
-// From a word list to the keyphrases the recogniser spots, on small
-// dictionaries written here.
+// From a word list to the pronunciations and boosts the decoder is given,
+// on small dictionaries written here.
 #include "errors.h"
 #include "pronunciations.h"
 
@@ -36,7 +36,7 @@ std::string error_of(const std::vector<WordPattern>& list, const std::string& mo
     std::istringstream model_text(model);
     std::istringstream extra_text(extra);
     try {
-        plan_spotting(list, {{"extra.dict", &extra_text}, {"model.dict", &model_text}}, 0.5);
+        plan_decoding(list, {{"extra.dict", &extra_text}, {"model.dict", &model_text}}, 0.5);
     } catch (const Error& e) {
         return e.message();
     }
@@ -45,39 +45,40 @@ std::string error_of(const std::vector<WordPattern>& list, const std::string& mo
 
 } // namespace
 
-TEST(MaskPronunciations, KeyphrasesForWordsVariantsWildcardsAndPhrases)
+TEST(MaskPronunciations, ListedWordsWithTheirVariantsWildcardsAndBoosts)
 {
     std::istringstream mine("Damn D AE M N\n");
     std::istringstream model(MODEL_DICT);
     std::vector<WordPattern> list = patterns({"dashwood", "damn*", "John Dashwood", "Dashwood"});
-    std::istringstream strict("damn* sensitivity=0\nDashwood sensitivity=0\n");
+    std::istringstream strict("damn* sensitivity=0\nDashwood sensitivity=0.25\n");
     const std::vector<WordPattern> strict_list = parse_word_list(strict, "words.txt");
     list[1] = strict_list[0];
-    list[3] = strict_list[1]; // listed twice: the stricter threshold holds
-    const SpottingPlan plan = plan_spotting(list, {{"mine.dict", &mine}, {"model.dict", &model}}, 0.5);
+    list[3] = strict_list[1]; // listed twice: the lower sensitivity holds
+    const DecodingPlan plan = plan_decoding(list, {{"mine.dict", &mine}, {"model.dict", &model}}, 0.5);
 
-    std::map<std::string, double> thresholds;
-    for (const Keyphrase& keyphrase : plan.keyphrases) {
-        thresholds[keyphrase.text] = keyphrase.threshold;
+    std::map<std::string, double> boosts;
+    for (const ListedWord& listed : plan.listed) {
+        boosts[listed.word] = listed.boost;
     }
-    // Both ways to say a word alone; a phrase in its words' first ways; the
-    // user's dictionary ahead of the model's ("damn" has five phones then).
+    // 10^(6 s - 8): the phrase's "john" at the default 0.5, "damn*" as every
+    // word it matches at 0.
     const std::map<std::string, double> expected{
-        {"dashwood", std::pow(10.0, 6 * 2.0)}, {"dashwood(2)", std::pow(10.0, 6 * 2.0)},
-        {"damn", std::pow(10.0, 4 * 2.0)},     {"damned", std::pow(10.0, 4 * 2.0)},
-        {"damning", std::pow(10.0, 5 * 2.0)},  {"john dashwood", std::pow(10.0, 9 * -0.5)}};
-    ASSERT_EQ(thresholds.size(), expected.size());
-    for (const auto& [text, threshold] : expected) {
-        ASSERT_TRUE(thresholds.count(text)) << text;
-        EXPECT_NEAR(thresholds[text] / threshold, 1.0, 1e-9) << text;
+        {"dashwood", std::pow(10.0, -6.5)}, {"damn", 1e-8}, {"damned", 1e-8}, {"damning", 1e-8}, {"john", 1e-5}};
+    ASSERT_EQ(boosts.size(), expected.size());
+    for (const auto& [word, boost] : expected) {
+        ASSERT_TRUE(boosts.count(word)) << word;
+        EXPECT_NEAR(boosts[word] / boost, 1.0, 1e-9) << word;
     }
-    EXPECT_EQ(plan.patterns_of.at("dashwood"), (std::set<std::size_t>{0, 3}));
-    EXPECT_EQ(plan.patterns_of.at("damning"), (std::set<std::size_t>{1}));
-    EXPECT_EQ(plan.patterns_of.at("john dashwood"), (std::set<std::size_t>{2}));
-    const auto damn = std::find_if(plan.pronunciations.begin(), plan.pronunciations.end(),
-                                   [](const Pronunciation& p) { return p.word == "damn"; });
-    ASSERT_NE(damn, plan.pronunciations.end());
-    EXPECT_EQ(damn->phones, "D AE M N");
+    // Both ways to say "dashwood"; the user's dictionary ahead of the model's.
+    std::multimap<std::string, std::string> ways;
+    for (const Pronunciation& p : plan.pronunciations) {
+        ways.emplace(p.word, p.phones);
+    }
+    EXPECT_EQ(ways.count("dashwood"), 2u);
+    ASSERT_EQ(ways.count("damn"), 1u);
+    EXPECT_EQ(ways.find("damn")->second, "D AE M N");
+    EXPECT_NEAR(least_confidence(0.5), 0.1, 1e-12);
+    EXPECT_NEAR(least_confidence(1.0), 0.0, 1e-12);
 }
 
 TEST(MaskPronunciations, MissingWordsAndBadDictionariesAreNamed)
@@ -97,7 +98,7 @@ TEST(MaskPronunciations, MissingWordsAndBadDictionariesAreNamed)
 TEST(MaskPronunciations, DictionaryWordsAreFoldedAsTheListIs)
 {
     std::istringstream mine("STRAẞE S T R AA S AH\nÉmile EY M IY L\n");
-    const SpottingPlan plan = plan_spotting(patterns({"strasse", "E\u0301MILE"}), {{"mine.dict", &mine}}, 0.5);
+    const DecodingPlan plan = plan_decoding(patterns({"strasse", "E\u0301MILE"}), {{"mine.dict", &mine}}, 0.5);
     ASSERT_EQ(plan.pronunciations.size(), 2u);
     EXPECT_EQ(plan.pronunciations[0].word, "strasse");
     EXPECT_EQ(plan.pronunciations[1].word, "émile");

@@ -103,25 +103,19 @@ private:
     std::map<std::string, std::vector<std::string>> pronunciations_;
 };
 
-std::size_t phone_count(const std::string& phones)
-{
-    return static_cast<std::size_t>(std::count(phones.begin(), phones.end(), ' ')) + 1;
-}
-
-// The name PocketSphinx gives a word's n-th pronunciation.
-std::string variant_name(const std::string& word, std::size_t n)
-{
-    return n == 0 ? word : word + "(" + std::to_string(n + 1) + ")";
-}
-
 } // namespace
 
-double keyphrase_threshold(std::size_t phones, double sensitivity)
+double listed_word_boost(double sensitivity)
 {
-    return std::pow(10.0, static_cast<double>(phones) * (2.0 - 5.0 * sensitivity));
+    return std::pow(10.0, 6.0 * sensitivity - 8.0);
 }
 
-SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,
+double least_confidence(double sensitivity)
+{
+    return 0.2 * (1.0 - sensitivity);
+}
+
+DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,
                            double sensitivity)
 {
     Lexicon lexicon(patterns);
@@ -130,68 +124,34 @@ SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::
     }
 
     std::vector<std::string> missing;
-    std::set<std::string> used_words;
-    std::map<std::string, std::size_t> keyphrase_index;
-    SpottingPlan plan;
-    auto add_keyphrase = [&](const std::string& words, std::size_t variant, const std::string& last_word,
-                             std::size_t phones, std::size_t pattern) {
-        const std::string text = words + variant_name(last_word, variant);
-        const double threshold = keyphrase_threshold(phones, patterns[pattern].sensitivity.value_or(sensitivity));
-        const auto [it, added] = keyphrase_index.emplace(text, plan.keyphrases.size());
-        if (added) {
-            plan.keyphrases.push_back({text, threshold});
-        } else {
-            // Listed twice ("damn*" and "damn sensitivity=0.1"): the stricter
-            // threshold holds, as a word held back on purpose should be.
-            plan.keyphrases[it->second].threshold = std::max(plan.keyphrases[it->second].threshold, threshold);
+    std::map<std::string, double> sensitivity_of; // each word used, at the lowest sensitivity asked
+    auto use = [&](const std::string& word, double asked) {
+        const auto [it, added] = sensitivity_of.emplace(word, asked);
+        if (!added) {
+            it->second = std::min(it->second, asked);
         }
-        plan.patterns_of[words + last_word].insert(pattern);
     };
-
-    for (std::size_t p = 0; p < patterns.size(); ++p) {
-        const WordPattern& pattern = patterns[p];
-        // The words before the last are spelled out; the last may stand for many.
-        std::string lead;
-        std::size_t lead_phones = 0;
-        bool complete = true;
-        for (std::size_t w = 0; w + 1 < pattern.words.size(); ++w) {
-            const std::vector<std::string>* found = lexicon.find(pattern.words[w]);
-            if (!found) {
-                missing.push_back(pattern.words[w]);
-                complete = false;
+    for (const WordPattern& pattern : patterns) {
+        const double asked = pattern.sensitivity.value_or(sensitivity);
+        for (const std::string& word : pattern.words) {
+            if (!is_wildcard(word)) {
+                if (lexicon.find(word)) {
+                    use(word, asked);
+                } else {
+                    missing.push_back(word);
+                }
                 continue;
             }
-            used_words.insert(pattern.words[w]);
-            lead += pattern.words[w] + " ";
-            lead_phones += phone_count(found->front());
-        }
-        const std::string& last = pattern.words.back();
-        std::vector<std::string> endings;
-        if (is_wildcard(last)) {
-            endings = lexicon.starting_with(last.substr(0, last.size() - 1));
+            const std::vector<std::string> endings = lexicon.starting_with(word.substr(0, word.size() - 1));
             if (endings.empty()) {
-                missing.push_back(last);
+                missing.push_back(word);
             } else if (endings.size() > MAX_WILDCARD_WORDS) {
-                throw bad_input(pattern.origin + ": '" + last + "' matches " + std::to_string(endings.size())
+                throw bad_input(pattern.origin + ": '" + word + "' matches " + std::to_string(endings.size())
                                 + " dictionary words, more than " + std::to_string(MAX_WILDCARD_WORDS)
                                 + "; give more letters before the '*'");
             }
-        } else if (lexicon.find(last)) {
-            endings.push_back(last);
-        } else {
-            missing.push_back(last);
-        }
-        if (!complete) {
-            continue;
-        }
-        for (const std::string& ending : endings) {
-            used_words.insert(ending);
-            const std::vector<std::string>& ways = *lexicon.find(ending);
-            // A single word is spotted in each of its pronunciations; a
-            // phrase in its words' first ones, as there would be too many.
-            const std::size_t variants = pattern.words.size() == 1 ? ways.size() : 1;
-            for (std::size_t v = 0; v < variants; ++v) {
-                add_keyphrase(lead, v, ending, lead_phones + phone_count(ways[v]), p);
+            for (const std::string& ending : endings) {
+                use(ending, asked);
             }
         }
     }
@@ -205,13 +165,15 @@ SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::
         }
         throw bad_input("not in the pronunciation dictionary: " + list
                         + "; add a pronunciation with --dict FILE, one word a line in CMU format (e.g. \"zendrik Z EH N D R IH K\"),"
-                        " using the model's phones");
+                          " using the model's phones");
     }
-    for (const std::string& word : used_words) {
+    DecodingPlan plan;
+    for (const auto& [word, asked] : sensitivity_of) {
         const std::vector<std::string>& ways = *lexicon.find(word);
-        for (std::size_t v = 0; v < ways.size(); ++v) {
-            plan.pronunciations.push_back({variant_name(word, v), ways[v]});
+        for (const std::string& phones : ways) {
+            plan.pronunciations.push_back({word, phones});
         }
+        plan.listed.push_back({word, listed_word_boost(asked)});
     }
     return plan;
 }

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
-// From a word list to what the recogniser spots: each word looked up in CMU
+// From a word list to what the decoder is told: each word looked up in CMU
 // pronouncing dictionaries, words ending in '*' spelled out as every
-// dictionary word they match, and each keyphrase given its threshold.
+// dictionary word they match, and each word given its boost.
 #ifndef ZENDRIK_MASK_PRONUNCIATIONS_H
 #define ZENDRIK_MASK_PRONUNCIATIONS_H
 
@@ -24,28 +24,31 @@ struct Dictionary {
     std::istream* text;
 };
 
-struct SpottingPlan {
+struct DecodingPlan {
+    // Every pronunciation of the listed words, a word once for each, from
+    // the dictionaries that have them.
     std::vector<Pronunciation> pronunciations;
-    std::vector<Keyphrase> keyphrases;
-    // The patterns each phrase was made for, by the phrase as the recogniser
-    // reports it: its words without their variant marks ("word(2)").
-    std::map<std::string, std::set<std::size_t>> patterns_of;
+    // Each word the list stands for, once (a word ending in '*' stands for
+    // every dictionary word it matches), with its boost.
+    std::vector<ListedWord> listed;
 };
 
 // The most dictionary words one pattern ending in '*' may stand for.
 constexpr std::size_t MAX_WILDCARD_WORDS = 200;
 
-// Sensitivity 0 to 1 as a keyphrase threshold: 10^(phones x (2 - 5 x
-// sensitivity)). Per phone, so that long words and short ones are held to
-// the same standard. On LibriVox readings, 0.5 found 14 spoken words of 14
-// and 2 false alarms for 12 words not spoken; 0 found 11 and none; 1 found
-// all and 13 false alarms.
-double keyphrase_threshold(std::size_t phones, double sensitivity);
+// Sensitivity 0 to 1 as the probability added to a listed word's:
+// 10^(6 x sensitivity - 8), from 1e-8 (the language model alone) to 0.01 (far
+// likelier than most English words).
+double listed_word_boost(double sensitivity);
+
+// The lowest posterior probability a find is kept at: 0.2 x (1 - sensitivity).
+double least_confidence(double sensitivity);
 
 // Earlier dictionaries win: a word found in one is not looked up in the
-// next. Throws the bad-input Error naming every word no dictionary has, a
-// malformed line, or a '*' matching nothing or too much.
-SpottingPlan plan_spotting(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,
+// next. A word listed with several sensitivities gets the lowest, as a word
+// held back on purpose should be. Throws the bad-input Error naming every word
+// no dictionary has, a malformed line, or a '*' matching nothing or too much.
+DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,
                            double sensitivity);
 
 } // namespace zendrik_mask

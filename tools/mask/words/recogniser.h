@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: ISC
 // A speech recogniser as zendrik-mask sees one: 16 kHz mono speech in, the
-// listed words it heard out, with their times. One instance per thread; each
+// words it heard out, with their times. One instance per thread; each
 // call is one stretch of audio, decoded on its own, so that what is found in a
 // stretch never depends on the stretches decoded before it.
 #ifndef ZENDRIK_MASK_RECOGNISER_H
@@ -21,17 +21,11 @@ constexpr int RECOGNISER_RATE = 16000;
 class Recogniser {
 public:
     virtual ~Recogniser() = default;
-    // The keyphrases found in `count` samples, times in seconds from the
-    // first sample; each word's text is the keyphrase it matched, its words
-    // as the dictionary spells them, one space apart.
+    // Every word heard in `count` samples, times in seconds from the first
+    // sample, as the dictionary spells it (without its variant mark), with
+    // its posterior probability as the confidence. Silence and noise are
+    // left out.
     virtual std::vector<TimedWord> listen(const int16_t* samples, std::size_t count) = 0;
-};
-
-// A keyphrase to spot, as the dictionary spells it, with its detection
-// threshold (a probability: smaller finds more, and more false alarms).
-struct Keyphrase {
-    std::string text; // dictionary words joined by one space
-    double threshold;
 };
 
 // A word and one way to say it, in the model's phones ("D AE SH W UH D").
@@ -40,15 +34,29 @@ struct Pronunciation {
     std::string phones;
 };
 
-struct KeywordSpotting {
-    std::string model_dir; // the acoustic model
-    std::vector<Pronunciation> pronunciations;
-    std::vector<Keyphrase> keyphrases;
+// A word from the list, and how much more likely than the language model
+// holds it the decoder should find it: a probability added to the model's
+// for that word after any words (see listed_word_boost).
+struct ListedWord {
+    std::string word;
+    double boost;
 };
 
-// CMU PocketSphinx in keyword-spotting mode. Throws the bad-input Error when
-// the model cannot be loaded or a pronunciation uses phones it lacks.
-std::unique_ptr<Recogniser> make_pocketsphinx(const KeywordSpotting& setup);
+// Decoding with a language model: every word of the model's general English
+// is heard, the listed words made a little more likely, so that a word is
+// found because the sentence around it makes sense.
+struct Decoding {
+    std::string model_dir;                     // the acoustic model
+    std::string dictionary;                    // the model's pronouncing dictionary
+    std::string language_model;                // the model's n-gram language model
+    std::vector<Pronunciation> pronunciations; // added where the dictionary lacks them
+    std::vector<ListedWord> listed;
+};
+
+// CMU PocketSphinx decoding with its n-gram search. Throws the bad-input
+// Error when the model, dictionary or language model cannot be loaded or a
+// pronunciation uses phones the model lacks.
+std::unique_ptr<Recogniser> make_pocketsphinx(const Decoding& setup);
 
 } // namespace zendrik_mask
 

@@ -23,6 +23,8 @@ struct Options {
     int64_t block = 1024;
     bool quiet = false;
     bool force = false; // replace a write-protected output
+    std::vector<std::string> streams; // --stream: audio streams to mask, by index or language
+    std::string edl_out;              // --write-edl
 
     // Words to find and bleep.
     std::vector<std::string> words;      // --word, a word or phrase each

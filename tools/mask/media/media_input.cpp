@@ -90,6 +90,24 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
         avformat_close_input(&context_);
         throw bad_input("cannot read input '" + path + "': " + message);
     }
+    bool started = false;
+    for (unsigned i = 0; i < context_->nb_streams; ++i) {
+        const AVStream& stream = *context_->streams[i];
+        // Pictures and sound: subtitles and data do not say when a file starts.
+        const AVMediaType type = stream.codecpar->codec_type;
+        if (stream.start_time == AV_NOPTS_VALUE || (stream.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0
+            || (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO)) {
+            continue;
+        }
+        int64_t shown = av_rescale_q(stream.start_time, stream.time_base, AV_TIME_BASE_Q);
+        // Matroska's Opus starts with the codec's delay, which players skip.
+        const AVCodecParameters& codec = *stream.codecpar;
+        if (codec.codec_type == AVMEDIA_TYPE_AUDIO && codec.initial_padding > 0 && codec.sample_rate > 0) {
+            shown += av_rescale(codec.initial_padding, AV_TIME_BASE, codec.sample_rate);
+        }
+        zero_ = started ? std::min(zero_, shown) : shown;
+        started = true;
+    }
     packets_.assign(context_->nb_streams, 0);
     stream_end_.assign(context_->nb_streams, AV_NOPTS_VALUE);
 }
@@ -99,10 +117,6 @@ MediaInput::~MediaInput()
     avformat_close_input(&context_);
 }
 
-int64_t MediaInput::zero() const
-{
-    return context_->start_time == AV_NOPTS_VALUE ? 0 : context_->start_time;
-}
 
 int64_t MediaInput::frames_of(int stream) const
 {

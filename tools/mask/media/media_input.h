@@ -45,8 +45,8 @@ public:
     AVFormatContext* context() const { return context_; }
     const std::string& path() const { return path_; }
     // The time shown as 0, in AV_TIME_BASE units: the start of the stream
-    // that starts first, as a player shows it.
-    int64_t zero() const;
+    // that starts first, as a player shows it (after an audio codec's delay).
+    int64_t zero() const { return zero_; }
     // The stream's samples from 0 to its end, from the container's word; -1
     // when it does not say.
     int64_t frames_of(int stream) const;
@@ -59,6 +59,7 @@ private:
 
     std::string path_;
     AVFormatContext* context_ = nullptr;
+    int64_t zero_ = 0;
     std::vector<int64_t> packets_;   // read, per stream
     std::vector<int64_t> stream_end_; // of the packets read, per stream, in the stream's time base
 };

@@ -139,6 +139,7 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     if (status < 0) {
         throw fail(status);
     }
+    output->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
     status = avformat_write_header(output.get(), nullptr);
     if (status < 0) {
         throw bad_input("cannot write '" + output_name + "' as " + output->oformat->name
@@ -146,7 +147,8 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     }
     std::vector<int64_t> written(in.nb_streams, 0);
     const StreamMask::Writer write = [&](AVPacket* packet) {
-        ++written[static_cast<std::size_t>(packet->stream_index)];
+        // An empty packet only carries the encoder's final header (FLAC's), which the muxer writes in place.
+        written[static_cast<std::size_t>(packet->stream_index)] += packet->size > 0 ? 1 : 0;
         const int put = av_interleaved_write_frame(output.get(), packet);
         if (put < 0) {
             throw fail(put);
@@ -178,8 +180,13 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     }
     // Some write errors only show at the flush; then what was written must read back whole.
     flush_output(temp.fd(), output_name);
-    if (packets_read_back(temp.path(), output_name) != written) {
-        throw write_failed("cannot write '" + output_name + "': it does not read back whole");
+    const std::vector<int64_t> read_back = packets_read_back(temp.path(), output_name);
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        if (i >= read_back.size() || read_back[i] != written[i]) {
+            throw write_failed("cannot write '" + output_name + "': stream " + std::to_string(i) + " reads back with "
+                               + std::to_string(i < read_back.size() ? read_back[i] : 0) + " of its "
+                               + std::to_string(written[i]) + " packets");
+        }
     }
     const StreamMask& counted = *masks[static_cast<std::size_t>(first)];
     progress.update(counted.frames());

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <string>
 
 namespace zendrik_mask {
 
@@ -87,6 +88,13 @@ StreamMask::StreamMask(const MediaInput& input, int stream, AVFormatContext& out
         const int64_t start = in.start_time != AV_NOPTS_VALUE ? in.start_time : 0;
         end_ = sample_at(input, stream, start + in.duration, encoder_->sample_rate);
     }
+    // Matroska readers take the codec's delay off every timestamp, which
+    // FFmpeg's Matroska writer does not add: added here, the stream reads
+    // back where the input's was and no stream is moved to make room.
+    const std::string container = output.oformat->name;
+    if (container == "matroska" || container == "webm") {
+        written_delay_ = encoder_->initial_padding;
+    }
     const int depth = decoder_->bits_per_raw_sample;
     bits_ = depth > 0 && depth <= 32 ? depth : 32;
 }
@@ -105,6 +113,9 @@ void StreamMask::send(const AVPacket* packet, const Writer& write)
         return bad_input("input '" + input_.path() + "' is damaged: audio stream " + std::to_string(stream_)
                          + " does not decode: " + media_error(code));
     };
+    if (packet != nullptr && first_packet_pts_ == AV_NOPTS_VALUE) {
+        first_packet_pts_ = packet->pts;
+    }
     const int sent = avcodec_send_packet(decoder_.get(), packet);
     if (sent < 0 && sent != AVERROR_EOF) {
         throw damaged(sent);
@@ -132,7 +143,15 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
         // as a player plays them.
         const int64_t pts = frame.best_effort_timestamp != AV_NOPTS_VALUE ? frame.best_effort_timestamp : 0;
         position_ = std::max<int64_t>(0, sample_at(input_, stream_, pts, encoder_->sample_rate));
-        next_pts_ = av_rescale_q(pts, input_.context()->streams[stream_]->time_base, encoder_->time_base);
+        const AVRational time_base = input_.context()->streams[stream_]->time_base;
+        next_pts_ = av_rescale_q(pts, time_base, encoder_->time_base);
+        // The encoder's first packet, its delay ahead of the first frame,
+        // goes no earlier than the input's: a container that counts in
+        // milliseconds would otherwise shift every stream to make room.
+        if (first_packet_pts_ != AV_NOPTS_VALUE) {
+            next_pts_ = std::max(next_pts_, av_rescale_q(first_packet_pts_, time_base, encoder_->time_base)
+                                                + encoder_->initial_padding);
+        }
     }
     frame.nb_samples = static_cast<int>(std::clamp<int64_t>(end_ - position_, 0, frame.nb_samples));
     if (frame.nb_samples == 0) {
@@ -219,6 +238,8 @@ void StreamMask::encode(int samples, const Writer& write)
     }
     int got = 0;
     while ((got = avcodec_receive_packet(encoder_.get(), packet_.get())) >= 0) {
+        packet_->pts += packet_->pts != AV_NOPTS_VALUE ? written_delay_ : 0;
+        packet_->dts += packet_->dts != AV_NOPTS_VALUE ? written_delay_ : 0;
         av_packet_rescale_ts(packet_.get(), encoder_->time_base, output_stream_.time_base);
         packet_->stream_index = output_stream_.index;
         write(packet_.get());

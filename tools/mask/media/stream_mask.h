@@ -58,7 +58,9 @@ private:
     AVAudioFifo* fifo_ = nullptr;
     int chunk_ = 0;             // samples the encoder takes a frame
     int64_t position_ = -1;     // of the next decoded sample, from the input's 0; -1 before the first
-    int64_t end_ = INT64_MAX;   // the sample the container says the stream ends at
+    int64_t end_ = INT64_MAX;
+    int64_t first_packet_pts_ = AV_NOPTS_VALUE; // in the input stream's time base
+    int64_t written_delay_ = 0; // samples added to the timestamps written, in 1/rate   // the sample the container says the stream ends at
     int64_t next_pts_ = 0;      // of the next frame encoded, in 1/rate
     std::size_t range_ = 0;     // the first range not behind
     std::size_t tone_on_ = SIZE_MAX; // the range whose tone is sounding

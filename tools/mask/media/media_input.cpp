@@ -108,6 +108,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
         zero_ = started ? std::min(zero_, shown) : shown;
         started = true;
     }
+    check_index();
     packets_.assign(context_->nb_streams, 0);
     stream_end_.assign(context_->nb_streams, AV_NOPTS_VALUE);
 }
@@ -150,6 +151,22 @@ bool MediaInput::read(AVPacket* packet)
         stream_end_[index] = stream_end_[index] == AV_NOPTS_VALUE ? end : std::max(stream_end_[index], end);
     }
     return true;
+}
+
+// An MP4's index says where every packet lies: one past the end of the file
+// is refused before any work.
+void MediaInput::check_index()
+{
+    const int64_t size = context_->pb != nullptr ? avio_size(context_->pb) : -1;
+    for (unsigned i = 0; size > 0 && i < context_->nb_streams; ++i) {
+        const int entries = avformat_index_get_entries_count(context_->streams[i]);
+        const AVIndexEntry* last = entries > 0 ? avformat_index_get_entry(context_->streams[i], entries - 1) : nullptr;
+        if (last != nullptr && last->pos + last->size > size) {
+            avformat_close_input(&context_);
+            throw bad_input("input '" + path_ + "' is truncated or damaged: its index places stream "
+                            + std::to_string(i) + " past the end of the file");
+        }
+    }
 }
 
 // Demuxers stop at a cut without a word: what the container declares (the

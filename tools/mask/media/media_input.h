@@ -55,6 +55,7 @@ public:
     bool read(AVPacket* packet);
 
 private:
+    void check_index();
     void check_whole() const;
 
     std::string path_;

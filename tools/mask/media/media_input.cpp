@@ -109,7 +109,6 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
         started = true;
     }
     check_index();
-    packets_.assign(context_->nb_streams, 0);
     stream_end_.assign(context_->nb_streams, AV_NOPTS_VALUE);
 }
 
@@ -144,7 +143,6 @@ bool MediaInput::read(AVPacket* packet)
         throw bad_input("input '" + path_ + "' is damaged or cut short: " + media_error(status));
     }
     const auto index = static_cast<std::size_t>(packet->stream_index);
-    ++packets_[index];
     const int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     if (at != AV_NOPTS_VALUE) {
         const int64_t end = at + std::max<int64_t>(packet->duration, 0);
@@ -169,9 +167,8 @@ void MediaInput::check_index()
     }
 }
 
-// Demuxers stop at a cut without a word: what the container declares (the
-// samples an MP4 indexes, the duration a Matroska file gives) is compared
-// with what was read.
+// Demuxers stop at a cut without a word: the duration the container
+// declares (a Matroska file's) is compared with what was read.
 void MediaInput::check_whole() const
 {
     const auto cut_short = [&](const std::string& why) {
@@ -183,10 +180,6 @@ void MediaInput::check_whole() const
     int64_t read_end = AV_NOPTS_VALUE;
     for (unsigned i = 0; i < context_->nb_streams; ++i) {
         const AVStream* s = context_->streams[i];
-        if (s->nb_frames > 0 && packets_[i] < s->nb_frames) {
-            throw cut_short("stream " + std::to_string(i) + " holds " + std::to_string(packets_[i]) + " of its "
-                            + std::to_string(s->nb_frames) + " packets");
-        }
         if (stream_end_[i] != AV_NOPTS_VALUE) {
             const int64_t end = av_rescale_q(stream_end_[i], s->time_base, AV_TIME_BASE_Q);
             read_end = read_end == AV_NOPTS_VALUE ? end : std::max(read_end, end);

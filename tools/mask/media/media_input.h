@@ -61,7 +61,6 @@ private:
     std::string path_;
     AVFormatContext* context_ = nullptr;
     int64_t zero_ = 0;
-    std::vector<int64_t> packets_;   // read, per stream
     std::vector<int64_t> stream_end_; // of the packets read, per stream, in the stream's time base
 };
 

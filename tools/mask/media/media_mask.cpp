@@ -82,21 +82,22 @@ void copy_chapters(const AVFormatContext& in, AVFormatContext& out)
     }
 }
 
-// The output's packets per stream, read back from the flushed file.
-std::vector<int64_t> packets_read_back(const std::string& path, const std::string& name)
+// The bytes of the output's packets per stream, read back from the flushed
+// file: bytes, not packets, since a demuxer may cut PCM in other packets.
+std::vector<int64_t> bytes_read_back(const std::string& path, const std::string& name)
 {
     AVFormatContext* context = nullptr;
     if (avformat_open_input(&context, ("file:" + path).c_str(), nullptr, nullptr) < 0) {
         throw write_failed("cannot write '" + name + "': what was written does not read back");
     }
-    std::vector<int64_t> packets(context->nb_streams, 0);
+    std::vector<int64_t> bytes(context->nb_streams, 0);
     const Packet packet = make_packet();
     while (av_read_frame(context, packet.get()) >= 0) {
-        ++packets[static_cast<std::size_t>(packet->stream_index)];
+        bytes[static_cast<std::size_t>(packet->stream_index)] += packet->size;
         av_packet_unref(packet.get());
     }
     avformat_close_input(&context);
-    return packets;
+    return bytes;
 }
 
 } // namespace
@@ -147,8 +148,7 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     }
     std::vector<int64_t> written(in.nb_streams, 0);
     const StreamMask::Writer write = [&](AVPacket* packet) {
-        // An empty packet only carries the encoder's final header (FLAC's), which the muxer writes in place.
-        written[static_cast<std::size_t>(packet->stream_index)] += packet->size > 0 ? 1 : 0;
+        written[static_cast<std::size_t>(packet->stream_index)] += packet->size;
         const int put = av_interleaved_write_frame(output.get(), packet);
         if (put < 0) {
             throw fail(put);
@@ -180,12 +180,12 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     }
     // Some write errors only show at the flush; then what was written must read back whole.
     flush_output(temp.fd(), output_name);
-    const std::vector<int64_t> read_back = packets_read_back(temp.path(), output_name);
+    const std::vector<int64_t> read_back = bytes_read_back(temp.path(), output_name);
     for (std::size_t i = 0; i < written.size(); ++i) {
         if (i >= read_back.size() || read_back[i] != written[i]) {
             throw write_failed("cannot write '" + output_name + "': stream " + std::to_string(i) + " reads back with "
                                + std::to_string(i < read_back.size() ? read_back[i] : 0) + " of its "
-                               + std::to_string(written[i]) + " packets");
+                               + std::to_string(written[i]) + " bytes");
         }
     }
     const StreamMask& counted = *masks[static_cast<std::size_t>(first)];

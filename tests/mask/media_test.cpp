@@ -31,7 +31,8 @@ protected:
     // Every packet of a stream with its bytes, where it lies in the file left out.
     std::string packets(const std::string& file, int stream)
     {
-        const std::string text = probe({"-select_streams", std::to_string(stream), "-show_packets", "-show_data", file});
+        const std::string text
+            = probe({"-select_streams", std::to_string(stream), "-show_packets", "-show_data", file});
         return std::regex_replace(text, std::regex("\\|pos=[0-9]+"), "");
     }
     // A stream decoded by ffmpeg, as 32-bit integers or floats.
@@ -39,7 +40,8 @@ protected:
     std::vector<Sample> decode(const std::string& file, int stream)
     {
         const std::string raw = p("decoded.raw");
-        tool({"-i", file, "-map", "0:" + std::to_string(stream), "-f", std::is_floating_point_v<Sample> ? "f32le" : "s32le", raw});
+        tool({"-i", file, "-map", "0:" + std::to_string(stream), "-f",
+              std::is_floating_point_v<Sample> ? "f32le" : "s32le", raw});
         const std::string bytes = slurp(raw);
         std::vector<Sample> samples(bytes.size() / sizeof(Sample));
         std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(Sample));
@@ -49,9 +51,11 @@ protected:
     void make_clip(const std::string& name, const std::vector<std::string>& audio, double seconds = 3)
     {
         const std::string length = std::to_string(seconds);
-        std::vector<std::string> argv{"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=" + length,
-                                      "-f", "lavfi", "-i", "sine=frequency=440:sample_rate=48000:duration=" + length,
-                                      "-map", "0", "-map", "1", "-c:v", "libx264", "-preset", "ultrafast"};
+        std::vector<std::string> argv{
+            "-f",   "lavfi",   "-i",      "testsrc=size=96x64:rate=25:duration=" + length,
+            "-f",   "lavfi",   "-i",      "sine=frequency=440:sample_rate=48000:duration=" + length,
+            "-map", "0",       "-map",    "1",
+            "-c:v", "libx264", "-preset", "ultrafast"};
         argv.insert(argv.end(), audio.begin(), audio.end());
         argv.push_back(p(name));
         tool(argv);
@@ -61,8 +65,8 @@ protected:
 // Every sample of a lossless stream outside [start, end) as it was; inside,
 // the reference tone from phase 0 at `start`, one step of the depth off at
 // most (the module's sine may be another library's).
-void expect_exact_with_tone(const std::vector<int32_t>& in, const std::vector<int32_t>& out, int64_t start,
-                            int64_t end, double rate, int bits)
+void expect_exact_with_tone(const std::vector<int32_t>& in, const std::vector<int32_t>& out, int64_t start, int64_t end,
+                            double rate, int bits)
 {
     ASSERT_EQ(in.size(), out.size());
     const std::vector<float> tone = reference_burst(static_cast<std::size_t>(end - start), TONE_HZ, TONE_LEVEL, rate);
@@ -74,8 +78,8 @@ void expect_exact_with_tone(const std::vector<int32_t>& in, const std::vector<in
         if (at < start || at >= end) {
             wrong += out[i] != in[i] ? 1 : 0;
         } else {
-            const double q = std::clamp(std::nearbyint(tone[static_cast<std::size_t>(at - start)] * scale), -scale,
-                                        scale - 1);
+            const double q
+                = std::clamp(std::nearbyint(tone[static_cast<std::size_t>(at - start)] * scale), -scale, scale - 1);
             wrong += std::llabs(static_cast<int64_t>(q) * step - out[i]) > step ? 1 : 0;
         }
     }
@@ -89,28 +93,72 @@ TEST_F(MaskMedia, OtherStreamsAreCopiedPacketForPacketWithTheirMetadata)
     std::ofstream(p("chapters.txt"))
         << ";FFMETADATA1\ntitle=Clip\n[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=1500\ntitle=One\n"
            "[CHAPTER]\nTIMEBASE=1/1000\nSTART=1500\nEND=3000\ntitle=Two\n";
-    tool({"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=3", "-f", "lavfi", "-i",
-          "sine=frequency=440:sample_rate=48000:duration=3", "-f", "lavfi", "-i",
-          "sine=frequency=660:sample_rate=44100:duration=3", "-i", p("s.srt"), "-i", p("chapters.txt"), "-i",
-          p("cover.png"), "-map", "0", "-map", "1", "-map", "2", "-map", "3", "-map", "5", "-map_metadata", "4",
-          "-map_chapters", "4", "-c:v:0", "libx264", "-preset", "ultrafast", "-c:a:0", "aac", "-c:a:1", "alac",
-          "-c:s", "mov_text", "-c:v:1", "png", "-disposition:v:1", "attached_pic", "-metadata:s:a:1", "language=fre",
-          "-disposition:a:1", "0", p("in.mp4")});
+    tool({"-f",
+          "lavfi",
+          "-i",
+          "testsrc=size=96x64:rate=25:duration=3",
+          "-f",
+          "lavfi",
+          "-i",
+          "sine=frequency=440:sample_rate=48000:duration=3",
+          "-f",
+          "lavfi",
+          "-i",
+          "sine=frequency=660:sample_rate=44100:duration=3",
+          "-i",
+          p("s.srt"),
+          "-i",
+          p("chapters.txt"),
+          "-i",
+          p("cover.png"),
+          "-map",
+          "0",
+          "-map",
+          "1",
+          "-map",
+          "2",
+          "-map",
+          "3",
+          "-map",
+          "5",
+          "-map_metadata",
+          "4",
+          "-map_chapters",
+          "4",
+          "-c:v:0",
+          "libx264",
+          "-preset",
+          "ultrafast",
+          "-c:a:0",
+          "aac",
+          "-c:a:1",
+          "alac",
+          "-c:s",
+          "mov_text",
+          "-c:v:1",
+          "png",
+          "-disposition:v:1",
+          "attached_pic",
+          "-metadata:s:a:1",
+          "language=fre",
+          "-disposition:a:1",
+          "0",
+          p("in.mp4")});
     const Result r = mask({p("in.mp4"), p("out.mp4"), "--mask", "1-2"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("audio stream 1 (aac) is encoded again whole"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("stream 2"), std::string::npos) << "ALAC stays lossless: " << r.err;
 
-    const std::string entries = "stream=index,codec_name,codec_tag_string,sample_rate,channels,start_time,duration:"
-                                "stream_tags=language,handler_name:stream_disposition:chapter=start_time,end_time:"
-                                "chapter_tags:format=start_time,duration:format_tags=title";
+    const std::string entries
+        = "stream=index,codec_name,codec_tag_string,sample_rate,channels,start_time,duration:"
+          "stream_tags=language,handler_name:stream_disposition:chapter=start_time,end_time:"
+          "chapter_tags:format=start_time,duration:format_tags=title";
     EXPECT_EQ(probe({"-show_entries", entries, p("out.mp4")}), probe({"-show_entries", entries, p("in.mp4")}));
     for (const int stream : {0, 3, 5}) { // video, subtitles, cover
         EXPECT_EQ(packets(p("out.mp4"), stream), packets(p("in.mp4"), stream)) << "stream " << stream;
     }
     // Both audio streams are masked: the ALAC exactly, at the same presentation times.
-    expect_exact_with_tone(decode<int32_t>(p("in.mp4"), 2), decode<int32_t>(p("out.mp4"), 2), 44100, 88200, 44100,
-                           16);
+    expect_exact_with_tone(decode<int32_t>(p("in.mp4"), 2), decode<int32_t>(p("out.mp4"), 2), 44100, 88200, 44100, 16);
 }
 
 TEST_F(MaskMedia, LosslessAudioIsExactOutsideTheRangesInEveryContainer)
@@ -137,9 +185,9 @@ TEST_F(MaskMedia, LosslessAudioIsExactOutsideTheRangesInEveryContainer)
         expect_exact_with_tone({in.begin(), in.begin() + 96000}, first, 24000, 60000, 48000, c.bits);
         expect_exact_with_tone({in.begin() + 96000, in.end()}, {out.begin() + 96000, out.end()}, 0, 24000, 48000,
                                c.bits);
-        EXPECT_EQ(probe({"-show_entries", "stream=codec_name,bits_per_raw_sample,start_time,duration", p(c.name)}),
-                  probe({"-show_entries", "stream=codec_name,bits_per_raw_sample,start_time,duration",
-                         p("out-" + c.name)}));
+        EXPECT_EQ(
+            probe({"-show_entries", "stream=codec_name,bits_per_raw_sample,start_time,duration", p(c.name)}),
+            probe({"-show_entries", "stream=codec_name,bits_per_raw_sample,start_time,duration", p("out-" + c.name)}));
     }
 }
 
@@ -196,7 +244,7 @@ TEST_F(MaskMedia, CutShortAndUnreadableFilesAreRefusedLeavingTheFolder)
     expect_refused(mask({p("cut-whole.mkv"), p("out.mkv"), "--mask", "0-1", "-q"}), 2, "is truncated or damaged",
                    before);
     expect_refused(mask({p("x.wma"), p("out.wma"), "--mask", "0-1"}), 2,
-                   "cannot read '.*x.wma': no reader for this format; convert it with ffmpeg -i .*x.wma .*x.flac",
+                   "cannot read input '.*x.wma': no reader for this format; convert it with ffmpeg -i .*x.wma .*x.flac",
                    before);
 }
 
@@ -204,8 +252,8 @@ TEST_F(MaskMedia, WordsAreFoundInTheSoundOfAVideo)
 {
     tool({"-f", "lavfi", "-i", "color=black:size=64x48:rate=10", "-i", ZENDRIK_MASK_SPEECH, "-t", "3", "-c:v",
           "libx264", "-preset", "ultrafast", "-c:a", "aac", "-shortest", p("speech.mp4")});
-    const Result r = mask({p("speech.mp4"), "--dry-run", "--word", "dashwood", "--pad", "0", "--write-edl",
-                           p("found.edl"), "-j", "1"});
+    const Result r = mask(
+        {p("speech.mp4"), "--dry-run", "--word", "dashwood", "--pad", "0", "--write-edl", p("found.edl"), "-j", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     double start = 0, end = 0;
     int action = 0;

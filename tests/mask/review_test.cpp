@@ -23,8 +23,9 @@ TEST(MaskReview, EditDecisionListMergesRangesInOrder)
     const WordRequest request;
     const std::vector<FoundWord> found;
     const std::vector<TimeRange> words = {{2'000'000'000, 3'000'000'000, "", ""}};
-    const std::vector<TimeRange> given
-        = {{1'200'000'000, 2'100'000'000, "", ""}, {1'000'000'000, 1'500'000'000, "", ""}, {4'000'000'000, 4'250'000'000, "", ""}};
+    const std::vector<TimeRange> given = {{1'200'000'000, 2'100'000'000, "", ""},
+                                          {1'000'000'000, 1'500'000'000, "", ""},
+                                          {4'000'000'000, 4'250'000'000, "", ""}};
     EXPECT_EQ(edl_text(Review{request, found, words, given}), "1.000000000 3.000000000 1\n4.000000000 4.250000000 1\n");
 }
 

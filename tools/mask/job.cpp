@@ -313,8 +313,8 @@ void process(const Options& options)
 int run_job(const Options& options)
 {
     install_signal_handlers();
-    set_audio_fallback([&options](const std::string& path, SF_INFO& info) {
-        return open_media_audio(path, options.streams, info);
+    set_audio_fallback([&options](const std::string& path, SF_INFO& info, const std::string& why) {
+        return open_media_audio(path, options.streams, info, why);
     });
     try {
         process(options);

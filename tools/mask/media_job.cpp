@@ -32,16 +32,15 @@ MediaSetup set_up_media(const Options& options, std::vector<std::string>& warnin
     return setup;
 }
 
-MediaTotals write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges,
-                        TempFile& temp, bool show_progress)
+MediaTotals write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges, TempFile& temp,
+                        bool show_progress)
 {
     std::vector<MaskedStream> streams;
     for (std::size_t i = 0; i < setup.streams.size(); ++i) {
         const int index = setup.streams[i];
         const int rate = setup.input->context()->streams[index]->codecpar->sample_rate;
         // Each stream at its own rate; the first one's plan gave the warnings.
-        streams.push_back(
-            {index, plan_ranges(ranges, rate, -1), tone_of(*setup.hosts[i], options.block)});
+        streams.push_back({index, plan_ranges(ranges, rate, -1), tone_of(*setup.hosts[i], options.block)});
     }
     return mask_media(*setup.input, std::move(streams), options.block, temp, options.output, show_progress);
 }

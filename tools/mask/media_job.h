@@ -29,8 +29,8 @@ struct MediaSetup {
 MediaSetup set_up_media(const Options& options, std::vector<std::string>& warnings);
 
 // Writes the masked file into `temp`.
-MediaTotals write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges,
-                        TempFile& temp, bool show_progress);
+MediaTotals write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges, TempFile& temp,
+                        bool show_progress);
 
 } // namespace zendrik_mask
 

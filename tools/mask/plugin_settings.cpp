@@ -4,14 +4,14 @@
 #include "errors.h"
 
 #include <charconv>
-#include <memory>
-#include <vector>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace zendrik_mask {
 

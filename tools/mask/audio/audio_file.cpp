@@ -212,10 +212,13 @@ InputFile::InputFile(const std::string& path) : path_(path)
             throw bad_input("cannot open input '" + path + "': " + std::strerror(error));
         }
         ::close(fd);
-        if (!audio_fallback()) {
-            throw bad_input("cannot read input '" + path + "': " + sf_strerror(nullptr));
+        // A file of a format libsndfile knows stays refused by it; another
+        // goes to the fallback, which keeps libsndfile's word for it.
+        const std::string why = sf_strerror(nullptr);
+        if (sf_error(nullptr) != SF_ERR_UNRECOGNISED_FORMAT || !audio_fallback()) {
+            throw bad_input("cannot read input '" + path + "': " + why);
         }
-        decoded_ = audio_fallback()(path, info_);
+        decoded_ = audio_fallback()(path, info_, why);
         return;
     }
     if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {

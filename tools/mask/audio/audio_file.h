@@ -37,9 +37,11 @@ public:
     virtual std::string error() const = 0;
 };
 
-// Opens `path` when libsndfile cannot: fills `info` (rate, channels, frames;
-// format 0) or throws the bad-input Error.
-using AudioFallback = std::function<std::unique_ptr<DecodedAudio>(const std::string& path, SF_INFO& info)>;
+// Opens `path` when libsndfile does not know its format (`why` says so in
+// its words): fills `info` (rate, channels, frames; format 0) or throws the
+// bad-input Error.
+using AudioFallback
+    = std::function<std::unique_ptr<DecodedAudio>(const std::string& path, SF_INFO& info, const std::string& why)>;
 void set_audio_fallback(AudioFallback fallback);
 
 class InputFile {

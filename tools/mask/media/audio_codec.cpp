@@ -32,7 +32,8 @@ AVSampleFormat encoder_format(const AVCodec& codec, AVSampleFormat decoded)
     if (codec.sample_fmts == nullptr) {
         return decoded;
     }
-    for (const AVSampleFormat wanted : {decoded, av_get_packed_sample_fmt(decoded), av_get_planar_sample_fmt(decoded)}) {
+    for (const AVSampleFormat wanted :
+         {decoded, av_get_packed_sample_fmt(decoded), av_get_planar_sample_fmt(decoded)}) {
         for (const AVSampleFormat* f = codec.sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
             if (*f == wanted) {
                 return wanted;
@@ -67,8 +68,8 @@ CodecContext open_decoder(const AVStream& stream, const std::string& path)
     decoder->pkt_timebase = stream.time_base;
     const int opened = avcodec_open2(decoder.get(), codec, nullptr);
     if (opened < 0) {
-        throw bad_input("cannot read input '" + path + "': cannot decode its "
-                        + codec_name(stream.codecpar->codec_id) + " audio: " + media_error(opened));
+        throw bad_input("cannot read input '" + path + "': cannot decode its " + codec_name(stream.codecpar->codec_id)
+                        + " audio: " + media_error(opened));
     }
     return decoder;
 }

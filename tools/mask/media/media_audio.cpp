@@ -130,11 +130,27 @@ private:
     std::string error_;
 };
 
+// FFmpeg's demuxers of the formats libsndfile and this program's own
+// readers take: a file of theirs that they refuse is damaged, not another format.
+bool sndfile_owns(const std::string& demuxer)
+{
+    for (const char* name : {"wav", "w64", "aiff", "caf", "au", "flac", "ogg", "mp3", "voc", "nistsphere", "ircam",
+                             "avr", "sds", "wve", "rf64"}) {
+        if (demuxer == name) {
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 std::unique_ptr<DecodedAudio> open_media_audio(const std::string& path, const std::vector<std::string>& picks,
-                                               SF_INFO& info)
+                                               SF_INFO& info, const std::string& why)
 {
+    if (sndfile_owns(MediaInput(path).context()->iformat->name)) {
+        throw bad_input("cannot read input '" + path + "': " + why);
+    }
     auto audio = std::make_unique<MediaAudio>(path, picks);
     info = SF_INFO{};
     info.samplerate = audio->rate();

@@ -15,9 +15,10 @@ namespace zendrik_mask {
 
 // Opens the first of the streams `picks` names (see masked_streams) of
 // `path` for InputFile: its rate and channels into `info`, its frames as the
-// container gives them. Throws the bad-input Error.
+// container gives them. Throws the bad-input Error, with libsndfile's word
+// `why` for a file in a format libsndfile reads (a damaged WAV stays its).
 std::unique_ptr<DecodedAudio> open_media_audio(const std::string& path, const std::vector<std::string>& picks,
-                                               SF_INFO& info);
+                                               SF_INFO& info, const std::string& why);
 
 } // namespace zendrik_mask
 

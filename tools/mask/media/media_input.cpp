@@ -78,7 +78,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
     const int opened = avformat_open_input(&context_, ("file:" + path).c_str(), nullptr, nullptr);
     if (opened == AVERROR_INVALIDDATA && last_logged.empty()) {
         last_logged.clear();
-        throw bad_input("cannot read '" + path + "': no reader for this format; convert it with ffmpeg -i " + path
+        throw bad_input("cannot read input '" + path + "': no reader for this format; convert it with ffmpeg -i " + path
                         + " " + converted_name(path));
     }
     if (opened < 0) {
@@ -116,7 +116,6 @@ MediaInput::~MediaInput()
 {
     avformat_close_input(&context_);
 }
-
 
 int64_t MediaInput::frames_of(int stream) const
 {
@@ -171,9 +170,8 @@ void MediaInput::check_index()
 // declares (a Matroska file's) is compared with what was read.
 void MediaInput::check_whole() const
 {
-    const auto cut_short = [&](const std::string& why) {
-        return bad_input("input '" + path_ + "' is truncated or damaged: " + why);
-    };
+    const auto cut_short
+        = [&](const std::string& why) { return bad_input("input '" + path_ + "' is truncated or damaged: " + why); };
     if (context_->pb != nullptr && context_->pb->error < 0) {
         throw cut_short(media_error(context_->pb->error));
     }

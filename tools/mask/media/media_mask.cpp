@@ -106,9 +106,8 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
                        const std::string& output_name, bool show_progress)
 {
     const AVFormatContext& in = *input.context();
-    const auto fail = [&](int code) {
-        return write_failed("cannot write '" + output_name + "': " + media_error(code));
-    };
+    const auto fail
+        = [&](int code) { return write_failed("cannot write '" + output_name + "': " + media_error(code)); };
     AVFormatContext* allocated = nullptr;
     if (avformat_alloc_output_context2(&allocated, output_format(input, output_name), nullptr, nullptr) < 0) {
         throw std::bad_alloc();

@@ -58,8 +58,8 @@ void store_tone(AVFrame& frame, int channel, int offset, const float* tone, int 
 
 } // namespace
 
-StreamMask::StreamMask(const MediaInput& input, int stream, AVFormatContext& output, AVStream& output_stream,
-                       Plan plan, ToneSource tone, int64_t block)
+StreamMask::StreamMask(const MediaInput& input, int stream, AVFormatContext& output, AVStream& output_stream, Plan plan,
+                       ToneSource tone, int64_t block)
     : input_(input), stream_(stream), output_stream_(output_stream), plan_(std::move(plan)), tone_(std::move(tone)),
       block_(block), decoded_(make_frame()), converted_(make_frame()), encoded_(make_frame()), packet_(make_packet())
 {
@@ -149,8 +149,8 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
         // goes no earlier than the input's: a container that counts in
         // milliseconds would otherwise shift every stream to make room.
         if (first_packet_pts_ != AV_NOPTS_VALUE) {
-            next_pts_ = std::max(next_pts_, av_rescale_q(first_packet_pts_, time_base, encoder_->time_base)
-                                                + encoder_->initial_padding);
+            next_pts_ = std::max(
+                next_pts_, av_rescale_q(first_packet_pts_, time_base, encoder_->time_base) + encoder_->initial_padding);
         }
     }
     frame.nb_samples = static_cast<int>(std::clamp<int64_t>(end_ - position_, 0, frame.nb_samples));

@@ -56,15 +56,16 @@ private:
     CodecContext decoder_, encoder_;
     SwrContext* converter_ = nullptr;
     AVAudioFifo* fifo_ = nullptr;
-    int chunk_ = 0;             // samples the encoder takes a frame
-    int64_t position_ = -1;     // of the next decoded sample, from the input's 0; -1 before the first
+    int chunk_ = 0;         // samples the encoder takes a frame
+    int64_t position_ = -1; // of the next decoded sample, from the input's 0; -1 before the first
     int64_t end_ = INT64_MAX;
     int64_t first_packet_pts_ = AV_NOPTS_VALUE; // in the input stream's time base
-    int64_t written_delay_ = 0; // samples added to the timestamps written, in 1/rate   // the sample the container says the stream ends at
-    int64_t next_pts_ = 0;      // of the next frame encoded, in 1/rate
-    std::size_t range_ = 0;     // the first range not behind
+    int64_t written_delay_
+        = 0; // samples added to the timestamps written, in 1/rate   // the sample the container says the stream ends at
+    int64_t next_pts_ = 0;           // of the next frame encoded, in 1/rate
+    std::size_t range_ = 0;          // the first range not behind
     std::size_t tone_on_ = SIZE_MAX; // the range whose tone is sounding
-    int bits_ = 32;             // of integer samples
+    int bits_ = 32;                  // of integer samples
     int64_t frames_ = 0, masked_ = 0;
     std::vector<float> tone_samples_;
     Frame decoded_, converted_, encoded_;

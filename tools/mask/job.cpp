@@ -7,6 +7,8 @@
 #include "formats.h"
 #include "host.h"
 #include "lossy.h"
+#include "media_audio.h"
+#include "media_job.h"
 #include "metadata.h"
 #include "output_check.h"
 #include "output_target.h"
@@ -93,28 +95,6 @@ struct Totals {
     int64_t frames = 0; // written
     int64_t masked = 0; // of those, frames with the tone on
 };
-
-// The copy path's tone, from the plugin fed with silence: its blocks are never
-// longer than `block` frames.
-ToneSource tone_of(Lv2Host& host, int64_t block)
-{
-    auto silence = std::make_shared<std::vector<float>>(static_cast<std::size_t>(block), 0.0f);
-    auto scratch = std::make_shared<std::vector<float>>(1);
-    ToneSource tone;
-    // One pass-through frame restarts the tone at phase zero, as the
-    // pass-through before a range does in the decode path.
-    tone.restart = [&host, silence, scratch] {
-        host.set_enable(false);
-        for (unsigned c = 0; c < host.channels(); ++c) {
-            host.run(c, silence->data(), scratch->data(), 1);
-        }
-        host.set_enable(true);
-    };
-    tone.render = [&host, silence](unsigned channel, float* out, uint32_t frames) {
-        host.run(channel, silence->data(), out, frames);
-    };
-    return tone;
-}
 
 // The plugin runs over every frame, its blocks cut at range edges.
 Totals run_blocks(const Plan& plan, Lv2Host& host, InputFile& input, FrameBuffer& buffer, OutputFile& output,
@@ -244,8 +224,10 @@ void process(const Options& options)
         target = output_target(options.output, options.force, "output", warnings);
     }
     ReviewFiles review_files(options, target, warnings);
+    // Inputs libsndfile cannot read go through FFmpeg's libraries (InputFile's fallback).
+    const bool media = input.decoded() != nullptr;
     // Also refuses PCM whose header promises more samples than the file holds.
-    const std::optional<SampleData> samples = locate_samples(input, options.input);
+    const std::optional<SampleData> samples = media ? std::nullopt : locate_samples(input, options.input);
     const int64_t frames = samples ? samples->frames() : input.frames();
     const double seconds = frames >= 0 ? static_cast<double>(frames) / input_info.samplerate : -1.0;
     check_some_range_inside(targets.given_ranges, input_info.samplerate, frames, options.input);
@@ -253,8 +235,13 @@ void process(const Options& options)
     // The output and the plugin are checked before the words are searched
     // for, which can take a while.
     AudioSetup audio;
+    MediaSetup media_setup;
     if (!options.dry_run) {
-        audio = set_up_audio(options, input, samples, frames, warnings);
+        if (media) {
+            media_setup = set_up_media(options, warnings);
+        } else {
+            audio = set_up_audio(options, input, samples, frames, warnings);
+        }
     }
 
     targets.findings = find_words(targets.words, options, seconds);
@@ -273,7 +260,6 @@ void process(const Options& options)
         commit(options, {}, review_files, review, "");
         return;
     }
-    Lv2Host& host = *audio.host;
     const SF_INFO& output_info = audio.output_info;
     const Mp3Bitrate& mp3_bitrate = audio.mp3_bitrate;
     const bool copy_path = audio.copy_path;
@@ -282,7 +268,12 @@ void process(const Options& options)
     const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
     Totals totals;
     std::string metadata_lost;
-    if (copy_path) {
+    if (media) {
+        // Every stream but the masked audio is copied packet for packet.
+        const MediaTotals written = write_media(media_setup, options, time_ranges, temp, show_progress);
+        totals = {written.frames, written.masked};
+    } else if (copy_path) {
+        Lv2Host& host = *audio.host;
         // Only the masked samples' bytes change: headers, chunks and tags are kept by copying them.
         const MaskedCopy copy = mask_in_copy(input, options.input, *samples, plan, tone_of(host, options.block),
                                              options.block, temp, options.output, show_progress);
@@ -292,6 +283,7 @@ void process(const Options& options)
         set_mp3_bitrate(output.handle(), mp3_bitrate, output_info.samplerate);
         MetadataCopy metadata(options.input, input_info.format, output.info().format);
         metadata.before_audio(input.handle(), output.handle());
+        Lv2Host& host = *audio.host;
         const std::unique_ptr<FrameBuffer> buffer
             = FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
                                 static_cast<std::size_t>(input_info.channels));
@@ -321,6 +313,9 @@ void process(const Options& options)
 int run_job(const Options& options)
 {
     install_signal_handlers();
+    set_audio_fallback([&options](const std::string& path, SF_INFO& info, const std::string& why) {
+        return open_media_audio(path, options.streams, info, why);
+    });
     try {
         process(options);
         return 0;

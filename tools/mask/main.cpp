@@ -61,7 +61,14 @@ std::string footer()
            ",\n"
            "told apart by their content. Subtitle cues of several words bleep whole.\n"
            "--write-labels writes every range as Audacity labels; edit them and run again\n"
-           "with --labels. --dry-run finds and writes labels and report, but no audio.\n"
+           "with --labels. --write-edl writes them as an edit decision list that players\n"
+           "mute while playing. --dry-run finds and writes these files, but no audio.\n"
+           "\n"
+           "Video and files libsndfile cannot read (MP4, M4A, MOV, MKV, WebM) go through\n"
+           "FFmpeg's libraries: every stream but the masked audio is copied as it is; the\n"
+           "masked audio is encoded again with its codec, rate, channels and bit rate\n"
+           "(lossless codecs stay exact outside the ranges). Times count from the first\n"
+           "picture or sound shown, as a player shows them.\n"
            "\n"
            "Exit status: 0 done, 2 bad input (nothing written), 1 the output could not be\n"
            "written (nothing left behind; an existing output file is untouched).";
@@ -139,6 +146,13 @@ int main(int argc, char** argv)
                              ->type_name("DIR");
     app.add_option("--write-labels", options.labels_out, "Write every range to bleep as Audacity labels")
         ->type_name("FILE");
+    app.add_option("--write-edl", options.edl_out, "Write every range as an edit decision list (MPlayer, Kodi)")
+        ->type_name("FILE");
+    app.add_option("--stream", options.streams,
+                   "Video and AAC files: the audio stream to mask, by index or language (default: every one); "
+                   "repeatable")
+        ->type_name("N|LANG")
+        ->allow_extra_args(false);
     app.add_option("--report", options.report_file, "Write the words found as JSON")->type_name("FILE");
     app.add_flag("--dry-run", options.dry_run, "Find the words and write labels and report, but no audio");
 

@@ -22,7 +22,9 @@ struct Options {
     int bitrate = 0;    // MP3 output, kbps; 0 for the default
     int64_t block = 1024;
     bool quiet = false;
-    bool force = false; // replace a write-protected output
+    bool force = false;               // replace a write-protected output
+    std::vector<std::string> streams; // --stream: audio streams to mask, by index or language
+    std::string edl_out;              // --write-edl
 
     // Words to find and bleep.
     std::vector<std::string> words;      // --word, a word or phrase each

@@ -6,10 +6,12 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace zendrik_mask {
 
@@ -140,6 +142,26 @@ int list_presets()
     } catch (const Error& e) {
         return report(e);
     }
+}
+
+ToneSource tone_of(Lv2Host& host, int64_t block)
+{
+    auto silence = std::make_shared<std::vector<float>>(static_cast<std::size_t>(block), 0.0f);
+    auto scratch = std::make_shared<std::vector<float>>(1);
+    ToneSource tone;
+    // One pass-through frame restarts the tone at phase zero, as the
+    // pass-through before a range does in the decode path.
+    tone.restart = [&host, silence, scratch] {
+        host.set_enable(false);
+        for (unsigned c = 0; c < host.channels(); ++c) {
+            host.run(c, silence->data(), scratch->data(), 1);
+        }
+        host.set_enable(true);
+    };
+    tone.render = [&host, silence](unsigned channel, float* out, uint32_t frames) {
+        host.run(channel, silence->data(), out, frames);
+    };
+    return tone;
 }
 
 } // namespace zendrik_mask

@@ -5,6 +5,7 @@
 #ifndef ZENDRIK_MASK_PLUGIN_SETTINGS_H
 #define ZENDRIK_MASK_PLUGIN_SETTINGS_H
 
+#include "copy_path.h"
 #include "host.h"
 #include "options.h"
 
@@ -27,6 +28,10 @@ float tone_frequency(Lv2Host& host, const Options& options);
 // rate or more (the samples cannot carry it); "" when it does not.
 // `input` names the file in the message.
 std::string nyquist_warning(double frequency, int rate, const std::string& input);
+
+// The tone as the copy and media paths take it, from the plugin fed with
+// silence: its blocks are never longer than `block` frames.
+ToneSource tone_of(Lv2Host& host, int64_t block);
 
 // Prints the bundle's presets; returns the exit status.
 int list_presets();

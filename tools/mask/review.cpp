@@ -133,6 +133,28 @@ std::string labels_text(const Review& review)
     return text;
 }
 
+std::string edl_text(const Review& review)
+{
+    std::vector<TimeRange> ranges = review.word_ranges;
+    ranges.insert(ranges.end(), review.given_ranges.begin(), review.given_ranges.end());
+    std::sort(ranges.begin(), ranges.end(),
+              [](const TimeRange& a, const TimeRange& b) { return a.start_ns < b.start_ns; });
+    // Players skip or mute one line at a time: overlapping ranges are one.
+    std::vector<TimeRange> merged;
+    for (const TimeRange& range : ranges) {
+        if (!merged.empty() && range.start_ns <= merged.back().end_ns) {
+            merged.back().end_ns = std::max(merged.back().end_ns, range.end_ns);
+        } else {
+            merged.push_back(range);
+        }
+    }
+    std::string text;
+    for (const TimeRange& range : merged) {
+        text += seconds_text(range.start_ns) + " " + seconds_text(range.end_ns) + " 1\n";
+    }
+    return text;
+}
+
 std::string report_text(const Review& review)
 {
     nlohmann::ordered_json words = nlohmann::ordered_json::array();
@@ -178,6 +200,7 @@ ReviewFiles::ReviewFiles(const Options& options, const std::string& output_file,
         claimed.push_back({"the output", options.output, output_file});
     }
     File files[] = {{"--write-labels", options.labels_out, "", "labels", labels_text, nullptr},
+                    {"--write-edl", options.edl_out, "", "edit decision list", edl_text, nullptr},
                     {"--report", options.report_file, "", "report", report_text, nullptr}};
     for (File& file : files) {
         const std::string& path = file.path;

@@ -39,6 +39,10 @@ struct Review {
 // file read back with --labels masks the very same samples.
 std::string labels_text(const Review& review);
 
+// Every range to bleep as an edit decision list, MPlayer's and Kodi's: "start
+// end 1" a line, 1 muting the sound there, ranges merged where they overlap.
+std::string edl_text(const Review& review);
+
 // The finds as JSON: each word of the list with where it was found.
 std::string report_text(const Review& review);
 

@@ -177,7 +177,18 @@ private:
     std::vector<typename Samples::Sample> frames_; // interleaved
 };
 
+AudioFallback& audio_fallback()
+{
+    static AudioFallback fallback;
+    return fallback;
+}
+
 } // namespace
+
+void set_audio_fallback(AudioFallback fallback)
+{
+    audio_fallback() = std::move(fallback);
+}
 
 InputFile::InputFile(const std::string& path) : path_(path)
 {
@@ -201,7 +212,14 @@ InputFile::InputFile(const std::string& path) : path_(path)
             throw bad_input("cannot open input '" + path + "': " + std::strerror(error));
         }
         ::close(fd);
-        throw bad_input("cannot read input '" + path + "': " + sf_strerror(nullptr));
+        // A file of a format libsndfile knows stays refused by it; another
+        // goes to the fallback, which keeps libsndfile's word for it.
+        const std::string why = sf_strerror(nullptr);
+        if (sf_error(nullptr) != SF_ERR_UNRECOGNISED_FORMAT || !audio_fallback()) {
+            throw bad_input("cannot read input '" + path + "': " + why);
+        }
+        decoded_ = audio_fallback()(path, info_, why);
+        return;
     }
     if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {
         mp3_ = std::make_unique<Mp3Stream>(path, info_.samplerate, info_.channels);
@@ -277,6 +295,13 @@ IntegerTone::IntegerTone(int bits) : scale_(std::ldexp(1.0, bits - 1)), shift_(3
 
 void InputFile::check_read_whole(int64_t frames_read) const
 {
+    if (decoded_) {
+        // Its frames are the container's estimate: only its own word counts.
+        if (!decoded_->error().empty()) {
+            throw bad_input(decoded_->error());
+        }
+        return;
+    }
     if (mp3_ && !mp3_->error().empty()) {
         throw bad_input("cannot read input '" + path_ + "' past frame " + std::to_string(frames_read) + ": "
                         + mp3_->error());

@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,10 +25,29 @@ namespace zendrik_mask {
 
 using SndFileHandle = std::unique_ptr<SNDFILE, int (*)(SNDFILE*)>;
 
+// Audio that libsndfile cannot read, decoded by a reader that a library
+// above this one registers (the media library's, for video and AAC), so
+// that whatever reads an InputFile hears it too.
+class DecodedAudio {
+public:
+    virtual ~DecodedAudio() = default;
+    // The next `count` frames at most, interleaved; 0 at the end or at an error.
+    virtual int64_t read(float* frames, int64_t count) = 0;
+    // Why reading stopped before the end; empty when it did not.
+    virtual std::string error() const = 0;
+};
+
+// Opens `path` when libsndfile does not know its format (`why` says so in
+// its words): fills `info` (rate, channels, frames; format 0) or throws the
+// bad-input Error.
+using AudioFallback
+    = std::function<std::unique_ptr<DecodedAudio>(const std::string& path, SF_INFO& info, const std::string& why)>;
+void set_audio_fallback(AudioFallback fallback);
+
 class InputFile {
 public:
     // Throws the bad-input Error when `path` is missing, a folder, not audio
-    // libsndfile reads, or cut short inside its audio.
+    // libsndfile or the fallback reads, or cut short inside its audio.
     explicit InputFile(const std::string& path);
 
     SNDFILE* handle() const { return file_.get(); }
@@ -41,6 +61,9 @@ public:
     void check_read_whole(int64_t frames_read) const;
     // An MP3's own decoder, which counted its frames; null for other formats.
     Mp3Stream* mp3() const { return mp3_.get(); }
+    // The fallback's decoder, for a file libsndfile cannot read; then
+    // handle() is null.
+    DecodedAudio* decoded() const { return decoded_.get(); }
     // What the header said wrong about the file; empty when nothing.
     const std::string& header_warning() const { return header_warning_; }
 
@@ -54,6 +77,7 @@ private:
     std::unique_ptr<FlacWithoutLength> flac_;
     SndFileHandle file_{nullptr, sf_close};
     std::unique_ptr<Mp3Stream> mp3_;
+    std::unique_ptr<DecodedAudio> decoded_;
     std::string header_warning_;
 };
 

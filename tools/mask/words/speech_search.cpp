@@ -289,8 +289,9 @@ void read_stretches(InputFile& input, StretchQueue& queue, bool show_progress)
         return true;
     };
     for (;;) {
-        const int64_t count = input.mp3() ? input.mp3()->read(block.data(), BLOCK)
-                                          : sf_readf_float(input.handle(), block.data(), BLOCK);
+        const int64_t count = input.decoded() ? input.decoded()->read(block.data(), BLOCK)
+            : input.mp3()                     ? input.mp3()->read(block.data(), BLOCK)
+                                              : sf_readf_float(input.handle(), block.data(), BLOCK);
         if (count <= 0) {
             break;
         }

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: ISC
+// The masked stream's decoder and the encoder that writes it again as it
+// was: the same codec, rate and channel layout, lossless codecs with the
+// same sample depth, lossy ones at the same bit rate.
+#ifndef ZENDRIK_MASK_AUDIO_CODEC_H
+#define ZENDRIK_MASK_AUDIO_CODEC_H
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <memory>
+#include <string>
+
+namespace zendrik_mask {
+
+struct CodecContextFree {
+    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+using CodecContext = std::unique_ptr<AVCodecContext, CodecContextFree>;
+
+// Throws the bad-input Error naming `path` when FFmpeg cannot decode it.
+CodecContext open_decoder(const AVStream& stream, const std::string& path);
+
+// Whether the stream's codec keeps every sample: ALAC, FLAC, PCM and the like.
+bool is_lossless(const AVCodecParameters& codec);
+
+// The encoder for the input stream `stream`, decoded by `decoder`, bound
+// for `output`. Throws the bad-input Error naming `path` when there is none
+// for its codec.
+CodecContext open_encoder(const AVCodecContext& decoder, const AVStream& stream, const AVFormatContext& output,
+                          const std::string& path);
+
+// The warning that a lossy stream is encoded again whole; "" for a lossless one.
+std::string reencoding_warning(const AVStream& stream, int index);
+
+} // namespace zendrik_mask
+
+#endif

@@ -1,0 +1,195 @@
+// SPDX-License-Identifier: ISC
+#include "media_mask.h"
+
+#include "errors.h"
+#include "output_check.h"
+#include "progress.h"
+#include "stream_mask.h"
+#include "temp_file.h"
+
+#include <algorithm>
+#include <memory>
+
+namespace zendrik_mask {
+
+namespace {
+
+struct OutputFree {
+    void operator()(AVFormatContext* context) const
+    {
+        if (context->pb != nullptr) {
+            avio_closep(&context->pb);
+        }
+        avformat_free_context(context);
+    }
+};
+using Output = std::unique_ptr<AVFormatContext, OutputFree>;
+
+// The output's name says its container; a name that does not (a temporary
+// name, an unknown extension) keeps the input's.
+const AVOutputFormat* output_format(const MediaInput& input, const std::string& output_name)
+{
+    const AVOutputFormat* format = av_guess_format(nullptr, output_name.c_str(), nullptr);
+    if (format == nullptr) {
+        format = av_guess_format(nullptr, input.path().c_str(), nullptr);
+    }
+    if (format == nullptr) {
+        const std::string names = input.context()->iformat->name;
+        format = av_guess_format(names.substr(0, names.find(',')).c_str(), nullptr, nullptr);
+    }
+    if (format == nullptr) {
+        throw bad_input("cannot write '" + output_name + "': no container for it; name it .mp4, .m4a, .mov or .mkv");
+    }
+    return format;
+}
+
+// A copied stream as the input holds it; its tag dropped only where the
+// output's container has another for the codec.
+void copy_stream(const AVStream& in, AVStream& out, const AVFormatContext& output)
+{
+    avcodec_parameters_copy(out.codecpar, in.codecpar);
+    const AVCodecTag* const* tags = output.oformat->codec_tag;
+    if (tags != nullptr && av_codec_get_id(tags, in.codecpar->codec_tag) != in.codecpar->codec_id) {
+        out.codecpar->codec_tag = 0;
+    }
+    out.time_base = in.time_base;
+    out.avg_frame_rate = in.avg_frame_rate;
+    out.r_frame_rate = in.r_frame_rate;
+    out.sample_aspect_ratio = in.sample_aspect_ratio;
+}
+
+void copy_chapters(const AVFormatContext& in, AVFormatContext& out)
+{
+    if (in.nb_chapters == 0) {
+        return;
+    }
+    out.chapters = static_cast<AVChapter**>(av_calloc(in.nb_chapters, sizeof(AVChapter*)));
+    if (out.chapters == nullptr) {
+        throw std::bad_alloc();
+    }
+    for (unsigned i = 0; i < in.nb_chapters; ++i) {
+        auto* chapter = static_cast<AVChapter*>(av_mallocz(sizeof(AVChapter)));
+        if (chapter == nullptr) {
+            throw std::bad_alloc();
+        }
+        const AVChapter& from = *in.chapters[i];
+        chapter->id = from.id;
+        chapter->time_base = from.time_base;
+        chapter->start = from.start;
+        chapter->end = from.end;
+        av_dict_copy(&chapter->metadata, from.metadata, 0);
+        out.chapters[out.nb_chapters++] = chapter;
+    }
+}
+
+// The bytes of the output's packets per stream, read back from the flushed
+// file: bytes, not packets, since a demuxer may cut PCM in other packets.
+std::vector<int64_t> bytes_read_back(const std::string& path, const std::string& name)
+{
+    AVFormatContext* context = nullptr;
+    if (avformat_open_input(&context, ("file:" + path).c_str(), nullptr, nullptr) < 0) {
+        throw write_failed("cannot write '" + name + "': what was written does not read back");
+    }
+    std::vector<int64_t> bytes(context->nb_streams, 0);
+    const Packet packet = make_packet();
+    while (av_read_frame(context, packet.get()) >= 0) {
+        bytes[static_cast<std::size_t>(packet->stream_index)] += packet->size;
+        av_packet_unref(packet.get());
+    }
+    avformat_close_input(&context);
+    return bytes;
+}
+
+} // namespace
+
+MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int64_t block, TempFile& temp,
+                       const std::string& output_name, bool show_progress)
+{
+    const AVFormatContext& in = *input.context();
+    const auto fail
+        = [&](int code) { return write_failed("cannot write '" + output_name + "': " + media_error(code)); };
+    AVFormatContext* allocated = nullptr;
+    if (avformat_alloc_output_context2(&allocated, output_format(input, output_name), nullptr, nullptr) < 0) {
+        throw std::bad_alloc();
+    }
+    const Output output(allocated);
+    std::vector<std::unique_ptr<StreamMask>> masks(in.nb_streams);
+    for (unsigned i = 0; i < in.nb_streams; ++i) {
+        const AVStream& from = *in.streams[i];
+        AVStream* to = avformat_new_stream(output.get(), nullptr);
+        if (to == nullptr) {
+            throw std::bad_alloc();
+        }
+        const auto masked = std::find_if(streams.begin(), streams.end(),
+                                         [&](const MaskedStream& s) { return s.index == static_cast<int>(i); });
+        if (masked != streams.end()) {
+            masks[i] = std::make_unique<StreamMask>(input, masked->index, *output, *to, std::move(masked->plan),
+                                                    std::move(masked->tone), block);
+        } else {
+            copy_stream(from, *to, *output);
+        }
+        av_dict_copy(&to->metadata, from.metadata, 0);
+        to->disposition = from.disposition;
+    }
+    av_dict_copy(&output->metadata, in.metadata, 0);
+    copy_chapters(in, *output);
+
+    // Written by name: the file is the temporary one, already made and locked.
+    int status = avio_open(&output->pb, ("file:" + temp.path()).c_str(), AVIO_FLAG_WRITE);
+    if (status < 0) {
+        throw fail(status);
+    }
+    output->avoid_negative_ts = AVFMT_AVOID_NEG_TS_DISABLED;
+    status = avformat_write_header(output.get(), nullptr);
+    if (status < 0) {
+        throw bad_input("cannot write '" + output_name + "' as " + output->oformat->name
+                        + " with the input's streams: " + media_error(status));
+    }
+    std::vector<int64_t> written(in.nb_streams, 0);
+    const StreamMask::Writer write = [&](AVPacket* packet) {
+        written[static_cast<std::size_t>(packet->stream_index)] += packet->size;
+        const int put = av_interleaved_write_frame(output.get(), packet);
+        if (put < 0) {
+            throw fail(put);
+        }
+    };
+    const int first = streams.front().index;
+    Progress progress(show_progress, input.frames_of(first));
+    const Packet packet = make_packet();
+    while (input.read(packet.get())) {
+        const auto index = static_cast<std::size_t>(packet->stream_index);
+        if (masks[index]) {
+            masks[index]->send(packet.get(), write);
+            progress.update(masks[static_cast<std::size_t>(first)]->frames());
+        } else {
+            av_packet_rescale_ts(packet.get(), in.streams[index]->time_base, output->streams[index]->time_base);
+            packet->pos = -1;
+            write(packet.get());
+        }
+        av_packet_unref(packet.get());
+    }
+    for (const std::unique_ptr<StreamMask>& mask : masks) {
+        if (mask) {
+            mask->send(nullptr, write);
+        }
+    }
+    status = av_write_trailer(output.get());
+    if (status < 0 || (status = avio_closep(&output->pb)) < 0) {
+        throw fail(status);
+    }
+    // Some write errors only show at the flush; then what was written must read back whole.
+    flush_output(temp.fd(), output_name);
+    const std::vector<int64_t> read_back = bytes_read_back(temp.path(), output_name);
+    for (std::size_t i = 0; i < written.size(); ++i) {
+        if (i >= read_back.size() || read_back[i] != written[i]) {
+            throw write_failed("cannot write '" + output_name + "': stream " + std::to_string(i) + " reads back with "
+                               + std::to_string(i < read_back.size() ? read_back[i] : 0) + " of its "
+                               + std::to_string(written[i]) + " bytes");
+        }
+    }
+    const StreamMask& counted = *masks[static_cast<std::size_t>(first)];
+    progress.update(counted.frames());
+    return {counted.frames(), counted.masked()};
+}
+
+} // namespace zendrik_mask

@@ -1,0 +1,48 @@
+// SPDX-License-Identifier: ISC
+#include "media_job.h"
+
+#include "audio_codec.h"
+#include "errors.h"
+#include "plugin_settings.h"
+
+namespace zendrik_mask {
+
+MediaSetup set_up_media(const Options& options, std::vector<std::string>& warnings)
+{
+    if (!options.format.empty()) {
+        throw bad_input("--format does not apply to '" + options.input
+                        + "': video and AAC files keep their container and codecs");
+    }
+    if (options.bitrate != 0) {
+        throw bad_input("--bitrate does not apply to '" + options.input + "': its audio keeps its own bit rate");
+    }
+    MediaSetup setup;
+    setup.input = std::make_unique<MediaInput>(options.input);
+    setup.streams = masked_streams(*setup.input, options.streams);
+    for (const int index : setup.streams) {
+        const AVStream& stream = *setup.input->context()->streams[index];
+        warnings.push_back(reencoding_warning(stream, index));
+        const AVCodecParameters& codec = *stream.codecpar;
+        auto host = std::make_unique<Lv2Host>(ZENDRIK_MASK_URI, fallback_lv2_dir());
+        configure_plugin(*host, options);
+        host->instantiate(codec.sample_rate, static_cast<unsigned>(codec.ch_layout.nb_channels));
+        warnings.push_back(nyquist_warning(tone_frequency(*host, options), codec.sample_rate, options.input));
+        setup.hosts.push_back(std::move(host));
+    }
+    return setup;
+}
+
+MediaTotals write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges, TempFile& temp,
+                        bool show_progress)
+{
+    std::vector<MaskedStream> streams;
+    for (std::size_t i = 0; i < setup.streams.size(); ++i) {
+        const int index = setup.streams[i];
+        const int rate = setup.input->context()->streams[index]->codecpar->sample_rate;
+        // Each stream at its own rate; the first one's plan gave the warnings.
+        streams.push_back({index, plan_ranges(ranges, rate, -1), tone_of(*setup.hosts[i], options.block)});
+    }
+    return mask_media(*setup.input, std::move(streams), options.block, temp, options.output, show_progress);
+}
+
+} // namespace zendrik_mask

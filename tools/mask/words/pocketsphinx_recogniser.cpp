@@ -124,13 +124,14 @@ public:
         // PocketSphinx logs every step to stderr; zendrik-mask says what matters itself.
         err_set_logfp(nullptr);
         const std::string& model = setup.model_dir;
-        // One pass (no flat-lexicon rescoring) and at most 5000 active HMMs a
-        // frame: on the measurement nearly twice as fast for the same words.
-        // Silence is decoded too: frames dropped as silence would shift the
-        // times reported after them.
+        // One pass (no flat-lexicon rescoring), at most 5000 active HMMs a
+        // frame, every other frame's Gaussians and the two best of them: on
+        // the measurement about three times as fast, finding 3 % fewer words
+        // and making fewer false alarms. Silence is decoded too: frames
+        // dropped as silence would shift the times reported after them.
         config_.reset(cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-dict", setup.dictionary.c_str(),
-                                  "-fwdflat", "no", "-bestpath", "yes", "-maxhmmpf", "5000", "-maxwpf", "10",
-                                  "-remove_silence", "no", "-remove_noise", "no", nullptr));
+                                  "-fwdflat", "no", "-bestpath", "yes", "-maxhmmpf", "5000", "-maxwpf", "10", "-ds",
+                                  "2", "-topn", "2", "-remove_silence", "no", "-remove_noise", "no", nullptr));
         decoder_.reset(config_ ? ps_init(config_.get()) : nullptr);
         if (!decoder_) {
             throw bad_input("cannot load the PocketSphinx acoustic model in '" + model + "' with the dictionary '"

@@ -107,12 +107,12 @@ private:
 
 double listed_word_boost(double sensitivity)
 {
-    return std::pow(10.0, 6.0 * sensitivity - 8.0);
+    return std::pow(10.0, 3.0 * sensitivity - 5.0);
 }
 
 double least_confidence(double sensitivity)
 {
-    return 0.2 * (1.0 - sensitivity);
+    return 0.4 * (1.0 - sensitivity);
 }
 
 DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,

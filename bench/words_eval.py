@@ -131,7 +131,7 @@ def found_words(kind, path, entries):
     if kind == "mask":
         for w in json.load(open(path))["words"]:
             for p in w["places"]:
-                yield w["word"], w["word"], p["start"], p["end"]
+                yield w["word"], w["word"], p["start"], p["end"], p.get("confidence")
         return
     for line in open(path):
         fields = line.split()
@@ -140,7 +140,7 @@ def found_words(kind, path, entries):
         heard = re.sub(r"\(\d+\)$", "", fields[0]).lower()
         for e in entries:
             if matches(e, heard):
-                yield e, heard, float(fields[1]), float(fields[2])
+                yield e, heard, float(fields[1]), float(fields[2]), float(fields[3])
 
 
 def score(set_dir, part, kind, path):
@@ -148,7 +148,11 @@ def score(set_dir, part, kind, path):
     entries = open(os.path.join(set_dir, "words.txt")).read().split()
     counts = json.load(open(os.path.join(set_dir, "counts.json")))[part]
     hits, false_alarms, used = {}, {}, {}
-    for entry, heard, start, end in found_words(kind, path, entries):
+    # Each find's confidence and whether it was right, for the report's
+    # look at how well the confidence tells them apart.
+    finds = open(os.path.join(set_dir, "finds.tsv"), "a")
+    run = os.environ.get("WORDS_EVAL_RUN", "-")
+    for entry, heard, start, end, confidence in found_words(kind, path, entries):
         middle = (start + end) / 2
         inside = [u for u in info["utterances"] if u["start"] <= middle <= u["end"]]
         said = inside[0]["tokens"] if inside else []
@@ -157,15 +161,32 @@ def score(set_dir, part, kind, path):
         if used.get(key, 0) < spoken:
             used[key] = used.get(key, 0) + 1
             hits[entry] = hits.get(entry, 0) + 1
+            finds.write(f"{run}\t{part}\t{confidence}\thit\n")
         elif spoken == 0 and any(inflects(entry, t) for t in said):
             pass
         else:
             false_alarms[entry] = false_alarms.get(entry, 0) + 1
+            finds.write(f"{run}\t{part}\t{confidence}\tfalse\n")
     spoken_total = sum(counts[e] for e in SPOKEN)
     missed = ",".join(f"{e}:{hits.get(e, 0)}/{counts[e]}" for e in SPOKEN if hits.get(e, 0) < counts[e])
     alarms = ",".join(f"{e}:{n}" for e, n in sorted(false_alarms.items(), key=lambda x: -x[1]))
     return [part, sum(hits.values()), spoken_total, sum(false_alarms.values()), info["seconds"],
             missed or "-", alarms or "-"]
+
+
+def confidence_table(set_dir):
+    rows = [line.rstrip("\n").split("\t") for line in open(os.path.join(set_dir, "finds.tsv"))]
+    default = [(float(r[2]), r[3] == "hit") for r in rows
+               if r[0].endswith("finder 0.5") and r[2] not in ("None", "")]
+    hits = [c for c, hit in default if hit]
+    false = [c for c, hit in default if not hit]
+    lines = ["| confidence at least | true finds | false alarms |", "|---:|---:|---:|"]
+    for least in (0.2, 0.5, 0.8, 0.95):
+        h = sum(c >= least for c in hits)
+        f = sum(c >= least for c in false)
+        lines.append(f"| {least} | {h} of {len(hits)} ({100 * h / max(len(hits), 1):.0f} %) | "
+                     f"{f} of {len(false)} ({100 * f / max(len(false), 1):.0f} %) |")
+    return "\n".join(lines)
 
 
 def report(set_dir, runs_tsv, docs):
@@ -175,7 +196,8 @@ def report(set_dir, runs_tsv, docs):
     for r in rows:
         key = (r[0], r[1], r[2])
         table.setdefault(key, {})[r[3]] = r
-    order = sorted(table, key=lambda k: (k[0] != "clean", k[1] != "spotting", float(k[2] or 0)))
+    methods = ["finder", "spotting", "decoding"]
+    order = sorted(table, key=lambda k: (k[0] != "clean", methods.index(k[1]), float(k[2] or 0)))
     lines = ["| bed | method | setting | found, tuning set | false alarms an hour, tuning | "
              "found, held out | false alarms an hour, held out | × real time | peak MB |",
              "|---|---|---:|---:|---:|---:|---:|---:|---:|"]
@@ -189,17 +211,19 @@ def report(set_dir, runs_tsv, docs):
             cells += [f"{hits} / {spoken} = {100 * hits / spoken:.0f} %", f"{alarms * 3600 / seconds:.0f}"]
             plot.setdefault((key[0], key[1], part), []).append((alarms * 3600 / seconds, 100 * hits / spoken))
         audio = sum(float(runs[p][7]) for p in runs)
-        # Keyword spotting runs the parts one after the other, the decoder both at once.
+        # zendrik-mask runs the parts one after the other, the decoder both at once.
         walls = [float(runs[p][8]) for p in runs]
-        wall = sum(walls) if key[1] == "spotting" else max(walls)
+        wall = max(walls) if key[1] == "decoding" else sum(walls)
         peak = max(int(runs[p][9]) for p in runs) / 1024
-        method = "`zendrik-mask` keyword spotting" if key[1] == "spotting" else \
-            "`pocketsphinx_continuous`, full decoding"
-        setting = f"--sensitivity {key[2]}" if key[1] == "spotting" else "defaults"
+        method = {"finder": "`zendrik-mask`", "spotting": "`zendrik-mask` before, keyword spotting",
+                  "decoding": "`pocketsphinx_continuous`, language model alone"}[key[1]]
+        setting = "defaults" if key[1] == "decoding" else f"--sensitivity {key[2]}"
         lines.append(f"| {key[0]} | {method} | {setting} | " + " | ".join(cells) +
                      f" | {audio / wall:.1f} | {peak:.0f} |")
     table_md = "\n".join(lines)
     print(table_md)
+    confidence_md = confidence_table(set_dir)
+    print(confidence_md)
     print("\nmissed and false alarms by word, per run:")
     for r in rows:
         print(f"  {r[0]} {r[1]} {r[2]} {r[3]}: missed {r[10]}; false alarms {r[11]}")
@@ -218,19 +242,19 @@ def report(set_dir, runs_tsv, docs):
 
     png = os.path.join(docs, "performance-words.png")
     dat = os.path.join(set_dir, "plot.dat")
-    series = sorted(plot, key=lambda k: (k[1] != "spotting", k[0] != "clean", k[2] != "tune"))
+    series = sorted(plot, key=lambda k: (methods.index(k[1]), k[0] != "clean", k[2] != "tune"))
     with open(dat, "w") as f:
         for k in series:
             f.write(f"# {k}\n" + "".join(f"{max(x, 1)} {y}\n" for x, y in sorted(plot[k])) + "\n\n")
     names = {"tune": "tuning set", "held": "held out"}
     plots = []
     for i, (condition, method, part) in enumerate(series):
-        title = ("keyword spotting" if method == "spotting" else "full decoding") + \
-            f", {condition}, {names[part]}"
-        style = "linespoints" if method == "spotting" else "points pointsize 2"
+        title = {"finder": "zendrik-mask", "spotting": "keyword spotting (before)",
+                 "decoding": "language model alone"}[method] + f", {condition}, {names[part]}"
+        style = "linespoints" if method == "finder" else "points pointsize 2"
         dash = "dt 1" if part == "tune" else "dt 2"
-        colour = {("spotting", "clean"): 1, ("spotting", "music"): 2, ("decoding", "clean"): 3,
-                  ("decoding", "music"): 4}[(method, condition)]
+        colour = {("finder", "clean"): 1, ("finder", "music"): 2, ("decoding", "clean"): 3,
+                  ("decoding", "music"): 4, ("spotting", "clean"): 5, ("spotting", "music"): 6}[(method, condition)]
         plots.append(f"'{dat}' index {i} using 1:2 with {style} {dash} lc {colour} "
                      f"pt {6 if part == 'tune' else 7} title '{title}'")
     script = f"""
@@ -267,11 +291,12 @@ plot {', '.join(plots)}
         "holds the word it is found (at most as many times as the text holds it),",
         "an inflection (`messages` for `message`) counts neither way, anything else",
         "is a false alarm. `zendrik-mask IN --dry-run --pad 0 --jobs 2 --words LIST",
-        "--sensitivity S --report FILE`; the baseline decodes everything with",
-        "PocketSphinx's general English language model (`pocketsphinx_continuous",
-        "-time yes`, Debian's `pocketsphinx`, same acoustic model and dictionary)",
+        "--sensitivity S --report FILE`. Baselines: PocketSphinx decoding with its",
+        "general English language model alone (`pocketsphinx_continuous -time yes`,",
+        "Debian's `pocketsphinx`, its defaults, same acoustic model and dictionary)",
         "on the 16 kHz mono audio, the two parts in two processes at once, its",
-        "words matched to the list in the same way. Speed is audio seconds a wall",
+        "words matched to the list in the same way; and zendrik-mask as it was",
+        "before it decoded, spotting the listed words by keyword (commit be2cb66). Speed is audio seconds a wall",
         "second over both parts, peak memory the largest process (`/usr/bin/time`).",
         "\"music\": the same speech over the music-on-hold of",
         "`asterisk-moh-opsound-wav`, 15 dB below the voice (RMS over the speech).",
@@ -279,6 +304,12 @@ plot {', '.join(plots)}
         "methods by as much again at times: compare speeds within one run.",
         "",
         table_md,
+        "",
+        "How well the confidence shown in labels and reports tells true finds",
+        "from false ones, for zendrik-mask at its default sensitivity (both parts,",
+        "both beds): how many finds of each kind have at least that confidence.",
+        "",
+        confidence_md,
         "",
         "![spoken words found against false alarms an hour](performance-words.png)",
         end,

@@ -5,21 +5,26 @@
 # LibriVox readings and card names of pocketsphinx-testdata, half of it held
 # out, joined into 48 kHz stereo files with a second of silence between
 # utterances (bench/words_eval.py builds it), then the same over music 15 dB
-# below the voice. Keyword spotting swept over --sensitivity, and the
-# baseline: PocketSphinx decoding everything with its general English
-# language model (pocketsphinx_continuous). Prints spoken words found, false
-# alarms an hour, speed and peak memory, and writes them with a plot into
-# the word finder's section of docs/performance.md.
+# below the voice. zendrik-mask swept over --sensitivity, and the baselines:
+# PocketSphinx decoding everything with its general English language model
+# alone (pocketsphinx_continuous, its defaults) and, when a build of it is
+# given, the keyword spotting that zendrik-mask used before it decoded
+# (commit be2cb66). Prints spoken words found, false alarms an hour, speed
+# and peak memory, and writes them with a plot into the word finder's
+# section of docs/performance.md.
 #
-#   bench/words_eval.sh [BUILD_DIR] [SENSITIVITIES]   (default: build/release "0 0.1 0.2 0.3 0.5 0.7 1")
+#   bench/words_eval.sh [BUILD_DIR] [SENSITIVITIES] [SPOTTING_BUILD_DIR]
+#   (default: build/release "0 0.25 0.5 0.75 1", no spotting rows)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 ensure_packages sox ffmpeg time gnuplot-nox python3 pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
   asterisk-core-sounds-en asterisk-core-sounds-en-g722 asterisk-moh-opsound-wav
 build="$(cd "${1:-$ZENDRIK_ROOT/build/release}" && pwd)"
-read -r -a sensitivities <<<"${2:-0 0.1 0.2 0.3 0.5 0.7 1}"
+read -r -a sensitivities <<<"${2:-0 0.25 0.5 0.75 1}"
 exe="$build/bin/zendrik-mask"
 [ -x "$exe" ] || { echo "words_eval: no $exe; build first (cmake --build --preset release)" >&2; exit 2; }
+spotting_exe="${3:+$3/bin/zendrik-mask}"
+[ -z "$spotting_exe" ] || [ -x "$spotting_exe" ] || { echo "words_eval: no $spotting_exe" >&2; exit 2; }
 export LV2_PATH="$build/lv2"
 helper="$ZENDRIK_ROOT/bench/words_eval.py"
 model=/usr/share/pocketsphinx/model/en-us
@@ -49,19 +54,25 @@ runs="$tmp/runs.tsv"
 # row BED METHOD SETTING PART WALL_S PEAK_KIB KIND FOUND: scores one part's finds into runs.tsv.
 row() {
   local score
-  score="$(python3 "$helper" score "$tmp" "$4" "$7" "$8")"
+  score="$(WORDS_EVAL_RUN="$1 $2 $3" python3 "$helper" score "$tmp" "$4" "$7" "$8")"
   printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$(cut -f1-5 <<<"$score")" "$5" "$6" "$(cut -f6- <<<"$score")" >>"$runs"
+}
+# mask BED METHOD EXE SENSITIVITY: one zendrik-mask run over each part.
+mask() {
+  local part wall peak
+  for part in "${parts[@]}"; do
+    /usr/bin/time -f '%e %M' -o "$tmp/time" "$3" "$tmp/$1/$part-48k.wav" --dry-run --pad 0 --jobs 2 \
+      --words "$tmp/words.txt" --sensitivity "$4" --report "$tmp/report.json" -q
+    read -r wall peak <"$tmp/time"
+    row "$1" "$2" "$4" "$part" "$wall" "$peak" mask "$tmp/report.json"
+  done
+  echo "words_eval: $1, $2 at $4 done" >&2
 }
 for bed in clean music; do
   for sensitivity in "${sensitivities[@]}"; do
-    for part in "${parts[@]}"; do
-      /usr/bin/time -f '%e %M' -o "$tmp/time" "$exe" "$tmp/$bed/$part-48k.wav" --dry-run --pad 0 --jobs 2 \
-        --words "$tmp/words.txt" --sensitivity "$sensitivity" --report "$tmp/report.json" -q
-      read -r wall peak <"$tmp/time"
-      row "$bed" spotting "$sensitivity" "$part" "$wall" "$peak" mask "$tmp/report.json"
-    done
-    echo "words_eval: $bed, keyword spotting at $sensitivity done" >&2
+    mask "$bed" finder "$exe" "$sensitivity"
   done
+  [ -z "$spotting_exe" ] || mask "$bed" spotting "$spotting_exe" 0.5
   # The baseline has no threads: the two parts decode in two processes at once.
   start="$(date +%s.%N)"
   for part in "${parts[@]}"; do

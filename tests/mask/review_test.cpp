@@ -11,10 +11,10 @@ namespace {
 
 TEST(MaskReview, LabelsNameSourceConfidenceAndWholeCue)
 {
-    EXPECT_EQ(label_text("damn", "transcript", 0.871, false), "damn (transcript 0.87)");
-    EXPECT_EQ(label_text("damn", "recogniser", 0.4249, false), "damn (recogniser 0.42)");
-    EXPECT_EQ(label_text("damn", "transcript", {}, true), "damn (transcript, whole cue)");
-    EXPECT_EQ(label_text("da\tmn", "transcript", 1.0, true), "da mn (transcript 1.00, whole cue)");
+    EXPECT_EQ(label_text("damn", "damn", "transcript", 0.871, false), "damn (transcript 0.87)");
+    EXPECT_EQ(label_text("damn*", "damned", "recogniser", 0.4249, false), "damned for damn* (recogniser 0.42)");
+    EXPECT_EQ(label_text("damn", "", "transcript", {}, true), "damn (transcript, whole cue)");
+    EXPECT_EQ(label_text("da\tmn", "da\tmn", "transcript", 1.0, true), "da mn (transcript 1.00, whole cue)");
 }
 
 // MPlayer and Kodi read "start end 1" a line, in order, without overlaps.

@@ -110,6 +110,24 @@ TEST_F(MaskWords, RecogniserFindsSpokenWordsWhereTheyAreWhateverTheJobs)
     }
 }
 
+// A name the language model has never seen, known only by the pronunciation
+// given for it, and the label naming the word heard for a listed ending.
+TEST_F(MaskWords, ANameOutsideTheLanguageModelIsFoundByItsPronunciation)
+{
+    make_speech("speech.wav");
+    write_text(p("names.dict"), "dashwud D AE SH W UH D\n");
+    const Result r = mask({p("speech.wav"), "--dry-run", "--word", "Dashwud", "--word", "amiab*", "--dict",
+                           p("names.dict"), "--write-labels", p("labels.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<Label> labels = read_labels(p("labels.txt"));
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](const Label& label) {
+        return label.text.rfind("dashwud (recogniser", 0) == 0 && label.start <= 1.13 && label.end >= 1.43;
+    })) << slurp(p("labels.txt"));
+    EXPECT_TRUE(std::any_of(labels.begin(), labels.end(), [](const Label& label) {
+        return label.text.rfind("amiable for amiab* (recogniser", 0) == 0;
+    })) << slurp(p("labels.txt"));
+}
+
 TEST_F(MaskWords, RecogniserFindsAWordThatEndsOrBeginsTheFile)
 {
     // The reading cut right after "dashwood" (0.98 to 1.58 s), then right before it.

@@ -52,7 +52,7 @@ void check_apart(const std::string& option, const std::string& name, const std::
     }
 }
 
-// Whether `text` is what label_text writes: "word (source[ 0.42][, whole cue])".
+// Whether `text` is what label_text writes: "[heard for ]word (source[ 0.42][, whole cue])".
 bool is_found_label(const std::string& text)
 {
     const std::size_t open = text.rfind(" (");
@@ -94,11 +94,11 @@ std::string relabel_warning(const Options& options, const std::vector<TimeRange>
     return "";
 }
 
-std::string label_text(const std::string& word, const std::string& source, std::optional<double> confidence,
-                       bool whole_cue)
+std::string label_text(const std::string& word, const std::string& heard, const std::string& source,
+                       std::optional<double> confidence, bool whole_cue)
 {
     std::string text;
-    for (const char c : word) {
+    for (const char c : heard.empty() || heard == word ? word : heard + " for " + word) {
         const auto byte = static_cast<unsigned char>(c);
         text += byte < 0x20 || byte == 0x7F ? ' ' : c;
     }
@@ -124,7 +124,7 @@ std::string labels_text(const Review& review)
     for (std::size_t i = 0; i < review.found.size(); ++i) {
         const FoundWord& word = review.found[i];
         add(review.word_ranges[i],
-            label_text(review.request.patterns[word.pattern].text, review.request.source, word.confidence,
+            label_text(review.request.patterns[word.pattern].text, word.heard, review.request.source, word.confidence,
                        word.whole_cue));
     }
     for (const TimeRange& range : review.given_ranges) {
@@ -170,6 +170,7 @@ std::string report_text(const Review& review)
                                             {"end", microseconds(word.end)},
                                             {"mask_start", static_cast<double>(review.word_ranges[i].start_ns) / 1e9},
                                             {"mask_end", static_cast<double>(review.word_ranges[i].end_ns) / 1e9}};
+            place["heard"] = word.heard;
             place["confidence"] = word.confidence ? nlohmann::ordered_json(*word.confidence) : nullptr;
             place["whole_cue"] = word.whole_cue;
             places.push_back(place);

@@ -281,9 +281,9 @@ WordMatcher::WordMatcher(const std::vector<WordPattern>& patterns) : patterns_(p
     }
 }
 
-void WordMatcher::begin(std::size_t pattern, const TimedWord& word, std::vector<Open>& to)
+void WordMatcher::begin(std::size_t pattern, const std::string& spoken, const TimedWord& word, std::vector<Open>& to)
 {
-    Open open{{pattern, word.start, word.end, word.confidence, word.whole_cue}, 1, words_};
+    Open open{{pattern, word.start, word.end, word.confidence, word.whole_cue, spoken}, 1, words_};
     (patterns_[pattern].words.size() == 1 ? done_ : to).push_back(open);
 }
 
@@ -307,12 +307,13 @@ void WordMatcher::step(const std::string& spoken, const TimedWord& word, Piece p
             found.confidence = word.confidence;
         }
         found.whole_cue = found.whole_cue || word.whole_cue;
+        found.heard += " " + spoken;
         (++longer.matched == patterns_[found.pattern].words.size() ? done_ : to).push_back(longer);
     }
     if (const auto exact = by_word_.find(spoken); exact != by_word_.end()) {
         for (const std::size_t pattern : exact->second) {
             if (fits(patterns_[pattern].words.front())) {
-                begin(pattern, word, to);
+                begin(pattern, spoken, word, to);
             }
         }
     }
@@ -322,7 +323,7 @@ void WordMatcher::step(const std::string& spoken, const TimedWord& word, Piece p
             if (const auto stems = by_stem_.find(stem_); stems != by_stem_.end()) {
                 for (const std::size_t pattern : stems->second) {
                     if (fits(patterns_[pattern].words.front())) {
-                        begin(pattern, word, to);
+                        begin(pattern, spoken, word, to);
                     }
                 }
             }

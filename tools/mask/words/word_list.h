@@ -74,6 +74,7 @@ struct FoundWord {
     double start, end;                // seconds: the first word's start to the last word's end
     std::optional<double> confidence; // the lowest of the matched words' that give one
     bool whole_cue;                   // any matched word had only its cue's times
+    std::string heard;                // the words matched, normalised: "damned" for "damn*"
 };
 
 // Every place where a pattern's words occur in a row in `words`, which come in
@@ -105,7 +106,7 @@ private:
     // The phrases of `from` that go on with `spoken`, and those it begins, into `to`.
     void step(const std::string& spoken, const TimedWord& word, Piece piece, const std::vector<Open>& from,
               std::vector<Open>& to);
-    void begin(std::size_t pattern, const TimedWord& word, std::vector<Open>& to);
+    void begin(std::size_t pattern, const std::string& spoken, const TimedWord& word, std::vector<Open>& to);
 
     const std::vector<WordPattern>& patterns_;
     std::unordered_map<std::string, std::vector<std::size_t>> by_word_;

@@ -102,7 +102,7 @@ Totals run_blocks(const Plan& plan, Lv2Host& host, InputFile& input, FrameBuffer
 {
     const auto channel_count = static_cast<unsigned>(input.info().channels);
     Schedule schedule(plan.ranges);
-    Progress progress(show_progress, input.frames());
+    Progress progress(show_progress, input.frames(), "writing");
     Totals totals;
     while (const std::size_t read = buffer.read(input)) {
         std::size_t offset = 0;

@@ -315,7 +315,7 @@ MaskedCopy mask_in_copy(const InputFile& input, const std::string& path, const S
     const auto capacity = static_cast<std::size_t>(block * std::max<int64_t>(1, 65536 / block));
     std::vector<float> tone(capacity * channels);
     SampleEncoder encoder(samples, input.info().samplerate);
-    Progress progress(show_progress, samples.frames());
+    Progress progress(show_progress, samples.frames(), "writing");
     MaskedCopy totals;
     totals.frames = samples.frames();
     WrittenBytes written;

@@ -24,15 +24,26 @@ void Progress::update(int64_t done)
     const int filled = static_cast<int>(f * width);
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(width - filled), '.');
-    std::fprintf(stderr, "\rzendrik-mask: %s%s[%s] %3d%%", stage_, *stage_ ? " " : "", bar.c_str(),
-                 static_cast<int>(f * 100));
+    // The time left, at the pace so far, once there is a pace to go by.
+    char left[32] = "";
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    if (f >= 0.02 && f < 1.0 && elapsed >= 2.0) {
+        const double seconds = elapsed * (1.0 - f) / f;
+        if (seconds < 90) {
+            std::snprintf(left, sizeof left, ", %d s left", static_cast<int>(seconds + 0.5));
+        } else {
+            std::snprintf(left, sizeof left, ", %d min left", static_cast<int>(seconds / 60 + 0.5));
+        }
+    }
+    std::fprintf(stderr, "\rzendrik-mask: %s%s[%s] %3d%%%s   ", stage_, *stage_ ? " " : "", bar.c_str(),
+                 static_cast<int>(f * 100), left);
     std::fflush(stderr);
 }
 
 void Progress::finish()
 {
     if (drawn_) {
-        std::fprintf(stderr, "\r%*s\r", 65, "");
+        std::fprintf(stderr, "\r%*s\r", 79, "");
         std::fflush(stderr);
         drawn_ = false;
     }

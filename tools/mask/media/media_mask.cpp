@@ -154,7 +154,7 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
         }
     };
     const int first = streams.front().index;
-    Progress progress(show_progress, input.frames_of(first));
+    Progress progress(show_progress, input.frames_of(first), "writing");
     const Packet packet = make_packet();
     while (input.read(packet.get())) {
         const auto index = static_cast<std::size_t>(packet->stream_index);

@@ -9,7 +9,7 @@ ZENDRIK_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 ZENDRIK_BUILD_PACKAGES=(
   build-essential cmake pkg-config
   lv2-dev liblilv-dev libsndfile1-dev libmpg123-dev libcli11-dev libtag1-dev libflac-dev
-  libpocketsphinx-dev pocketsphinx-en-us libsoxr-dev libutf8proc-dev nlohmann-json3-dev
+  libpocketsphinx-dev pocketsphinx-en-us libespeak-ng-dev libsoxr-dev libutf8proc-dev nlohmann-json3-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
 )
 # What the tests and the benchmarks build with.

@@ -3,6 +3,7 @@
 
 #include "errors.h"
 #include "host.h"
+#include "pronunciation_guess.h"
 #include "pronunciations.h"
 #include "speech_search.h"
 #include "text_input.h"
@@ -142,7 +143,7 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         files.push_back(std::make_unique<TextInput>(path, "dictionary", DICTIONARY_LIMITS));
         dictionaries.push_back({path, files.back().get()});
     }
-    const DecodingPlan plan = plan_decoding(request.patterns, dictionaries, options.sensitivity);
+    const DecodingPlan plan = plan_decoding(request.patterns, dictionaries, options.sensitivity, guess_pronunciation);
     Decoding setup{model_dir, own, language_model, plan.pronunciations, plan.listed};
 
     InputFile input(options.input);
@@ -159,6 +160,11 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         matcher.add(word);
     }
     WordFindings findings;
+    for (const Pronunciation& guessed : plan.guessed) {
+        findings.warnings.push_back("'" + guessed.word + "' is in no pronunciation dictionary: guessed as \""
+                                    + guessed.phones + "\"; if it is said otherwise, give --dict FILE with a line \""
+                                    + guessed.word + " " + guessed.phones + "\" corrected");
+    }
     for (FoundWord& found : matcher.found()) {
         const double asked = request.patterns[found.pattern].sensitivity.value_or(options.sensitivity);
         if (found.confidence.value_or(1.0) >= least_confidence(asked)) {

@@ -2,6 +2,7 @@
 // From a word list to the pronunciations and boosts the decoder is given,
 // on small dictionaries written here.
 #include "errors.h"
+#include "pronunciation_guess.h"
 #include "pronunciations.h"
 
 #include <gtest/gtest.h>
@@ -105,4 +106,25 @@ TEST(MaskPronunciations, DictionaryWordsAreFoldedAsTheListIs)
     ASSERT_EQ(plan.pronunciations.size(), 2u);
     EXPECT_EQ(plan.pronunciations[0].word, "strasse");
     EXPECT_EQ(plan.pronunciations[1].word, "émile");
+}
+
+// eSpeak NG's IPA, as it writes it for US English, in the model's phones;
+// and a guess for a word no dictionary has, used and reported.
+TEST(MaskPronunciations, GuessesAreMappedToTheModelsPhonesAndUsed)
+{
+    EXPECT_EQ(cmu_phones_of_ipa("dˈæʃwʊd"), "D AE SH W UH D");
+    EXPECT_EQ(cmu_phones_of_ipa("bˈʌɾɚ"), "B AH T ER");
+    EXPECT_EQ(cmu_phones_of_ipa("tʃˈaɪldʒ ˌoʊvɚ"), "CH AY L JH OW V ER");
+    EXPECT_EQ(cmu_phones_of_ipa("ˌɑːzɪmˈændiəz"), "AA Z IH M AE N D IY AH Z");
+    EXPECT_EQ(cmu_phones_of_ipa("xˈa"), ""); // no phone for x
+    std::istringstream model(MODEL_DICT);
+    const DecodingPlan plan
+        = plan_decoding(patterns({"zorp", "damn"}), {{"model.dict", &model}}, 0.5,
+                        [](const std::string& word) -> std::optional<std::string> {
+                            return word == "zorp" ? std::optional<std::string>("Z AO R P") : std::nullopt;
+                        });
+    ASSERT_EQ(plan.guessed.size(), 1u);
+    EXPECT_EQ(plan.guessed[0].word, "zorp");
+    EXPECT_EQ(plan.guessed[0].phones, "Z AO R P");
+    EXPECT_EQ(plan.listed.size(), 2u);
 }

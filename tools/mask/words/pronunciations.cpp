@@ -116,7 +116,7 @@ double least_confidence(double sensitivity)
 }
 
 DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,
-                           double sensitivity)
+                           double sensitivity, const Guesser& guess)
 {
     Lexicon lexicon(patterns);
     for (const Dictionary& dictionary : dictionaries) {
@@ -124,6 +124,7 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
     }
 
     std::vector<std::string> missing;
+    std::map<std::string, std::string> guessed;
     std::map<std::string, double> sensitivity_of; // each word used, at the lowest sensitivity asked
     auto use = [&](const std::string& word, double asked) {
         const auto [it, added] = sensitivity_of.emplace(word, asked);
@@ -135,7 +136,10 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
         const double asked = pattern.sensitivity.value_or(sensitivity);
         for (const std::string& word : pattern.words) {
             if (!is_wildcard(word)) {
-                if (lexicon.find(word)) {
+                if (lexicon.find(word) || guessed.count(word)) {
+                    use(word, asked);
+                } else if (std::optional<std::string> phones = guess ? guess(word) : std::nullopt) {
+                    guessed.emplace(word, *phones);
                     use(word, asked);
                 } else {
                     missing.push_back(word);
@@ -169,8 +173,11 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
     }
     DecodingPlan plan;
     for (const auto& [word, asked] : sensitivity_of) {
-        const std::vector<std::string>& ways = *lexicon.find(word);
-        for (const std::string& phones : ways) {
+        if (const auto guess_of = guessed.find(word); guess_of != guessed.end()) {
+            plan.pronunciations.push_back({word, guess_of->second});
+            plan.guessed.push_back({word, guess_of->second});
+        }
+        for (const std::string& phones : lexicon.find(word) ? *lexicon.find(word) : std::vector<std::string>{}) {
             plan.pronunciations.push_back({word, phones});
         }
         plan.listed.push_back({word, listed_word_boost(asked)});

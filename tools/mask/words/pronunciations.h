@@ -9,8 +9,10 @@
 #include "word_list.h"
 
 #include <cstddef>
+#include <functional>
 #include <istream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -31,7 +33,12 @@ struct DecodingPlan {
     // Each word the list stands for, once (a word ending in '*' stands for
     // every dictionary word it matches), with its boost.
     std::vector<ListedWord> listed;
+    // The pronunciations guessed, for words no dictionary has.
+    std::vector<Pronunciation> guessed;
 };
+
+// The phones of a word no dictionary has, or nothing (see pronunciation_guess.h).
+using Guesser = std::function<std::optional<std::string>(const std::string& word)>;
 
 // The most dictionary words one pattern ending in '*' may stand for.
 constexpr std::size_t MAX_WILDCARD_WORDS = 200;
@@ -47,11 +54,13 @@ double listed_word_boost(double sensitivity);
 double least_confidence(double sensitivity);
 
 // Earlier dictionaries win: a word found in one is not looked up in the
-// next. A word listed with several sensitivities gets the lowest, as a word
-// held back on purpose should be. Throws the bad-input Error naming every word
-// no dictionary has, a malformed line, or a '*' matching nothing or too much.
+// next; a word none has is given to `guess`, when there is one. A word listed
+// with several sensitivities gets the lowest, as a word held back on purpose
+// should be. Throws the bad-input Error naming every word neither a
+// dictionary nor `guess` knows, a malformed line, or a '*' matching nothing or
+// too much.
 DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,
-                           double sensitivity);
+                           double sensitivity, const Guesser& guess = {});
 
 } // namespace zendrik_mask
 

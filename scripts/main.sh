@@ -30,8 +30,7 @@ sox "$readings"/sense_and_sensibility_01_austen_64kb-0{870,880,890,920,930}.wav 
 cat >"$out/words.txt" <<'WORDS'
 # Words to bleep: one word or phrase a line.
 dashwood
-# "himself" sounds much like it: held to a stricter threshold than the rest.
-selfish sensitivity=0.1
+selfish
 amiable
 respectable
 cold hearted

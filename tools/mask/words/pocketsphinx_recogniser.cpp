@@ -201,14 +201,12 @@ private:
         ngram_model_t* models[] = {general.get(), listed.get()};
         const char* names[] = {"english", "listed"};
         const float32 weights[] = {static_cast<float32>(1.0 - LISTED_SHARE), static_cast<float32>(LISTED_SHARE)};
-        // The set takes both models over.
+        // The set and then the search keep references of their own: ours
+        // are given up as the models and the set leave this scope.
         ngram_model_t* both = ngram_model_set_init(config_.get(), models, const_cast<char**>(names), weights, 2);
         if (!both) {
             throw write_failed("PocketSphinx could not join the language models");
         }
-        general.release();
-        listed.release();
-        // The search keeps its own reference.
         const int set = ps_set_lm(decoder_.get(), "words", both);
         ngram_model_free(both);
         if (set < 0 || ps_set_search(decoder_.get(), "words") < 0) {

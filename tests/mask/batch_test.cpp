@@ -97,7 +97,7 @@ TEST_F(MaskBatch, FoldersAndOutputsThatCannotWorkAreRefusedAndNothingIsWritten)
     make_tree();
     fs::create_directories(dir / "in/out");
     auto before = snapshot();
-    Result r = mask({"batch", p("in"), p("in/out"), "--mask", "0.1-0.2"});
+    Result r = mask({"batch", p("in") + "/", p("in/out/"), "--mask", "0.1-0.2"});
     expect_refused(r, 2, "must lie outside the input folder", before);
     // a.wav and a.flac would both become a.flac.
     ASSERT_EQ(std::system(("sox " + p("in/a.wav") + " " + p("in/a.flac")).c_str()), 0);

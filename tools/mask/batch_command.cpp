@@ -138,6 +138,8 @@ int run_batch_command(int argc, char** argv)
         settings.quiet = options.quiet;
         settings.options_hash = options_hash(options);
         prepare_runs(options.streams);
+        // Once, not for each file: a missing plugin is one error, not one a file.
+        load_plugin();
         const BatchTotals totals
             = run_batch(files, settings, [&options](const BatchFile& file) { return mask_one(options, file); });
         return totals.failed > 0 || totals.stopped ? EXIT_WRITE_FAILED : 0;

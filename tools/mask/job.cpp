@@ -328,6 +328,12 @@ void prepare_runs(const std::vector<std::string>& streams)
     });
 }
 
+void load_plugin()
+{
+    // The world stays loaded for the runs that follow.
+    const Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
+}
+
 FileOutcome mask_file(const Options& options)
 {
     try {

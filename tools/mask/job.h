@@ -25,6 +25,10 @@ struct FileOutcome {
 // streams `streams` names for inputs libsndfile cannot read.
 void prepare_runs(const std::vector<std::string>& streams);
 
+// Loads the LV2 world and finds the plugin, as a batch does before its files
+// run side by side. Throws the bad-input Error when the plugin is missing.
+void load_plugin();
+
 // One file masked; the error is returned, not printed. Safe to call from
 // several threads at once after prepare_runs().
 FileOutcome mask_file(const Options& options);

@@ -47,7 +47,23 @@ public:
     Batch(const std::vector<BatchFile>& files, const BatchSettings& settings, const MaskOne& mask)
         : files_(files), settings_(settings), mask_(mask), show_progress_(!settings.quiet && isatty(STDERR_FILENO))
     {
+        // A copy of standard error: the file code shuts the real one for a
+        // moment now and then, and a line printed then would be lost.
+        const int copy = dup(STDERR_FILENO);
+        out_ = copy >= 0 ? fdopen(copy, "w") : nullptr;
+        if (!out_) {
+            close(copy);
+            out_ = stderr;
+        }
     }
+    ~Batch()
+    {
+        if (out_ != stderr) {
+            std::fclose(out_);
+        }
+    }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
 
     BatchTotals run()
     {
@@ -61,7 +77,7 @@ public:
             worker.join();
         }
         if (show_progress_) {
-            std::fputc('\n', stderr);
+            std::fputc('\n', out_);
         }
         return totals_;
     }
@@ -141,9 +157,10 @@ private:
         totals_.stopped = stop_;
         seconds_ += record.seconds > 0 ? record.seconds : 0;
         if (record.status != 0) {
-            std::fprintf(stderr, "%szendrik-mask: error: '%s': %s%s\n", show_progress_ ? "\r\033[K" : "",
+            std::fprintf(out_, "%szendrik-mask: error: '%s': %s%s\n", show_progress_ ? "\r\033[K" : "",
                          printable(file.key).c_str(), printable(record.message).c_str(),
                          skipped ? " (recorded before)" : "");
+            std::fflush(out_);
         }
         if (show_progress_) {
             print_progress();
@@ -157,10 +174,10 @@ private:
         const double rate = elapsed > 0 ? finished / elapsed : 0;
         const double left
             = rate > 0 ? static_cast<double>(files_.size() - static_cast<std::size_t>(finished)) / rate : 0;
-        std::fprintf(stderr, "\r\033[Kzendrik-mask: %d of %zu files, %.2f h of audio, %.1f files/s, %d:%02d left",
+        std::fprintf(out_, "\r\033[Kzendrik-mask: %d of %zu files, %.2f h of audio, %.1f files/s, %d:%02d left",
                      finished, files_.size(), seconds_ / 3600, rate, static_cast<int>(left) / 60,
                      static_cast<int>(left) % 60);
-        std::fflush(stderr);
+        std::fflush(out_);
     }
 
     const std::vector<BatchFile>& files_;
@@ -173,6 +190,7 @@ private:
     std::mutex lock_;
     BatchTotals totals_;
     double seconds_ = 0;
+    FILE* out_ = stderr;
 };
 
 } // namespace

@@ -57,6 +57,13 @@ std::string side_file(const std::string& folder, const std::string& stem, const 
     return {};
 }
 
+// Where the folder lies, without the empty last element a trailing slash gives.
+fs::path folder_path(const std::string& folder, std::error_code& error)
+{
+    fs::path path = fs::weakly_canonical(folder, error).lexically_normal();
+    return path.has_filename() ? path : path.parent_path();
+}
+
 bool inside(const fs::path& folder, const fs::path& path)
 {
     const auto [end, _] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
@@ -85,8 +92,8 @@ std::vector<BatchFile> list_tree(const TreeSettings& settings)
     if (!fs::is_directory(settings.in_dir, error)) {
         throw bad_input("'" + settings.in_dir + "' is not a folder");
     }
-    const fs::path in_dir = fs::weakly_canonical(settings.in_dir, error);
-    const fs::path out_dir = fs::weakly_canonical(settings.out_dir, error);
+    const fs::path in_dir = folder_path(settings.in_dir, error);
+    const fs::path out_dir = folder_path(settings.out_dir, error);
     if (error || inside(in_dir, out_dir) || inside(out_dir, in_dir)) {
         throw bad_input("the output folder '" + settings.out_dir + "' must lie outside the input folder '"
                         + settings.in_dir + "', and hold it neither");

@@ -235,7 +235,7 @@ TempFile::~TempFile()
     }
 }
 
-void TempFile::finish(const std::string& target)
+void TempFile::finish(const std::string& target, bool durable)
 {
     mode_t mode = new_file_mode_;
     struct stat replaced {};
@@ -250,7 +250,7 @@ void TempFile::finish(const std::string& target)
     }
     // After a failed fchmod or fsync the destructor closes the descriptor.
     // The mode comes after fchown, which clears the set-user-ID bit.
-    if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0) {
+    if (fchmod(fd_, mode) != 0 || (durable && fsync(fd_) != 0)) {
         const int error = errno;
         throw write_failed("cannot write '" + target + "': " + std::strerror(error));
     }
@@ -262,10 +262,10 @@ void TempFile::finish(const std::string& target)
     }
 }
 
-void TempFile::commit(const std::string& target)
+void TempFile::commit(const std::string& target, bool durable)
 {
     if (fd_ >= 0) {
-        finish(target);
+        finish(target, durable);
     }
     if (rename(path_.c_str(), target.c_str()) != 0) {
         const int error = errno;

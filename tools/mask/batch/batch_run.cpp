@@ -107,7 +107,9 @@ private:
                 if (still_valid(*earlier, record.identity, record.options_hash)) {
                     ++earlier->skipped;
                     try {
-                        write_record(*earlier);
+                        // Not flushed to disk: a count lost in a power cut costs
+                        // nothing, a flush for each file skipped would.
+                        write_record(*earlier, false);
                     } catch (const Error&) {
                         // Only the count of skips is lost; the record stands.
                     }

@@ -79,7 +79,7 @@ std::optional<FileRecord> read_record(const std::string& output)
     }
 }
 
-void write_record(const FileRecord& record)
+void write_record(const FileRecord& record, bool durable)
 {
     const std::string path = record_path(record.output);
     const mode_t mask = umask(0);
@@ -94,7 +94,11 @@ void write_record(const FileRecord& record)
         }
         written += result > 0 ? static_cast<std::size_t>(result) : 0;
     }
-    replace_all({{&temp, path, path}});
+    if (durable) {
+        replace_all({{&temp, path, path}});
+    } else {
+        temp.commit(path, false);
+    }
 }
 
 bool still_valid(const FileRecord& record, const FileIdentity& identity, const std::string& options_hash)

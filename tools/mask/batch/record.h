@@ -34,8 +34,9 @@ std::string record_path(const std::string& output);
 
 // The record beside `output`, when there is one that reads whole.
 std::optional<FileRecord> read_record(const std::string& output);
-// Atomically: a temporary file renamed over the record. Throws write_failed.
-void write_record(const FileRecord& record);
+// Atomically: a temporary file renamed over the record, flushed to disk when
+// `durable`. Throws write_failed.
+void write_record(const FileRecord& record, bool durable = true);
 
 // Whether `record` still stands for a run of `identity` with `options_hash`:
 // done with its output in place, or refused as bad input, which a rerun

@@ -20,6 +20,10 @@ ZENDRIK_TEST_BUILD_PACKAGES=(
 ZENDRIK_HOST_PACKAGES=(
   lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs pocketsphinx-testdata python3
 )
+# A one-node Slurm cluster for the batch test.
+ZENDRIK_CLUSTER_PACKAGES=(
+  slurmctld slurmd slurm-client munge
+)
 # Hardening: memory and system-call checkers, a real-time host under JACK,
 # and clang with its sanitizer and libFuzzer runtimes.
 ZENDRIK_HARDENING_PACKAGES=(

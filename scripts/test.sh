@@ -6,7 +6,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" "${ZENDRIK_TEST_BUILD_PACKAGES[@]}" "${ZENDRIK_HOST_PACKAGES[@]}" "${ZENDRIK_HARDENING_PACKAGES[@]}" \
-  "${ZENDRIK_STYLE_PACKAGES[@]}"
+  "${ZENDRIK_STYLE_PACKAGES[@]}" "${ZENDRIK_CLUSTER_PACKAGES[@]}"
 cd "$ZENDRIK_ROOT"
 
 # default: the development build and every test, valgrind memcheck, the

@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -65,9 +66,30 @@ void make_lv2_path_absolute()
     setenv("LV2_PATH", result.c_str(), 1);
 }
 
+// The LV2 world is loaded once per process, however many files and hosts it
+// serves: loading reads every bundle installed. lilv is not thread-safe, so
+// every call into it holds the lock; a plugin's run() needs none.
+struct SharedWorld {
+    std::mutex lock;
+    LilvWorld* world = nullptr;
+    ~SharedWorld()
+    {
+        if (world) {
+            lilv_world_free(world);
+        }
+    }
+};
+
+SharedWorld& shared_world()
+{
+    static SharedWorld shared;
+    return shared;
+}
+
 } // namespace
 
 struct Lv2Host::Impl {
+    std::lock_guard<std::mutex> lock() { return std::lock_guard<std::mutex>(shared_world().lock); }
     LilvWorld* world = nullptr;
     const LilvPlugin* plugin = nullptr;
     UridMap urids;
@@ -82,12 +104,10 @@ struct Lv2Host::Impl {
 
     ~Impl()
     {
+        const auto held = lock();
         for (LilvInstance* i : instances) {
             lilv_instance_deactivate(i);
             lilv_instance_free(i);
-        }
-        if (world) {
-            lilv_world_free(world);
         }
     }
 
@@ -111,9 +131,13 @@ struct Lv2Host::Impl {
 Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl_(new Impl)
 {
     Impl& host = *impl_;
-    make_lv2_path_absolute();
-    host.world = lilv_world_new();
-    lilv_world_load_all(host.world);
+    const auto held = host.lock();
+    if (!shared_world().world) {
+        make_lv2_path_absolute();
+        shared_world().world = lilv_world_new();
+        lilv_world_load_all(shared_world().world);
+    }
+    host.world = shared_world().world;
     host.plugin = host.find(uri);
     if (!host.plugin && !fallback_dir.empty()) {
         LilvNode* dir = lilv_new_file_uri(host.world, nullptr, (fallback_dir + "/zendrik.lv2/").c_str());
@@ -180,13 +204,19 @@ Lv2Host::Lv2Host(const std::string& uri, const std::string& fallback_dir) : impl
         }
     }
     if (!bad.empty()) {
-        throw bad_input("the plugin found at " + bundle_path() + " is not usable: " + bad);
+        throw bad_input("the plugin found at " + bundle_path_locked() + " is not usable: " + bad);
     }
 }
 
 Lv2Host::~Lv2Host() = default;
 
 std::string Lv2Host::bundle_path() const
+{
+    const auto held = impl_->lock();
+    return bundle_path_locked();
+}
+
+std::string Lv2Host::bundle_path_locked() const
 {
     char* path = lilv_file_uri_parse(to_string(lilv_plugin_get_bundle_uri(impl_->plugin)).c_str(), nullptr);
     std::string out = path ? path : to_string(lilv_plugin_get_bundle_uri(impl_->plugin));
@@ -197,6 +227,7 @@ std::string Lv2Host::bundle_path() const
 std::vector<Preset> Lv2Host::presets()
 {
     Impl& host = *impl_;
+    const auto held = host.lock();
     struct Sink {
         Preset* preset;
         UridMap* urids;
@@ -255,6 +286,7 @@ std::vector<Preset> Lv2Host::presets()
 
 ControlInfo Lv2Host::control(const std::string& symbol) const
 {
+    const auto held = impl_->lock();
     const uint32_t i = impl_->port_index(symbol);
     if (i == UINT32_MAX || !impl_->is_control[i]) {
         throw bad_input("the plugin has no control '" + symbol + "'");
@@ -264,6 +296,7 @@ ControlInfo Lv2Host::control(const std::string& symbol) const
 
 void Lv2Host::set_control(const std::string& symbol, float value)
 {
+    const auto held = impl_->lock();
     const uint32_t i = impl_->port_index(symbol);
     if (i == UINT32_MAX || !impl_->is_control[i]) {
         throw bad_input("the plugin has no control '" + symbol + "'");
@@ -274,12 +307,13 @@ void Lv2Host::set_control(const std::string& symbol, float value)
 void Lv2Host::instantiate(double rate, unsigned channels)
 {
     Impl& host = *impl_;
+    const auto held = host.lock();
     const LV2_Feature map_feature{LV2_URID__map, &host.urids.feature};
     const LV2_Feature* features[] = {&map_feature, nullptr};
     for (unsigned c = 0; c < channels; ++c) {
         LilvInstance* inst = lilv_plugin_instantiate(host.plugin, rate, features);
         if (!inst) {
-            throw bad_input("the plugin in " + bundle_path() + " could not be instantiated");
+            throw bad_input("the plugin in " + bundle_path_locked() + " could not be instantiated");
         }
         host.instances.push_back(inst);
         for (uint32_t p = 0; p < host.controls.size(); ++p) {
@@ -309,63 +343,6 @@ void Lv2Host::run(unsigned channel, const float* in, float* out, uint32_t frames
     lilv_instance_connect_port(inst, impl_->audio_in, const_cast<float*>(in));
     lilv_instance_connect_port(inst, impl_->audio_out, out);
     lilv_instance_run(inst, frames);
-}
-
-namespace {
-
-// The folder this program runs from, "" when it cannot be told.
-std::string program_dir()
-{
-    char exe[PATH_MAX + 1];
-    const ssize_t n = readlink("/proc/self/exe", exe, PATH_MAX);
-    if (n <= 0) {
-        return {};
-    }
-    exe[n] = '\0';
-    const std::string path(exe);
-    return path.substr(0, path.rfind('/'));
-}
-
-bool runs_from_build_tree([[maybe_unused]] const std::string& dir)
-{
-#ifdef ZENDRIK_MASK_BUILD_BIN_DIR
-    char built[PATH_MAX + 1];
-    return !dir.empty() && realpath(ZENDRIK_MASK_BUILD_BIN_DIR, built) && dir == built;
-#else
-    return false;
-#endif
-}
-
-} // namespace
-
-std::string fallback_lv2_dir()
-{
-#ifdef ZENDRIK_MASK_BUILD_LV2_DIR
-    struct stat st {};
-    if (runs_from_build_tree(program_dir()) && stat(ZENDRIK_MASK_BUILD_LV2_DIR, &st) == 0 && S_ISDIR(st.st_mode)) {
-        return ZENDRIK_MASK_BUILD_LV2_DIR;
-    }
-#endif
-    return {};
-}
-
-std::vector<std::string> shipped_word_list_dirs()
-{
-    const std::string dir = program_dir();
-    if (dir.empty()) {
-        return {};
-    }
-    std::vector<std::string> dirs;
-#ifdef ZENDRIK_MASK_BUILD_WORDS_DIR
-    if (runs_from_build_tree(dir)) {
-        dirs.emplace_back(ZENDRIK_MASK_BUILD_WORDS_DIR);
-    }
-#endif
-#ifdef ZENDRIK_MASK_WORDS_FROM_BIN
-    // Relative to the program, so that an installed tree may be moved.
-    dirs.push_back(dir + "/" ZENDRIK_MASK_WORDS_FROM_BIN);
-#endif
-    return dirs;
 }
 
 } // namespace zendrik_mask

@@ -27,7 +27,7 @@ struct ControlInfo {
 
 class Lv2Host {
 public:
-    // Loads LV2_PATH or the standard locations; when the plugin is not there
+    // Loads LV2_PATH or the standard locations, once per process; when the plugin is not there
     // and `fallback_dir` is not empty, the bundles in that folder too.
     // Throws the bad-input Error when the plugin cannot be found or used.
     Lv2Host(const std::string& uri, const std::string& fallback_dir);
@@ -48,6 +48,7 @@ public:
     void run(unsigned channel, const float* in, float* out, uint32_t frames);
 
 private:
+    std::string bundle_path_locked() const;
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

@@ -203,7 +203,7 @@ AudioSetup set_up_audio(const Options& options, const InputFile& input, const st
     return audio;
 }
 
-void process(const Options& options)
+FileOutcome process(const Options& options)
 {
     if (options.block < 1 || options.block > (1 << 20)) {
         throw bad_input("--block must be 1 to 1048576 frames");
@@ -256,9 +256,13 @@ void process(const Options& options)
     // Written before the audio, committed after it: a failure in either leaves every target as it was.
     const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges};
     review_files.write(review);
+    FileOutcome outcome{0, {}, seconds, {}};
+    for (const FoundWord& found : targets.findings.found) {
+        ++outcome.words_found[targets.words.patterns[found.pattern].text];
+    }
     if (options.dry_run) {
         commit(options, {}, review_files, review, "");
-        return;
+        return outcome;
     }
     const SF_INFO& output_info = audio.output_info;
     const Mp3Bitrate& mp3_bitrate = audio.mp3_bitrate;
@@ -306,27 +310,49 @@ void process(const Options& options)
                      plan.ranges.size() == 1 ? "" : "s", format_time(time_of(totals.masked, rate)).c_str(),
                      format_time(time_of(totals.frames, rate)).c_str(), printable(options.output).c_str());
     }
+    return outcome;
+}
+
+FileOutcome failed(const Error& error)
+{
+    return {error.status(), error.message(), -1.0, {}};
 }
 
 } // namespace
 
-int run_job(const Options& options)
+void prepare_runs(const std::vector<std::string>& streams)
 {
     install_signal_handlers();
-    set_audio_fallback([&options](const std::string& path, SF_INFO& info, const std::string& why) {
-        return open_media_audio(path, options.streams, info, why);
+    set_audio_fallback([streams](const std::string& path, SF_INFO& info, const std::string& why) {
+        return open_media_audio(path, streams, info, why);
     });
+}
+
+void load_plugin()
+{
+    // The world stays loaded for the runs that follow.
+    const Lv2Host host(ZENDRIK_MASK_URI, fallback_lv2_dir());
+}
+
+FileOutcome mask_file(const Options& options)
+{
     try {
-        process(options);
-        return 0;
+        return process(options);
     } catch (const Error& e) {
-        return report(e);
+        return failed(e);
     } catch (const std::bad_alloc&) {
-        return report(write_failed("out of memory"));
+        return failed(write_failed("out of memory"));
     } catch (const std::exception& e) {
         // Caught so that the temporary output is removed on the way out.
-        return report(write_failed(e.what()));
+        return failed(write_failed(e.what()));
     }
+}
+
+int run_job(const Options& options)
+{
+    prepare_runs(options.streams);
+    const FileOutcome outcome = mask_file(options);
+    return outcome.status == 0 ? 0 : report(Error(outcome.status, outcome.message));
 }
 
 } // namespace zendrik_mask

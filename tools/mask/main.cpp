@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 // zendrik-mask: bleeps time ranges of audio files through the zendrik LV2
 // plugin, exact to the sample.
+#include "batch_command.h"
+#include "command_line.h"
 #include "errors.h"
 #include "formats.h"
 #include "job.h"
@@ -70,6 +72,9 @@ std::string footer()
            "(lossless codecs stay exact outside the ranges). Times count from the first\n"
            "picture or sound shown, as a player shows them.\n"
            "\n"
+           "Many files: zendrik-mask batch IN_DIR OUT_DIR [OPTIONS] (see batch --help), and\n"
+           "zendrik-mask summary OUT_DIR.\n"
+           "\n"
            "Exit status: 0 done, 2 bad input (nothing written), 1 the output could not be\n"
            "written (nothing left behind; an existing output file is untouched).";
 }
@@ -79,10 +84,15 @@ std::string footer()
 int main(int argc, char** argv)
 {
     using namespace zendrik_mask;
+    if (argc > 1 && std::string(argv[1]) == "batch") {
+        return run_batch_command(argc - 1, argv + 1);
+    }
+    if (argc > 1 && std::string(argv[1]) == "summary") {
+        return run_summary_command(argc - 1, argv + 1);
+    }
     Options options;
+    ParsedOptions parsed;
     bool list_requested = false;
-    float frequency = 0.0f;
-    std::string level;
 
     CLI::App app(DESCRIPTION, "zendrik-mask");
     app.footer(footer());
@@ -90,104 +100,37 @@ int main(int argc, char** argv)
     app.get_formatter()->column_width(26);
     app.add_option("input", options.input, "Audio file to read");
     app.add_option("output", options.output, "Audio file to write (replaced only when all went well)");
-    app.add_option("-m,--mask", options.masks, "Range to bleep, START-END; repeatable")
-        ->type_name("START-END")
-        ->allow_extra_args(false);
-    app.add_option("-l,--labels", options.label_files, "Audacity label file of ranges to bleep; repeatable")
-        ->type_name("FILE")
-        ->allow_extra_args(false);
-    // Set or not is what matters: the plugin's own default applies otherwise.
-    auto* frequency_option
-        = app.add_option("-f,--frequency", frequency, "Tone frequency in Hz (default: the plugin's, 1000)")
-              ->type_name("HZ");
-    auto* level_option
-        = app.add_option("-L,--level", level,
-                         "Tone peak level, linear 0 to 1 or in decibels, -6dB (default: the plugin's, 0.5)")
-              ->type_name("GAIN");
-    app.add_option("-p,--preset", options.preset,
-                   "Start from one of the bundle's presets; --frequency and --level override it")
-        ->type_name("NAME");
+    add_mask_options(app, options, parsed);
     app.add_flag("--list-presets", list_requested, "List the bundle's presets and exit");
-    app.add_option("--format", options.format, "Output container and/or encoding: CONTAINER[:ENCODING] or :ENCODING")
-        ->type_name("FORMAT");
-    app.add_option("--bitrate", options.bitrate,
-                   "MP3 output bit rate in kbps, constant (default: the input MP3's, or 128)")
-        ->type_name("KBPS");
-    app.add_option("-b,--block", options.block,
-                   "Frames per block (default 1024); blocks are also cut at every range edge")
-        ->type_name("FRAMES");
-    app.add_flag("-q,--quiet", options.quiet, "Print nothing but errors");
-    app.add_flag("--force", options.force, "Replace the output even when it is write-protected");
-    options.jobs = std::max(1u, std::thread::hardware_concurrency());
-    app.add_option("-w,--word", options.words, "Word or phrase to find and bleep; repeatable")
-        ->type_name("TEXT")
-        ->allow_extra_args(false);
-    app.add_option("--words", options.word_files,
-                   "File of words and phrases to find, one a line, or a shipped list: profanity; repeatable")
-        ->type_name("FILE")
-        ->allow_extra_args(false);
-    app.add_option("--pad", options.pad, "Seconds added before and after each word found, 0 to 60 (default 0.05)")
-        ->type_name("SECONDS");
     app.add_option("--transcript", options.transcript, "Take word times from this transcript, not the recogniser")
         ->type_name("FILE");
-    app.add_option("--transcript-format", options.transcript_format,
-                   "Transcript format when its content does not tell: " + transcript_format_names(", "))
-        ->type_name("NAME");
-    auto* sensitivity_option
-        = app.add_option("--sensitivity", options.sensitivity, "Recogniser: 0 strict to 1 eager (default 0.5)")
-              ->type_name("S");
+    options.jobs = std::max(1u, std::thread::hardware_concurrency());
     auto* jobs_option = app.add_option("-j,--jobs", options.jobs, "Recogniser threads (default: the number of cores)")
                             ->type_name("N");
-    auto* dict_option
-        = app.add_option("--dict", options.dict_files, "Recogniser: pronunciations to add, CMU format; repeatable")
-              ->type_name("FILE")
-              ->allow_extra_args(false);
-    auto* model_option = app.add_option("--model", options.model_dir, "Recogniser: PocketSphinx acoustic model folder")
-                             ->type_name("DIR");
+    // Named in the order of --help's recogniser options.
+    parsed.recogniser_options.insert(parsed.recogniser_options.begin() + 1, jobs_option);
     app.add_option("--write-labels", options.labels_out, "Write every range to bleep as Audacity labels")
         ->type_name("FILE");
     app.add_option("--write-edl", options.edl_out, "Write every range as an edit decision list (MPlayer, Kodi)")
         ->type_name("FILE");
-    app.add_option("--stream", options.streams,
-                   "Video and AAC files: the audio stream to mask, by index or language (default: every one); "
-                   "repeatable")
-        ->type_name("N|LANG")
-        ->allow_extra_args(false);
     app.add_option("--report", options.report_file, "Write the words found as JSON")->type_name("FILE");
     app.add_flag("--dry-run", options.dry_run, "Find the words and write labels and report, but no audio");
 
+    if (const std::optional<int> status = parse_command_line(app, argc, argv)) {
+        return *status;
+    }
     try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        return report(bad_input(std::string(e.what()) + " (see --help)"));
+        finish_options(options, parsed);
+    } catch (const Error& e) {
+        return report(e);
     }
-    if (*frequency_option) {
-        options.frequency = frequency;
-    }
-    if (*level_option) {
-        try {
-            options.level = parse_level(level);
-        } catch (const Error& e) {
-            return report(e);
-        }
-    }
-    for (const CLI::Option* option : {sensitivity_option, jobs_option, dict_option, model_option}) {
-        if (*option) {
-            options.recogniser_options.push_back(option->get_name());
-        }
-    }
-
     if (list_requested) {
         return list_presets();
     }
     if (options.input.empty() || (options.output.empty() && !options.dry_run)) {
         return report(bad_input("give an input and an output file (see --help)"));
     }
-    if (options.masks.empty() && options.label_files.empty() && options.words.empty() && options.word_files.empty()) {
+    if (!has_masks(options)) {
         return report(bad_input("nothing to mask: give --mask, --labels, --word or --words (see --help)"));
     }
     return run_job(options);

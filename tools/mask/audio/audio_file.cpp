@@ -3,6 +3,7 @@
 
 #include "errors.h"
 #include "ogg_pages.h"
+#include "sndfile_open.h"
 #include "text.h"
 
 #include <algorithm>
@@ -199,10 +200,11 @@ InputFile::InputFile(const std::string& path) : path_(path)
     if (S_ISDIR(status_.st_mode)) {
         throw bad_input("input '" + path + "' is a folder");
     }
-    {
+    const SndfileOpened opened = open_sndfile([&] {
         const SilencedStderr quiet;
-        file_.reset(sf_open(path.c_str(), SFM_READ, &info_));
-    }
+        return sf_open(path.c_str(), SFM_READ, &info_);
+    });
+    file_.reset(opened.file);
     if (!file_) {
         // sf_open fails alike for a file that cannot be opened and one that is
         // not audio; open() tells which.
@@ -214,8 +216,8 @@ InputFile::InputFile(const std::string& path) : path_(path)
         ::close(fd);
         // A file of a format libsndfile knows stays refused by it; another
         // goes to the fallback, which keeps libsndfile's word for it.
-        const std::string why = sf_strerror(nullptr);
-        if (sf_error(nullptr) != SF_ERR_UNRECOGNISED_FORMAT || !audio_fallback()) {
+        const std::string& why = opened.error;
+        if (opened.code != SF_ERR_UNRECOGNISED_FORMAT || !audio_fallback()) {
             throw bad_input("cannot read input '" + path + "': " + why);
         }
         decoded_ = audio_fallback()(path, info_, why);
@@ -259,9 +261,10 @@ void InputFile::read_flac_length()
                         + std::to_string(declared) + " frames, it holds " + std::to_string(decoded));
     }
     SF_INFO info{};
-    file_.reset(flac_->open(info));
+    const SndfileOpened opened = open_sndfile([&] { return flac_->open(info); });
+    file_.reset(opened.file);
     if (!file_) {
-        throw bad_input("cannot read input '" + path_ + "': " + sf_strerror(nullptr));
+        throw bad_input("cannot read input '" + path_ + "': " + opened.error);
     }
     info_.frames = decoded;
     if (declared != 0 && declared < decoded) {
@@ -319,9 +322,11 @@ void InputFile::check_read_whole(int64_t frames_read) const
 OutputFile::OutputFile(int fd, SF_INFO info, const std::string& name, const InputFile& tags_from)
     : name_(name), info_(info), io_(std::make_unique<DescriptorIo>(fd))
 {
-    file_.reset(sf_open_virtual(DescriptorIo::callbacks(), SFM_WRITE, &info_, io_.get()));
+    const SndfileOpened opened
+        = open_sndfile([&] { return sf_open_virtual(DescriptorIo::callbacks(), SFM_WRITE, &info_, io_.get()); });
+    file_.reset(opened.file);
     if (!file_) {
-        throw bad_input("cannot write that format to '" + name + "': " + sf_strerror(nullptr));
+        throw bad_input("cannot write that format to '" + name + "': " + opened.error);
     }
     // Float samples beyond full scale bound for an integer file clip instead of wrapping round.
     sf_command(file_.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);

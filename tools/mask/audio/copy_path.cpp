@@ -5,6 +5,7 @@
 #include "errors.h"
 #include "output_check.h"
 #include "progress.h"
+#include "sndfile_open.h"
 #include "temp_file.h"
 
 #include <sndfile.h>
@@ -142,9 +143,10 @@ public:
             return static_cast<Sink*>(sink)->write(from, count);
         };
         io.tell = [](void* sink) { return static_cast<Sink*>(sink)->position; };
-        file_.reset(sf_open_virtual(&io, SFM_WRITE, &info, &sink_));
+        const SndfileOpened opened = open_sndfile([&] { return sf_open_virtual(&io, SFM_WRITE, &info, &sink_); });
+        file_.reset(opened.file);
         if (!file_) {
-            throw write_failed(std::string("cannot encode the tone: ") + sf_strerror(nullptr));
+            throw write_failed("cannot encode the tone: " + opened.error);
         }
         // As the decode path's output does: beyond full scale clips.
         sf_command(file_.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);

@@ -2,6 +2,7 @@
 #include "flac_length.h"
 
 #include "errors.h"
+#include "sndfile_open.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -72,9 +73,10 @@ SNDFILE* FlacWithoutLength::open(SF_INFO& info)
 int64_t FlacWithoutLength::decoded_frames(const std::string& path)
 {
     SF_INFO info{};
-    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(open(info), sf_close);
+    const SndfileOpened opened = open_sndfile([&] { return open(info); });
+    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(opened.file, sf_close);
     if (!file) {
-        throw bad_input("cannot read input '" + path + "': " + sf_strerror(nullptr));
+        throw bad_input("cannot read input '" + path + "': " + opened.error);
     }
     constexpr sf_count_t BLOCK = 8192;
     std::vector<int> frames(static_cast<std::size_t>(BLOCK * info.channels));

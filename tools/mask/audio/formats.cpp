@@ -2,6 +2,7 @@
 #include "formats.h"
 
 #include "errors.h"
+#include "sndfile_open.h"
 
 #include <sndfile.h>
 
@@ -132,7 +133,7 @@ bool format_ok(int format, const StreamFormat& in, bool by_writing = false)
         return true;
     }
     Discard sink;
-    SNDFILE* trial = sf_open_virtual(Discard::callbacks(), SFM_WRITE, &probe, &sink);
+    SNDFILE* trial = open_sndfile([&] { return sf_open_virtual(Discard::callbacks(), SFM_WRITE, &probe, &sink); }).file;
     if (trial == nullptr) {
         return false;
     }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <mutex>
 #include <unistd.h>
 
 namespace zendrik_mask {
@@ -42,8 +43,23 @@ int64_t header_frame_count(const std::string& path)
 
 } // namespace
 
-SilencedStderr::SilencedStderr() : saved_(dup(STDERR_FILENO))
+namespace {
+
+// Standard error is the process's: threads that silence it at once share one
+// silence, which the last to end lifts.
+std::mutex silence_lock;
+int silenced = 0;
+int saved_stderr = -1;
+
+} // namespace
+
+SilencedStderr::SilencedStderr()
 {
+    const std::lock_guard<std::mutex> hold(silence_lock);
+    if (silenced++ > 0) {
+        return;
+    }
+    saved_stderr = dup(STDERR_FILENO);
     const int null = open("/dev/null", O_WRONLY);
     if (null >= 0) {
         dup2(null, STDERR_FILENO);
@@ -53,9 +69,11 @@ SilencedStderr::SilencedStderr() : saved_(dup(STDERR_FILENO))
 
 SilencedStderr::~SilencedStderr()
 {
-    if (saved_ >= 0) {
-        dup2(saved_, STDERR_FILENO);
-        close(saved_);
+    const std::lock_guard<std::mutex> hold(silence_lock);
+    if (--silenced == 0 && saved_stderr >= 0) {
+        dup2(saved_stderr, STDERR_FILENO);
+        close(saved_stderr);
+        saved_stderr = -1;
     }
 }
 

@@ -24,9 +24,6 @@ public:
     ~SilencedStderr();
     SilencedStderr(const SilencedStderr&) = delete;
     SilencedStderr& operator=(const SilencedStderr&) = delete;
-
-private:
-    int saved_;
 };
 
 class Mp3Stream {

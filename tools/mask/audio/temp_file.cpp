@@ -24,9 +24,10 @@ namespace {
 
 // What the signal handler may touch: fixed buffers and flags, filled before
 // a flag says the path is there.
-constexpr int SLOTS = 8;
+constexpr int SLOTS = 64;
 char g_paths[SLOTS][PATH_MAX + 1];
 std::atomic<bool> g_live[SLOTS];
+std::atomic<bool> g_claimed[SLOTS]; // live, or held by a file until destroyed
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 extern "C" void on_fatal_signal(int sig)
@@ -182,8 +183,10 @@ TempFile::TempFile(const std::string& target, mode_t new_file_mode) : new_file_m
     sigset_t all, old;
     sigfillset(&all);
     pthread_sigmask(SIG_BLOCK, &all, &old);
+    // Threads masking files side by side each claim their own slot.
     for (int slot = 0; slot < SLOTS && slot_ < 0; ++slot) {
-        slot_ = g_live[slot] ? -1 : slot;
+        bool free = false;
+        slot_ = g_claimed[slot].compare_exchange_strong(free, true) ? slot : -1;
     }
     if (slot_ >= 0) {
         fd_ = mkstemp(templ.data());
@@ -192,6 +195,9 @@ TempFile::TempFile(const std::string& target, mode_t new_file_mode) : new_file_m
     if (fd_ >= 0) {
         std::memcpy(g_paths[slot_], templ.c_str(), templ.size() + 1);
         g_live[slot_] = true;
+    } else if (slot_ >= 0) {
+        g_claimed[slot_] = false;
+        slot_ = -1;
     }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (fd_ < 0) {
@@ -221,12 +227,15 @@ TempFile::~TempFile()
         unlink(path_.c_str());
         g_live[slot_] = false;
     }
+    if (slot_ >= 0) {
+        g_claimed[slot_] = false;
+    }
     if (lock_fd_ >= 0) {
         close(lock_fd_);
     }
 }
 
-void TempFile::finish(const std::string& target)
+void TempFile::finish(const std::string& target, bool durable)
 {
     mode_t mode = new_file_mode_;
     struct stat replaced {};
@@ -241,7 +250,7 @@ void TempFile::finish(const std::string& target)
     }
     // After a failed fchmod or fsync the destructor closes the descriptor.
     // The mode comes after fchown, which clears the set-user-ID bit.
-    if (fchmod(fd_, mode) != 0 || fsync(fd_) != 0) {
+    if (fchmod(fd_, mode) != 0 || (durable && fsync(fd_) != 0)) {
         const int error = errno;
         throw write_failed("cannot write '" + target + "': " + std::strerror(error));
     }
@@ -253,10 +262,10 @@ void TempFile::finish(const std::string& target)
     }
 }
 
-void TempFile::commit(const std::string& target)
+void TempFile::commit(const std::string& target, bool durable)
 {
     if (fd_ >= 0) {
-        finish(target);
+        finish(target, durable);
     }
     if (rename(path_.c_str(), target.c_str()) != 0) {
         const int error = errno;

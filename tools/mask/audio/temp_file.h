@@ -42,12 +42,13 @@ public:
     const std::string& path() const { return path_; }
     // All that can fail short of the rename: gives the file the owner, group
     // and mode of the file it replaces (the owner only where this user may
-    // give it away), or `new_file_mode` when there is none; fsync and close.
+    // give it away), or `new_file_mode` when there is none; fsync (unless
+    // `durable` is false: a file that may be lost in a power cut) and close.
     // Throws write_failed.
-    void finish(const std::string& target);
+    void finish(const std::string& target, bool durable = true);
     // Finishes unless done, and renames over the target, which is replaced
     // whole. Throws write_failed.
-    void commit(const std::string& target);
+    void commit(const std::string& target, bool durable = true);
     // Whether the file made is still there under its name.
     bool in_place() const;
 

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: ISC
+# zendrik-mask batch as a Slurm job array: each array task masks its own
+# share of the files. IN_DIR and OUT_DIR must be on storage every node sees.
+#   sbatch --array=0-15 scripts/cluster/slurm_array.sh IN_DIR OUT_DIR --mask 1:00-1:05 ...
+# Run it again after a failure or a scancel: the files done are skipped.
+#SBATCH --job-name=zendrik-mask
+#SBATCH --cpus-per-task=1
+#SBATCH --output=zendrik-mask-%A_%a.log
+set -euo pipefail
+# --jobs: as many files at once as the task has cores.
+exec "${ZENDRIK_MASK:-zendrik-mask}" batch "$@" --shard auto --jobs "${SLURM_CPUS_PER_TASK:-1}" --quiet

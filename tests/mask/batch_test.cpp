@@ -1,0 +1,123 @@
+// SPDX-License-Identifier: ISC
+// zendrik-mask batch and summary end to end: a small tree of mixed formats,
+// two of them damaged, masked, summarised, and run again.
+#include "cli_harness.h"
+
+namespace mask_test {
+namespace {
+
+class MaskBatch : public MaskCli {
+protected:
+    // in/a.wav, in/sub/b.flac with labels beside it, in/sub/c.aiff made by
+    // sox, and two damaged files; 8000 Hz, so that a sample is 125 µs.
+    void make_tree()
+    {
+        fs::create_directories(dir / "in/sub");
+        write_noise(p("in/a.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2, 8000);
+        ASSERT_EQ(std::system(("sox " + p("in/a.wav") + " " + p("in/sub/b.flac") + " remix 1").c_str()), 0);
+        ASSERT_EQ(std::system(("sox " + p("in/a.wav") + " -b 24 " + p("in/sub/c.aiff")).c_str()), 0);
+        std::ofstream(p("in/sub/b.txt")) << "0.5\t0.6\tname\n";
+        std::ofstream(p("in/broken.wav"), std::ios::binary) << "RIFF\x10\0\0\0WAVEfmt garbage";
+        std::ofstream(p("in/sub/noise.flac"), std::ios::binary) << std::string(3000, '\x5a');
+    }
+    Result batch(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), {"batch", p("in"), p("out")});
+        return mask(args);
+    }
+    std::string summary_json()
+    {
+        const Result r = mask({"summary", p("out"), "--json"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return r.out;
+    }
+    std::map<std::string, std::string> outputs() const
+    {
+        std::map<std::string, std::string> all = snapshot();
+        std::map<std::string, std::string> audio;
+        for (const auto& [name, entry] : all) {
+            if (name.rfind("out/", 0) == 0 && name.find(".zendrik.json") == std::string::npos) {
+                audio[name] = entry;
+            }
+        }
+        return audio;
+    }
+};
+
+TEST_F(MaskBatch, EveryFileMaskedExactlyFailuresRecordedAndARerunSkipsAll)
+{
+    make_tree();
+    const Result r = batch({"--mask", "0.1-0.2", "--jobs", "2", "--quiet"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_NE(r.err.find("'broken.wav'"), std::string::npos) << r.err;
+
+    const int pcm16 = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    expect_masked(read_audio(p("in/a.wav"), Kind::Int), read_audio(p("out/a.wav"), Kind::Int), {{800, 1600}}, 1000, 0.5,
+                  pcm16);
+    // The labels found beside it add their range.
+    expect_masked(read_audio(p("in/sub/b.flac"), Kind::Int), read_audio(p("out/sub/b.flac"), Kind::Int),
+                  {{800, 1600}, {4000, 4800}}, 1000, 0.5, SF_FORMAT_FLAC | SF_FORMAT_PCM_16);
+    expect_masked(read_audio(p("in/sub/c.aiff"), Kind::Int), read_audio(p("out/sub/c.aiff"), Kind::Int), {{800, 1600}},
+                  1000, 0.5, SF_FORMAT_AIFF | SF_FORMAT_PCM_24);
+    EXPECT_EQ(std::system(("flac -t -s " + p("out/sub/b.flac")).c_str()), 0);
+    // A damaged file leaves a record and nothing else.
+    EXPECT_TRUE(fs::exists(p("out/broken.wav.zendrik.json")));
+    EXPECT_FALSE(fs::exists(p("out/broken.wav")));
+    EXPECT_FALSE(fs::exists(p("out/sub/noise.flac")));
+
+    const std::string first = summary_json();
+    EXPECT_NE(first.find("\"done\": 3"), std::string::npos) << first;
+    EXPECT_NE(first.find("\"failed\": 2"), std::string::npos) << first;
+    EXPECT_NE(first.find("\"input\": \"sub/noise.flac\""), std::string::npos) << first;
+    const Result csv = mask({"summary", p("out"), "--csv"});
+    EXPECT_NE(csv.out.find("failure,broken.wav,"), std::string::npos) << csv.out;
+
+    // Run again: nothing is masked again, the failures stand.
+    const auto before = outputs();
+    const Result again = batch({"--mask", "0.1-0.2"});
+    EXPECT_EQ(again.status, 1) << again.err;
+    EXPECT_NE(again.err.find("0 masked, 3 skipped"), std::string::npos) << again.err;
+    EXPECT_EQ(outputs(), before);
+    EXPECT_NE(summary_json().find("\"skipped\": 3"), std::string::npos);
+
+    // A changed input is done again, and only it.
+    write_noise(p("in/a.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 2, 8000, 7);
+    const Result changed = batch({"--mask", "0.1-0.2"});
+    EXPECT_NE(changed.err.find("1 masked, 2 skipped"), std::string::npos) << changed.err;
+    expect_masked(read_audio(p("in/a.wav"), Kind::Int), read_audio(p("out/a.wav"), Kind::Int), {{800, 1600}}, 1000, 0.5,
+                  pcm16);
+    // Changed options redo every file.
+    const Result other = batch({"--mask", "0.1-0.3"});
+    EXPECT_NE(other.err.find("3 masked, 0 skipped"), std::string::npos) << other.err;
+}
+
+TEST_F(MaskBatch, FoldersAndOutputsThatCannotWorkAreRefusedAndNothingIsWritten)
+{
+    make_tree();
+    fs::create_directories(dir / "in/out");
+    auto before = snapshot();
+    Result r = mask({"batch", p("in") + "/", p("in/out/"), "--mask", "0.1-0.2"});
+    expect_refused(r, 2, "must lie outside the input folder", before);
+    // a.wav and a.flac would both become a.flac.
+    ASSERT_EQ(std::system(("sox " + p("in/a.wav") + " " + p("in/a.flac")).c_str()), 0);
+    before = snapshot();
+    r = batch({"--mask", "0.1-0.2", "--format", "flac"});
+    expect_refused(r, 2, "would both be written to", before);
+    r = batch({"--mask", "0.1-0.2", "--shard", "4/4"});
+    expect_refused(r, 2, "--shard 4/4", before);
+}
+
+TEST_F(MaskBatch, SharesTogetherMaskEveryFileOnce)
+{
+    make_tree();
+    for (const char* share : {"0/3", "1/3", "2/3"}) {
+        batch({"--mask", "0.1-0.2", "--shard", share, "--quiet"});
+    }
+    const std::string all = summary_json();
+    EXPECT_NE(all.find("\"done\": 3"), std::string::npos) << all;
+    EXPECT_NE(all.find("\"failed\": 2"), std::string::npos) << all;
+}
+
+} // namespace
+} // namespace mask_test

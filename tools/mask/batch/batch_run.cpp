@@ -1,0 +1,210 @@
+// SPDX-License-Identifier: ISC
+#include "batch_run.h"
+
+#include "errors.h"
+#include "fingerprint.h"
+#include "record.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+namespace zendrik_mask {
+
+namespace {
+
+double cpu_seconds(clockid_t clock)
+{
+    timespec now{};
+    clock_gettime(clock, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
+}
+
+// What the file and its own labels and transcript are, read before masking.
+struct Before {
+    FileIdentity identity;
+    std::string options_hash;
+};
+
+Before examine_file(const BatchFile& file, const std::string& options_hash)
+{
+    Before before{examine(file.input), {}};
+    uint64_t hash = fnv1a(options_hash);
+    for (const std::string& side : {file.labels, file.transcript}) {
+        hash = fnv1a(side.empty() ? "-" : content_hash(side), hash);
+    }
+    before.options_hash = hex(hash);
+    return before;
+}
+
+class Batch {
+public:
+    Batch(const std::vector<BatchFile>& files, const BatchSettings& settings, const MaskOne& mask)
+        : files_(files), settings_(settings), mask_(mask), show_progress_(!settings.quiet && isatty(STDERR_FILENO))
+    {
+        // A copy of standard error: the file code shuts the real one for a
+        // moment now and then, and a line printed then would be lost.
+        const int copy = dup(STDERR_FILENO);
+        out_ = copy >= 0 ? fdopen(copy, "w") : nullptr;
+        if (!out_) {
+            close(copy);
+            out_ = stderr;
+        }
+    }
+    ~Batch()
+    {
+        if (out_ != stderr) {
+            std::fclose(out_);
+        }
+    }
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+
+    BatchTotals run()
+    {
+        std::vector<std::thread> workers;
+        const unsigned count = std::max(1u, std::min<unsigned>(settings_.jobs, static_cast<unsigned>(files_.size())));
+        for (unsigned i = 1; i < count; ++i) {
+            workers.emplace_back([this] { work(); });
+        }
+        work();
+        for (std::thread& worker : workers) {
+            worker.join();
+        }
+        if (show_progress_) {
+            std::fputc('\n', out_);
+        }
+        return totals_;
+    }
+
+private:
+    void work()
+    {
+        for (std::size_t i = next_++; i < files_.size() && !stop_; i = next_++) {
+            one(files_[i]);
+        }
+    }
+
+    void one(const BatchFile& file)
+    {
+        FileRecord record;
+        record.input = file.key;
+        record.output = file.output;
+        try {
+            const Before before = examine_file(file, settings_.options_hash);
+            record.options_hash = before.options_hash;
+            record.identity = before.identity;
+            std::optional<FileRecord> earlier = read_record(file.output);
+            if (earlier && earlier->identity.size == before.identity.size
+                && earlier->identity.mtime_ns == before.identity.mtime_ns
+                && earlier->options_hash == before.options_hash) {
+                record.identity.content_hash = content_hash(file.input);
+                if (still_valid(*earlier, record.identity, record.options_hash)) {
+                    ++earlier->skipped;
+                    try {
+                        // Not flushed to disk: a count lost in a power cut costs
+                        // nothing, a flush for each file skipped would.
+                        write_record(*earlier, false);
+                    } catch (const Error&) {
+                        // Only the count of skips is lost; the record stands.
+                    }
+                    return finished(file, *earlier, true);
+                }
+            }
+            if (record.identity.content_hash.empty()) {
+                record.identity.content_hash = content_hash(file.input);
+            }
+            std::error_code error;
+            std::filesystem::create_directories(std::filesystem::path(file.output).parent_path(), error);
+            if (error) {
+                throw write_failed("cannot make the folder of '" + file.output + "': " + error.message());
+            }
+        } catch (const Error& e) {
+            record.status = e.status();
+            record.message = e.message();
+        }
+        if (record.status == 0) {
+            const clockid_t clock = settings_.jobs > 1 ? CLOCK_THREAD_CPUTIME_ID : CLOCK_PROCESS_CPUTIME_ID;
+            const double cpu_start = cpu_seconds(clock);
+            const auto start = std::chrono::steady_clock::now();
+            MaskResult result = mask_(file);
+            record.wall_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            record.cpu_seconds = cpu_seconds(clock) - cpu_start;
+            record.status = result.status;
+            record.message = result.message;
+            record.seconds = result.seconds;
+            record.words_found = std::move(result.words_found);
+        }
+        try {
+            write_record(record);
+        } catch (const Error& e) {
+            // Where a record cannot be written, neither can the next output.
+            stop_ = true;
+            record.status = e.status();
+            record.message = e.message();
+        }
+        finished(file, record, false);
+    }
+
+    void finished(const BatchFile& file, const FileRecord& record, bool skipped)
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        // A refusal recorded before stands: the file is still not done.
+        (record.status != 0 ? totals_.failed : skipped ? totals_.skipped : totals_.done) += 1;
+        totals_.stopped = stop_;
+        seconds_ += record.seconds > 0 ? record.seconds : 0;
+        if (record.status != 0) {
+            std::fprintf(out_, "%szendrik-mask: error: '%s': %s%s\n", show_progress_ ? "\r\033[K" : "",
+                         printable(file.key).c_str(), printable(record.message).c_str(),
+                         skipped ? " (recorded before)" : "");
+            std::fflush(out_);
+        }
+        if (show_progress_) {
+            print_progress();
+        }
+    }
+
+    void print_progress()
+    {
+        const int finished = totals_.done + totals_.skipped + totals_.failed;
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const double rate = elapsed > 0 ? finished / elapsed : 0;
+        const double left
+            = rate > 0 ? static_cast<double>(files_.size() - static_cast<std::size_t>(finished)) / rate : 0;
+        std::fprintf(out_, "\r\033[Kzendrik-mask: %d of %zu files, %.2f h of audio, %.1f files/s, %d:%02d left",
+                     finished, files_.size(), seconds_ / 3600, rate, static_cast<int>(left) / 60,
+                     static_cast<int>(left) % 60);
+        std::fflush(out_);
+    }
+
+    const std::vector<BatchFile>& files_;
+    const BatchSettings& settings_;
+    const MaskOne& mask_;
+    const bool show_progress_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::atomic<std::size_t> next_{0};
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    BatchTotals totals_;
+    double seconds_ = 0;
+    FILE* out_ = stderr;
+};
+
+} // namespace
+
+BatchTotals run_batch(const std::vector<BatchFile>& files, const BatchSettings& settings, const MaskOne& mask)
+{
+    BatchTotals totals = Batch(files, settings, mask).run();
+    if (!settings.quiet) {
+        std::fprintf(stderr, "zendrik-mask: %d masked, %d skipped (done before), %d failed%s\n", totals.done,
+                     totals.skipped, totals.failed, totals.stopped ? "; stopped: records could not be written" : "");
+    }
+    return totals;
+}
+
+} // namespace zendrik_mask

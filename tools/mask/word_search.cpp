@@ -5,6 +5,7 @@
 #include "host.h"
 #include "pronunciation_guess.h"
 #include "pronunciations.h"
+#include "recogniser_pool.h"
 #include "speech_search.h"
 #include "text_input.h"
 #include "transcript.h"
@@ -21,6 +22,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace zendrik_mask {
 
@@ -119,13 +121,36 @@ WordFindings find_in_transcript(const WordRequest& request, double seconds, cons
     return findings;
 }
 
-WordFindings find_by_recogniser(const WordRequest& request, const Options& options)
+// What the decoders are made from. Planned once for all the files of a
+// process that ask for the same words the same way, and keyed by all it is
+// planned from: reading the model's dictionary takes longer than decoding a
+// short file.
+struct PlannedDecoding {
+    std::string key;
+    Decoding setup;
+    std::vector<Pronunciation> guessed;
+};
+
+std::shared_ptr<const PlannedDecoding> plan_for(const WordRequest& request, const Options& options)
 {
     const std::string model_dir = options.model_dir.empty() ? DEFAULT_MODEL_DIR : options.model_dir;
     struct stat model_status {};
     if (stat(model_dir.c_str(), &model_status) != 0 || !S_ISDIR(model_status.st_mode)) {
         throw bad_input("no acoustic model folder '" + model_dir + "'"
                         + (options.model_dir.empty() ? " (install Debian's pocketsphinx-en-us)" : ""));
+    }
+    std::string key = model_dir + '\n' + std::to_string(options.sensitivity) + '\n';
+    for (const std::string& path : options.dict_files) {
+        key += "dict " + path + '\n';
+    }
+    for (const WordPattern& pattern : request.patterns) {
+        key += pattern.text + '\t' + (pattern.sensitivity ? std::to_string(*pattern.sensitivity) : "") + '\n';
+    }
+    static std::mutex planning;
+    static std::shared_ptr<const PlannedDecoding> last;
+    const std::lock_guard<std::mutex> hold(planning);
+    if (last && last->key == key) {
+        return last;
     }
     std::vector<std::unique_ptr<TextInput>> files;
     std::vector<Dictionary> dictionaries;
@@ -143,14 +168,25 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         files.push_back(std::make_unique<TextInput>(path, "dictionary", DICTIONARY_LIMITS));
         dictionaries.push_back({path, files.back().get()});
     }
-    const DecodingPlan plan = plan_decoding(request.patterns, dictionaries, options.sensitivity, guess_pronunciation);
-    Decoding setup{model_dir, own, language_model, plan.pronunciations, plan.listed};
+    DecodingPlan plan = plan_decoding(request.patterns, dictionaries, options.sensitivity, guess_pronunciation);
+    last = std::make_shared<const PlannedDecoding>(
+        PlannedDecoding{key,
+                        {model_dir, own, language_model, std::move(plan.pronunciations), std::move(plan.listed)},
+                        std::move(plan.guessed)});
+    return last;
+}
 
+WordFindings find_by_recogniser(const WordRequest& request, const Options& options)
+{
+    const std::shared_ptr<const PlannedDecoding> planned = plan_for(request, options);
     InputFile input(options.input);
     SpeechSearch search;
     search.jobs = options.jobs;
     search.show_progress = !options.quiet && isatty(STDERR_FILENO);
-    search.make_recogniser = [&setup] { return make_pocketsphinx(setup); };
+    // Decoders outlive the file: the next one of a batch decodes with them.
+    search.make_recogniser = [&planned] {
+        return process_recognisers().lend(planned->key, [&planned] { return make_pocketsphinx(planned->setup); });
+    };
     const std::vector<TimedWord> heard = search_speech(input, search);
 
     // The list matched against every word heard, as against a transcript's;
@@ -160,7 +196,7 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         matcher.add(word);
     }
     WordFindings findings;
-    for (const Pronunciation& guessed : plan.guessed) {
+    for (const Pronunciation& guessed : planned->guessed) {
         findings.warnings.push_back("'" + guessed.word + "' is in no pronunciation dictionary: guessed as \""
                                     + guessed.phones + "\"; if it is said otherwise, give --dict FILE with a line \""
                                     + guessed.word + " " + guessed.phones + "\" corrected");

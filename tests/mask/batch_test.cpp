@@ -3,6 +3,12 @@
 // two of them damaged, masked, summarised, and run again.
 #include "cli_harness.h"
 
+#include <sys/mount.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
 namespace mask_test {
 namespace {
 
@@ -117,6 +123,106 @@ TEST_F(MaskBatch, SharesTogetherMaskEveryFileOnce)
     const std::string all = summary_json();
     EXPECT_NE(all.find("\"done\": 3"), std::string::npos) << all;
     EXPECT_NE(all.find("\"failed\": 2"), std::string::npos) << all;
+}
+
+TEST_F(MaskBatch, DecodersKeptFromFileToFileFindWhatSingleRunsFind)
+{
+    // The second file is decoded by the decoder that heard the first.
+    const std::string readings = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
+    fs::create_directories(dir / "in");
+    ASSERT_EQ(std::system(("sox " + readings + "0870.wav " + readings + "0880.wav " + p("in/a.wav")).c_str()), 0);
+    ASSERT_EQ(std::system(("sox " + readings + "0890.wav " + readings + "0870.wav " + p("in/b.wav")).c_str()), 0);
+    const std::vector<std::string> words{"--word", "dashwood", "--word", "amiable", "--word", "respectable"};
+    std::vector<std::string> args{"--jobs", "1", "--quiet"};
+    args.insert(args.end(), words.begin(), words.end());
+    ASSERT_EQ(batch(args).status, 0);
+    for (const std::string name : {"a.wav", "b.wav"}) {
+        std::vector<std::string> single{p("in/" + name), p(name), "--quiet"};
+        single.insert(single.end(), words.begin(), words.end());
+        ASSERT_EQ(mask(single).status, 0);
+        EXPECT_EQ(slurp(p("out/" + name)), slurp(p(name))) << name;
+    }
+}
+
+TEST_F(MaskBatch, AFullDiskFailsTheFileThatDoesNotFitAndStopsTheBatch)
+{
+    fs::create_directories(dir / "out");
+    if (mount("tmpfs", p("out").c_str(), "tmpfs", 0, "size=256k") != 0) {
+        GTEST_SKIP() << "cannot mount a tmpfs here (" << std::strerror(errno) << ")";
+    }
+    mounted = dir / "out";
+    fs::create_directories(dir / "in");
+    // 80 kB each: three fit in 256 kB with their records, the fourth does not.
+    for (unsigned i = 1; i <= 6; ++i) {
+        write_noise(p("in/f" + std::to_string(i) + ".wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 8000, 1, 40000, i);
+    }
+    const Result r = batch({"--mask", "0.1-0.2"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("3 masked, 0 skipped (done before), 2 failed; stopped"), std::string::npos) << r.err;
+    EXPECT_NE(slurp(p("out/f4.wav.zendrik.json")).find("No space left on device"), std::string::npos);
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(dir / "out")) {
+        left.push_back(entry.path().filename().string());
+    }
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left,
+              (std::vector<std::string>{"f1.wav", "f1.wav.zendrik.json", "f2.wav", "f2.wav.zendrik.json", "f3.wav",
+                                        "f3.wav.zendrik.json", "f4.wav.zendrik.json"}));
+}
+
+TEST_F(MaskBatch, KilledPartWayARerunDoesOnlyTheRest)
+{
+    // Decoded a frame at a time, each file takes a moment.
+    fs::create_directories(dir / "in");
+    for (unsigned i = 1; i <= 6; ++i) {
+        write_noise(p("in/f" + std::to_string(i) + ".wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, 48000 * 4, i);
+    }
+    const auto records = [this] {
+        std::map<std::string, std::string> found;
+        for (const auto& [name, entry] : snapshot()) {
+            if (name.size() > 13 && name.compare(name.size() - 13, 13, ".zendrik.json") == 0
+                && name.find("/.") == std::string::npos) {
+                // A rerun counts its skips in the record; the rest must stay.
+                const std::string text = slurp(p(name));
+                found[name] = text.substr(0, text.find("\"skipped\""));
+            }
+        }
+        return found;
+    };
+    const Env slow{{"ZENDRIK_MASK_DECODE", "1"}};
+    const std::vector<std::string> args{ZENDRIK_MASK_EXE, "batch", p("in"),  p("out"), "--mask", "1-2",
+                                        "--block",        "1",     "--quiet"};
+    const pid_t pid = spawn(args, logs, slow);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (records().size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, SIGKILL);
+    EXPECT_EQ(finish(pid, logs).signal, SIGKILL);
+    const auto done = records();
+    ASSERT_GE(done.size(), 2u);
+    ASSERT_LT(done.size(), 6u);
+    // Every output is whole and recorded: an unfinished one is only a hidden temporary file.
+    for (const auto& [name, entry] : outputs()) {
+        if (name.rfind("out/.", 0) != 0) {
+            EXPECT_EQ(done.count(name + ".zendrik.json"), 1u) << name;
+        }
+    }
+
+    const Result rerun = mask(std::vector<std::string>(args.begin() + 1, args.end() - 1), slow);
+    EXPECT_EQ(rerun.status, 0) << rerun.err;
+    EXPECT_NE(rerun.err.find(std::to_string(6 - done.size()) + " masked, " + std::to_string(done.size()) + " skipped"),
+              std::string::npos)
+        << rerun.err;
+    const auto all = records();
+    EXPECT_EQ(all.size(), 6u);
+    for (const auto& [name, text] : done) {
+        EXPECT_EQ(all.at(name), text) << name;
+    }
+    EXPECT_EQ(outputs().size(), 6u);
+    for (const auto& [name, entry] : outputs()) {
+        EXPECT_NE(name.rfind("out/.", 0), 0u) << "left behind: " << name;
+    }
 }
 
 } // namespace

@@ -10,7 +10,7 @@ ZENDRIK_BUILD_PACKAGES=(
   build-essential cmake pkg-config
   lv2-dev liblilv-dev libsndfile1-dev libmpg123-dev libcli11-dev libtag1-dev libflac-dev
   libpocketsphinx-dev pocketsphinx-en-us libespeak-ng-dev libsoxr-dev libutf8proc-dev nlohmann-json3-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libxxhash-dev
 )
 # What the tests and the benchmarks build with.
 ZENDRIK_TEST_BUILD_PACKAGES=(

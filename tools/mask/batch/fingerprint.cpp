@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+#include <xxhash.h>
 
 namespace zendrik_mask {
 
@@ -49,13 +50,18 @@ std::string content_hash(const std::string& path)
         throw bad_input("cannot read '" + path + "': " + std::strerror(error));
     }
     std::vector<char> buffer(1 << 20);
-    uint64_t hash = FNV_OFFSET;
+    XXH3_state_t* state = XXH3_createState();
+    XXH3_64bits_reset(state);
     ssize_t got = 0;
     while ((got = read(fd, buffer.data(), buffer.size())) > 0 || (got < 0 && errno == EINTR)) {
-        hash = got > 0 ? fnv1a({buffer.data(), static_cast<std::size_t>(got)}, hash) : hash;
+        if (got > 0) {
+            XXH3_64bits_update(state, buffer.data(), static_cast<std::size_t>(got));
+        }
     }
     const int error = errno;
     close(fd);
+    const uint64_t hash = XXH3_64bits_digest(state);
+    XXH3_freeState(state);
     if (got < 0) {
         throw bad_input("cannot read '" + path + "': " + std::strerror(error));
     }

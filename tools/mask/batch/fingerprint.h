@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: ISC
-// What tells a file or a set of options from another: a 64-bit FNV-1a hash,
-// stable across machines and runs, so that shares and records agree
-// wherever they are computed.
+// What tells a file or a set of options from another: 64-bit hashes, stable
+// across machines and runs, so that shares and records agree wherever they
+// are computed. Names and options take FNV-1a; file contents take XXH3, which
+// keeps up with the disk where FNV-1a, a byte at a time, would not.
 #ifndef ZENDRIK_MASK_FINGERPRINT_H
 #define ZENDRIK_MASK_FINGERPRINT_H
 
@@ -26,7 +27,7 @@ struct FileIdentity {
 // Only size and modification time; throws the bad-input Error when the file
 // cannot be examined.
 FileIdentity examine(const std::string& path);
-// The content's hash; throws the bad-input Error when it cannot be read.
+// The content's XXH3 hash; throws the bad-input Error when it cannot be read.
 std::string content_hash(const std::string& path);
 
 } // namespace zendrik_mask

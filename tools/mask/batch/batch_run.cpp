@@ -11,6 +11,7 @@
 #include <ctime>
 #include <filesystem>
 #include <mutex>
+#include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -30,6 +31,18 @@ struct Before {
     FileIdentity identity;
     std::string options_hash;
 };
+
+// After a failed write: whether the output's disk has less room left than
+// the input takes, so that the next files would fail the same way.
+bool out_of_room(const BatchFile& file, int64_t input_size)
+{
+    struct statvfs disk {};
+    const std::string folder = std::filesystem::path(file.output).parent_path().string();
+    if (statvfs(folder.empty() ? "." : folder.c_str(), &disk) != 0) {
+        return false;
+    }
+    return static_cast<double>(disk.f_bavail) * static_cast<double>(disk.f_frsize) < static_cast<double>(input_size);
+}
 
 Before examine_file(const BatchFile& file, const std::string& options_hash)
 {
@@ -79,6 +92,7 @@ public:
         if (show_progress_) {
             std::fputc('\n', out_);
         }
+        totals_.not_started = static_cast<int>(files_.size()) - (totals_.done + totals_.skipped + totals_.failed);
         return totals_;
     }
 
@@ -139,16 +153,28 @@ private:
             record.message = result.message;
             record.seconds = result.seconds;
             record.words_found = std::move(result.words_found);
+            if (record.status == EXIT_WRITE_FAILED && out_of_room(file, record.identity.size)) {
+                stop("the disk of the outputs is full");
+            }
         }
         try {
             write_record(record);
         } catch (const Error& e) {
             // Where a record cannot be written, neither can the next output.
-            stop_ = true;
+            stop("records could not be written");
             record.status = e.status();
             record.message = e.message();
         }
         finished(file, record, false);
+    }
+
+    void stop(const char* why)
+    {
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (!stop_) {
+            totals_.why_stopped = why;
+        }
+        stop_ = true;
     }
 
     void finished(const BatchFile& file, const FileRecord& record, bool skipped)
@@ -201,8 +227,11 @@ BatchTotals run_batch(const std::vector<BatchFile>& files, const BatchSettings& 
 {
     BatchTotals totals = Batch(files, settings, mask).run();
     if (!settings.quiet) {
+        const std::string stopped = totals.stopped
+            ? "; stopped, " + std::to_string(totals.not_started) + " not started: " + totals.why_stopped
+            : "";
         std::fprintf(stderr, "zendrik-mask: %d masked, %d skipped (done before), %d failed%s\n", totals.done,
-                     totals.skipped, totals.failed, totals.stopped ? "; stopped: records could not be written" : "");
+                     totals.skipped, totals.failed, stopped.c_str());
     }
     return totals;
 }

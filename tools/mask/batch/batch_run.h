@@ -34,7 +34,9 @@ struct BatchTotals {
     int done = 0;
     int skipped = 0;      // done by an earlier run
     int failed = 0;       // refusals recorded by an earlier run included
-    bool stopped = false; // a record could not be written: nothing more was started
+    bool stopped = false; // nothing more could be written: no other file was started
+    std::string why_stopped;
+    int not_started = 0;
 };
 
 BatchTotals run_batch(const std::vector<BatchFile>& files, const BatchSettings& settings, const MaskOne& mask);

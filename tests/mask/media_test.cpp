@@ -4,6 +4,8 @@
 // ffmpeg's decoders, never with the program under test.
 #include "cli_harness.h"
 
+#include <array>
+
 namespace mask_test {
 
 namespace {
@@ -227,6 +229,45 @@ TEST_F(MaskMedia, LossyAudioKeepsItsCodecTimesAndSyncWithTheToneOnTheRange)
         }
         EXPECT_LT(std::sqrt(error / static_cast<double>(counted)), 0.01) << "of a sine at 0.125";
     }
+}
+
+TEST_F(MaskMedia, FormatWritesTheSoundLosslesslyAsDecodedAndRefusesWhatTheContainerCannotHold)
+{
+    // Output name, --format, codec written.
+    const std::vector<std::array<std::string, 3>> cases
+        = {{"out.mkv", "mkv", "flac"}, {"out.mp4", "alac", "alac"}, {"out.mov", "mov:pcm24", "pcm_s24le"}};
+    make_clip("aac.mkv", {"-c:a", "aac"});
+    make_clip("aac.mp4", {"-c:a", "aac"});
+    for (const auto& [name, format, codec] : cases) {
+        SCOPED_TRACE(name);
+        const std::string in = p(name == "out.mkv" ? "aac.mkv" : "aac.mp4");
+        const Result r = mask({in, p(name), "--format", format, "--mask", "1-2"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("encoded again whole"), std::string::npos) << r.err;
+        EXPECT_EQ(probe({"-show_entries", "stream=codec_name", "-select_streams", "a", p(name)}),
+                  "stream|codec_name=" + codec + "\n");
+        if (name != "out.mov") {
+            EXPECT_EQ(packets(p(name), 0), packets(in, 0));
+        }
+        // Outside the range, the input as ffmpeg decodes it, to the 24 bits kept.
+        const std::vector<float> decoded = decode<float>(in, 1);
+        const std::vector<float> out = decode<float>(p(name), 1);
+        ASSERT_GE(out.size(), 144000U);
+        int64_t wrong = 0;
+        for (std::size_t i = 0; i < 144000; ++i) {
+            const bool inside = i >= 48000 && i < 96000;
+            wrong += inside ? (std::fabs(out[i]) > 0.51f ? 1 : 0) : (std::fabs(out[i] - decoded[i]) > 0x1p-23f ? 1 : 0);
+        }
+        EXPECT_EQ(wrong, 0);
+        EXPECT_GT(*std::max_element(out.begin() + 48000, out.begin() + 96000), 0.49f);
+    }
+    const auto before = snapshot();
+    expect_refused(mask({p("aac.mp4"), p("refused.mkv"), "--format", ":opus", "--mask", "1-2"}), 2,
+                   "--format :opus: .* a lossless one \\(flac, alac, .*\\), not 'opus'", before);
+    expect_refused(mask({p("aac.mp4"), p("refused.mov"), "--format", "flac", "--mask", "1-2"}), 2,
+                   "--format flac: mov cannot hold flac audio", before);
+    expect_refused(mask({p("aac.mp4"), p("refused.mp4"), "--format", "mkv", "--mask", "1-2"}), 2,
+                   "--format mkv names the matroska container, but '.*refused.mp4' is written as mp4", before);
 }
 
 TEST_F(MaskMedia, CutShortAndUnreadableFilesAreRefusedLeavingTheFolder)

@@ -308,11 +308,21 @@ TEST_F(MaskMedia, WordsAreFoundInTheSoundOfAVideo)
 TEST_F(MaskMedia, WordsAreFoundInEveryMaskedAudioStream)
 {
     // The reading only in the second audio stream, a tone in the first.
-    tool({"-f", "lavfi", "-i", "color=black:size=64x48:rate=10:duration=3", "-f", "lavfi", "-i",
-          "sine=frequency=440:duration=3", "-i", ZENDRIK_MASK_SPEECH, "-map", "0", "-map", "1", "-map", "2", "-t", "3",
-          "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "flac", p("two.mkv")});
-    const Result r = mask({p("two.mkv"), "--dry-run", "--word", "dashwood", "--pad", "0", "--write-edl",
-                           p("found.edl"), "--write-labels", p("found.txt"), "-j", "1"});
+    tool({"-f",        "lavfi",
+          "-i",        "color=black:size=64x48:rate=10:duration=3",
+          "-f",        "lavfi",
+          "-i",        "sine=frequency=440:duration=3",
+          "-i",        ZENDRIK_MASK_SPEECH,
+          "-map",      "0",
+          "-map",      "1",
+          "-map",      "2",
+          "-t",        "3",
+          "-c:v",      "libx264",
+          "-preset",   "ultrafast",
+          "-c:a",      "flac",
+          p("two.mkv")});
+    const Result r = mask({p("two.mkv"), "--dry-run", "--word", "dashwood", "--pad", "0", "--write-edl", p("found.edl"),
+                           "--write-labels", p("found.txt"), "-j", "1"});
     ASSERT_EQ(r.status, 0) << r.err;
     double start = 0, end = 0;
     std::istringstream(slurp(p("found.edl"))) >> start >> end;

@@ -127,7 +127,7 @@ WordFindings find_in_transcript(const WordRequest& request, double seconds, cons
 // has several, for a commentary may say what the main sound does not: each
 // with the stream's index, -1 for a file of one.
 std::vector<std::pair<int, std::vector<TimedWord>>> hear_every_stream(const Options& options,
-                                                                        const SpeechSearch& search)
+                                                                      const SpeechSearch& search)
 {
     InputFile input(options.input);
     std::vector<int> streams{-1};

@@ -20,9 +20,9 @@ struct LosslessCodec {
 };
 
 // Little-endian PCM: Matroska holds no other, MOV marks it.
-const LosslessCodec CODECS[] = {{"flac", AV_CODEC_ID_FLAC},       {"alac", AV_CODEC_ID_ALAC},
-                                {"pcm16", AV_CODEC_ID_PCM_S16LE}, {"pcm24", AV_CODEC_ID_PCM_S24LE},
-                                {"pcm32", AV_CODEC_ID_PCM_S32LE}, {"float", AV_CODEC_ID_PCM_F32LE}};
+const LosslessCodec CODECS[]
+    = {{"flac", AV_CODEC_ID_FLAC},       {"alac", AV_CODEC_ID_ALAC},       {"pcm16", AV_CODEC_ID_PCM_S16LE},
+       {"pcm24", AV_CODEC_ID_PCM_S24LE}, {"pcm32", AV_CODEC_ID_PCM_S32LE}, {"float", AV_CODEC_ID_PCM_F32LE}};
 
 std::string lower_case(std::string text)
 {
@@ -126,8 +126,7 @@ MediaOutput choose_media_output(const MediaInput& input, const std::vector<int>&
     }
     if (codec_part.empty()) {
         // Apple's containers are ALAC's home; FLAC is Matroska's.
-        output.audio = av_match_name(output.container->name, "mov,mp4,ipod") != 0 ? AV_CODEC_ID_ALAC
-                                                                                  : AV_CODEC_ID_FLAC;
+        output.audio = av_match_name(output.container->name, "mov,mp4,ipod") != 0 ? AV_CODEC_ID_ALAC : AV_CODEC_ID_FLAC;
     } else if ((output.audio = codec_named(codec_part)) == AV_CODEC_ID_NONE) {
         throw bad_input("--format " + request + ": the sound of '" + input.path()
                         + "' is written again with its own codec or a lossless one (" + codec_names() + "), not '"

@@ -3,7 +3,10 @@
 """Writes the committed seed corpora: corpus/plugin/ (host call scripts in
 plugin_fuzz.cpp's format) and corpus/mask/ (parser inputs). Run from fuzz/."""
 import os
+import shutil
 import struct
+import subprocess
+import tempfile
 
 def inst(slot, rate_pick): return bytes([0, slot, rate_pick])
 def inst_raw(slot, rate): return bytes([0, slot, 255]) + struct.pack('<d', rate)
@@ -95,6 +98,19 @@ mask = {
     'transcript_detect_bad_time': b'\x05\x06' + b'1\n00:00:01,000 --> 00:01:60,000\nhi\n',
     'transcript_detect_json_error': b'\x05\x06' + b'{"segments": [\n{"words": [}]}',
 }
+
+# Video: small files made by ffmpeg, when it is installed, with the byte
+# that picks no --stream value.
+def ffmpeg_seed(extension, *codec):
+    out = os.path.join(tempfile.mkdtemp(), 'seed.' + extension)
+    subprocess.run(['ffmpeg', '-v', 'error', '-f', 'lavfi', '-i', 'sine=duration=0.1:sample_rate=8000', '-f', 'lavfi',
+                    '-i', 'color=size=16x16:rate=5:duration=0.1', *codec, out], check=True)
+    with open(out, 'rb') as f:
+        return b'\x06\x04' + f.read()
+
+if shutil.which('ffmpeg'):
+    mask['media_aac_mp4'] = ffmpeg_seed('mp4', '-c:a', 'aac', '-c:v', 'mpeg4', '-metadata:s:a', 'language=eng')
+    mask['media_opus_mkv'] = ffmpeg_seed('mkv', '-c:a', 'libopus', '-c:v', 'mpeg4')
 
 for folder, seeds in (('corpus/plugin', plugin), ('corpus/mask', mask)):
     os.makedirs(folder, exist_ok=True)

@@ -2,14 +2,19 @@
 // libFuzzer target for zendrik-mask's parsers: times, ranges and label files,
 // the plan and block schedule made from them, the readers of container
 // headers (uncompressed PCM chunks, Ogg pages), whose sizes come from the
-// file, and the transcript readers. Bad input must end in an Error (any other
+// file, the transcript readers, and what zendrik-mask does itself with what
+// FFmpeg's demuxers read from a video (its start, lengths, the streams
+// --stream picks, the checks that it is whole). Bad input must end in an Error (any other
 // exception escapes and is reported); good input must satisfy what the
 // parsers promise, checked here against values computed independently.
 //
 // Input: one byte picking the parser, then the text. For label files two
 // more bytes pick the sample rate and the input length in samples. For the
 // container readers the rest is the file. For transcripts one more byte picks
-// the format, or detection from the content.
+// the format, or detection from the content. For video one more byte picks
+// the --stream value, then the file.
+#include "errors.h"
+#include "media_input.h"
 #include "ogg_pages.h"
 #include "pcm_layout.h"
 #include "ranges.h"
@@ -24,6 +29,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -216,6 +222,40 @@ void transcript(std::string_view text, uint8_t pick)
     }
 }
 
+// Whatever the demuxer made of the bytes, the streams picked are audio,
+// lengths are known or -1, and reading ends, in an Error of one line when
+// the file is refused.
+void media(std::string_view bytes, uint8_t pick)
+{
+    // FFmpeg's demuxers read a file by name; it goes when the run does.
+    static const struct Scratch {
+        std::string path = "/tmp/mask_parsers_fuzz." + std::to_string(getpid());
+        ~Scratch() { std::remove(path.c_str()); }
+    } scratch;
+    const std::string& path = scratch.path;
+    if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+    static const char* const picks[] = {"0", "1", "eng", "99"};
+    try {
+        zendrik_mask::MediaInput input(path);
+        const std::vector<int> streams = zendrik_mask::masked_streams(
+            input, pick < 4 ? std::vector<std::string>{picks[pick]} : std::vector<std::string>{});
+        for (const int stream : streams) {
+            const AVStream* s = input.context()->streams[stream];
+            require(s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO, "a stream masked that is not audio", bytes);
+            require(input.frames_of(stream) >= -1, "length below unknown", bytes);
+        }
+        const zendrik_mask::Packet packet = zendrik_mask::make_packet();
+        for (int count = 0; count < 100000 && input.read(packet.get()); ++count) {
+            av_packet_unref(packet.get());
+        }
+    } catch (const zendrik_mask::Error& e) {
+        require(!e.message().empty() && e.message().find('\n') == std::string::npos, "media error not one line", bytes);
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -224,7 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
-    switch (data[0] % 6) {
+    switch (data[0] % 7) {
     case 0: time(text); break;
     case 1: range(text); break;
     case 3: pcm_layout(text); break;
@@ -232,6 +272,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 5:
         if (!text.empty()) {
             transcript(text.substr(1), static_cast<uint8_t>(text[0]));
+        }
+        break;
+    case 6:
+        if (!text.empty()) {
+            media(text.substr(1), static_cast<uint8_t>(text[0]) % 5);
         }
         break;
     default: {

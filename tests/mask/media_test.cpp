@@ -4,6 +4,8 @@
 // ffmpeg's decoders, never with the program under test.
 #include "cli_harness.h"
 
+#include <array>
+
 namespace mask_test {
 
 namespace {
@@ -229,6 +231,45 @@ TEST_F(MaskMedia, LossyAudioKeepsItsCodecTimesAndSyncWithTheToneOnTheRange)
     }
 }
 
+TEST_F(MaskMedia, FormatWritesTheSoundLosslesslyAsDecodedAndRefusesWhatTheContainerCannotHold)
+{
+    // Output name, --format, codec written.
+    const std::vector<std::array<std::string, 3>> cases
+        = {{"out.mkv", "mkv", "flac"}, {"out.mp4", "alac", "alac"}, {"out.mov", "mov:pcm24", "pcm_s24le"}};
+    make_clip("aac.mkv", {"-c:a", "aac"});
+    make_clip("aac.mp4", {"-c:a", "aac"});
+    for (const auto& [name, format, codec] : cases) {
+        SCOPED_TRACE(name);
+        const std::string in = p(name == "out.mkv" ? "aac.mkv" : "aac.mp4");
+        const Result r = mask({in, p(name), "--format", format, "--mask", "1-2"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.err.find("encoded again whole"), std::string::npos) << r.err;
+        EXPECT_EQ(probe({"-show_entries", "stream=codec_name", "-select_streams", "a", p(name)}),
+                  "stream|codec_name=" + codec + "\n");
+        if (name != "out.mov") {
+            EXPECT_EQ(packets(p(name), 0), packets(in, 0));
+        }
+        // Outside the range, the input as ffmpeg decodes it, to the 24 bits kept.
+        const std::vector<float> decoded = decode<float>(in, 1);
+        const std::vector<float> out = decode<float>(p(name), 1);
+        ASSERT_GE(out.size(), 144000U);
+        int64_t wrong = 0;
+        for (std::size_t i = 0; i < 144000; ++i) {
+            const bool inside = i >= 48000 && i < 96000;
+            wrong += inside ? (std::fabs(out[i]) > 0.51f ? 1 : 0) : (std::fabs(out[i] - decoded[i]) > 0x1p-23f ? 1 : 0);
+        }
+        EXPECT_EQ(wrong, 0);
+        EXPECT_GT(*std::max_element(out.begin() + 48000, out.begin() + 96000), 0.49f);
+    }
+    const auto before = snapshot();
+    expect_refused(mask({p("aac.mp4"), p("refused.mkv"), "--format", ":opus", "--mask", "1-2"}), 2,
+                   "--format :opus: .* a lossless one \\(flac, alac, .*\\), not 'opus'", before);
+    expect_refused(mask({p("aac.mp4"), p("refused.mov"), "--format", "flac", "--mask", "1-2"}), 2,
+                   "--format flac: mov cannot hold flac audio", before);
+    expect_refused(mask({p("aac.mp4"), p("refused.mp4"), "--format", "mkv", "--mask", "1-2"}), 2,
+                   "--format mkv names the matroska container, but '.*refused.mp4' is written as mp4", before);
+}
+
 TEST_F(MaskMedia, CutShortAndUnreadableFilesAreRefusedLeavingTheFolder)
 {
     make_clip("whole.mp4", {"-c:a", "aac", "-movflags", "+faststart"});
@@ -262,6 +303,33 @@ TEST_F(MaskMedia, WordsAreFoundInTheSoundOfAVideo)
     EXPECT_LT(start, 1.2);
     EXPECT_GT(end, 1.4);
     EXPECT_EQ(action, 1);
+}
+
+TEST_F(MaskMedia, WordsAreFoundInEveryMaskedAudioStream)
+{
+    // The reading only in the second audio stream, a tone in the first.
+    tool({"-f",        "lavfi",
+          "-i",        "color=black:size=64x48:rate=10:duration=3",
+          "-f",        "lavfi",
+          "-i",        "sine=frequency=440:duration=3",
+          "-i",        ZENDRIK_MASK_SPEECH,
+          "-map",      "0",
+          "-map",      "1",
+          "-map",      "2",
+          "-t",        "3",
+          "-c:v",      "libx264",
+          "-preset",   "ultrafast",
+          "-c:a",      "flac",
+          p("two.mkv")});
+    const Result r = mask({p("two.mkv"), "--dry-run", "--word", "dashwood", "--pad", "0", "--write-edl", p("found.edl"),
+                           "--write-labels", p("found.txt"), "-j", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    double start = 0, end = 0;
+    std::istringstream(slurp(p("found.edl"))) >> start >> end;
+    EXPECT_LT(start, 1.2);
+    EXPECT_GT(end, 1.4);
+    EXPECT_NE(slurp(p("found.txt")).find("dashwood (recogniser"), std::string::npos);
+    EXPECT_NE(slurp(p("found.txt")).find(", stream 2)"), std::string::npos) << slurp(p("found.txt"));
 }
 
 } // namespace

@@ -9,19 +9,16 @@ namespace zendrik_mask {
 
 MediaSetup set_up_media(const Options& options, std::vector<std::string>& warnings)
 {
-    if (!options.format.empty()) {
-        throw bad_input("--format does not apply to '" + options.input
-                        + "': video and AAC files keep their container and codecs");
-    }
     if (options.bitrate != 0) {
         throw bad_input("--bitrate does not apply to '" + options.input + "': its audio keeps its own bit rate");
     }
     MediaSetup setup;
     setup.input = std::make_unique<MediaInput>(options.input);
     setup.streams = masked_streams(*setup.input, options.streams);
+    setup.output = choose_media_output(*setup.input, setup.streams, options.output, options.format);
     for (const int index : setup.streams) {
         const AVStream& stream = *setup.input->context()->streams[index];
-        warnings.push_back(reencoding_warning(stream, index));
+        warnings.push_back(reencoding_warning(stream, index, setup.output.audio));
         const AVCodecParameters& codec = *stream.codecpar;
         auto host = std::make_unique<Lv2Host>(ZENDRIK_MASK_URI, fallback_lv2_dir());
         configure_plugin(*host, options);
@@ -42,7 +39,8 @@ MediaTotals write_media(MediaSetup& setup, const Options& options, const std::ve
         // Each stream at its own rate; the first one's plan gave the warnings.
         streams.push_back({index, plan_ranges(ranges, rate, -1), tone_of(*setup.hosts[i], options.block)});
     }
-    return mask_media(*setup.input, std::move(streams), options.block, temp, options.output, show_progress);
+    return mask_media(*setup.input, std::move(streams), options.block, temp, setup.output, options.output,
+                      show_progress);
 }
 
 } // namespace zendrik_mask

@@ -21,11 +21,12 @@ namespace zendrik_mask {
 struct MediaSetup {
     std::unique_ptr<MediaInput> input;
     std::vector<int> streams;
+    MediaOutput output;
     std::vector<std::unique_ptr<Lv2Host>> hosts;
 };
 
-// Throws the bad-input Error for options that do not apply and streams that
-// cannot be encoded again; adds a warning for each stream re-encoded whole.
+// Throws the bad-input Error for options that do not apply, a --format the
+// output cannot take and streams that cannot be encoded again; adds a warning for each stream re-encoded whole.
 MediaSetup set_up_media(const Options& options, std::vector<std::string>& warnings);
 
 // Writes the masked file into `temp`.

@@ -52,7 +52,7 @@ void check_apart(const std::string& option, const std::string& name, const std::
     }
 }
 
-// Whether `text` is what label_text writes: "[heard for ]word (source[ 0.42][, whole cue])".
+// Whether `text` is what label_text writes: "[heard for ]word (source[ 0.42][, whole cue][, stream 2])".
 bool is_found_label(const std::string& text)
 {
     const std::size_t open = text.rfind(" (");
@@ -60,11 +60,16 @@ bool is_found_label(const std::string& text)
         return false;
     }
     std::string_view inside = std::string_view(text).substr(open + 2, text.size() - open - 3);
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const std::size_t stream = inside.rfind(", stream ");
+    if (stream != std::string_view::npos && stream + 9 < inside.size()
+        && std::all_of(inside.begin() + stream + 9, inside.end(), digit)) {
+        inside.remove_suffix(inside.size() - stream);
+    }
     const std::string_view cue = ", whole cue";
     if (inside.size() > cue.size() && inside.substr(inside.size() - cue.size()) == cue) {
         inside.remove_suffix(cue.size());
     }
-    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
     for (const std::string_view source : {"recogniser", "transcript"}) {
         if (inside.substr(0, source.size()) == source) {
             const std::string_view confidence = inside.substr(source.size());
@@ -95,7 +100,7 @@ std::string relabel_warning(const Options& options, const std::vector<TimeRange>
 }
 
 std::string label_text(const std::string& word, const std::string& heard, const std::string& source,
-                       std::optional<double> confidence, bool whole_cue)
+                       std::optional<double> confidence, bool whole_cue, int stream)
 {
     std::string text;
     for (const char c : heard.empty() || heard == word ? word : heard + " for " + word) {
@@ -112,6 +117,9 @@ std::string label_text(const std::string& word, const std::string& heard, const 
     if (whole_cue) {
         text += ", whole cue";
     }
+    if (stream >= 0) {
+        text += ", stream " + std::to_string(stream);
+    }
     return text + ")";
 }
 
@@ -125,7 +133,7 @@ std::string labels_text(const Review& review)
         const FoundWord& word = review.found[i];
         add(review.word_ranges[i],
             label_text(review.request.patterns[word.pattern].text, word.heard, review.request.source, word.confidence,
-                       word.whole_cue));
+                       word.whole_cue, word.stream));
     }
     for (const TimeRange& range : review.given_ranges) {
         add(range, range.label.empty() ? range.origin : range.label);
@@ -173,6 +181,9 @@ std::string report_text(const Review& review)
             place["heard"] = word.heard;
             place["confidence"] = word.confidence ? nlohmann::ordered_json(*word.confidence) : nullptr;
             place["whole_cue"] = word.whole_cue;
+            if (word.stream >= 0) {
+                place["stream"] = word.stream;
+            }
             places.push_back(place);
         }
         words.push_back(

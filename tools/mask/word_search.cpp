@@ -3,6 +3,8 @@
 
 #include "errors.h"
 #include "host.h"
+#include "media_audio.h"
+#include "media_input.h"
 #include "pronunciation_guess.h"
 #include "pronunciations.h"
 #include "recogniser_pool.h"
@@ -23,6 +25,8 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <utility>
 
 namespace zendrik_mask {
 
@@ -121,6 +125,32 @@ WordFindings find_in_transcript(const WordRequest& request, double seconds, cons
     return findings;
 }
 
+// The words heard in the input; in each of its masked audio streams when it
+// has several, for a commentary may say what the main sound does not: each
+// with the stream's index, -1 for a file of one.
+std::vector<std::pair<int, std::vector<TimedWord>>> hear_every_stream(const Options& options,
+                                                                      const SpeechSearch& search)
+{
+    InputFile input(options.input);
+    std::vector<int> streams{-1};
+    if (input.decoded() != nullptr) {
+        const std::vector<int> masked = masked_streams(MediaInput(options.input), options.streams);
+        streams = masked.size() > 1 ? masked : streams;
+    }
+    std::vector<std::pair<int, std::vector<TimedWord>>> heard;
+    for (const int stream : streams) {
+        // The registered reader opens the first masked stream.
+        std::optional<InputFile> other;
+        if (stream != streams.front()) {
+            other.emplace(options.input, [&](const std::string& path, SF_INFO& info, const std::string& why) {
+                return open_media_audio(path, {std::to_string(stream)}, info, why);
+            });
+        }
+        heard.emplace_back(stream, search_speech(other ? *other : input, search));
+    }
+    return heard;
+}
+
 // What the decoders are made from. Planned once for all the files of a
 // process that ask for the same words the same way, and keyed by all it is
 // planned from: reading the model's dictionary takes longer than decoding a
@@ -179,7 +209,6 @@ std::shared_ptr<const PlannedDecoding> plan_for(const WordRequest& request, cons
 WordFindings find_by_recogniser(const WordRequest& request, const Options& options)
 {
     const std::shared_ptr<const PlannedDecoding> planned = plan_for(request, options);
-    InputFile input(options.input);
     SpeechSearch search;
     search.jobs = options.jobs;
     search.show_progress = !options.quiet && isatty(STDERR_FILENO);
@@ -187,25 +216,28 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
     search.make_recogniser = [&planned] {
         return process_recognisers().lend(planned->key, [&planned] { return make_pocketsphinx(planned->setup); });
     };
-    const std::vector<TimedWord> heard = search_speech(input, search);
-
-    // The list matched against every word heard, as against a transcript's;
-    // a find is kept when its least sure word is sure enough for its line.
-    WordMatcher matcher(request.patterns);
-    for (const TimedWord& word : heard) {
-        matcher.add(word);
-    }
     WordFindings findings;
+    for (const auto& [stream, heard] : hear_every_stream(options, search)) {
+        // The list matched against every word heard, as against a transcript's;
+        // a find is kept when its least sure word is sure enough for its line.
+        WordMatcher matcher(request.patterns);
+        for (const TimedWord& word : heard) {
+            matcher.add(word);
+        }
+        for (FoundWord& found : matcher.found()) {
+            const double asked = request.patterns[found.pattern].sensitivity.value_or(options.sensitivity);
+            if (found.confidence.value_or(1.0) >= least_confidence(asked)) {
+                found.stream = stream;
+                findings.found.push_back(std::move(found));
+            }
+        }
+    }
+    std::stable_sort(findings.found.begin(), findings.found.end(),
+                     [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
     for (const Pronunciation& guessed : planned->guessed) {
         findings.warnings.push_back("'" + guessed.word + "' is in no pronunciation dictionary: guessed as \""
                                     + guessed.phones + "\"; if it is said otherwise, give --dict FILE with a line \""
                                     + guessed.word + " " + guessed.phones + "\" corrected");
-    }
-    for (FoundWord& found : matcher.found()) {
-        const double asked = request.patterns[found.pattern].sensitivity.value_or(options.sensitivity);
-        if (found.confidence.value_or(1.0) >= least_confidence(asked)) {
-            findings.found.push_back(std::move(found));
-        }
     }
     return findings;
 }

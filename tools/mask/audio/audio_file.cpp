@@ -191,7 +191,7 @@ void set_audio_fallback(AudioFallback fallback)
     audio_fallback() = std::move(fallback);
 }
 
-InputFile::InputFile(const std::string& path) : path_(path)
+InputFile::InputFile(const std::string& path, const AudioFallback& fallback) : path_(path)
 {
     if (stat(path.c_str(), &status_) != 0) {
         const int error = errno;
@@ -217,10 +217,11 @@ InputFile::InputFile(const std::string& path) : path_(path)
         // A file of a format libsndfile knows stays refused by it; another
         // goes to the fallback, which keeps libsndfile's word for it.
         const std::string& why = opened.error;
-        if (opened.code != SF_ERR_UNRECOGNISED_FORMAT || !audio_fallback()) {
+        const AudioFallback& open_other = fallback ? fallback : audio_fallback();
+        if (opened.code != SF_ERR_UNRECOGNISED_FORMAT || !open_other) {
             throw bad_input("cannot read input '" + path + "': " + why);
         }
-        decoded_ = audio_fallback()(path, info_, why);
+        decoded_ = open_other(path, info_, why);
         return;
     }
     if ((info_.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_MPEG) {

@@ -48,7 +48,9 @@ class InputFile {
 public:
     // Throws the bad-input Error when `path` is missing, a folder, not audio
     // libsndfile or the fallback reads, or cut short inside its audio.
-    explicit InputFile(const std::string& path);
+    // `fallback`, when given, opens what libsndfile cannot instead of the
+    // one registered: another stream of the same file.
+    explicit InputFile(const std::string& path, const AudioFallback& fallback = {});
 
     SNDFILE* handle() const { return file_.get(); }
     const SF_INFO& info() const { return info_; }

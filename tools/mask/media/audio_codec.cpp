@@ -26,7 +26,8 @@ const AVCodec* find_encoder(AVCodecID id)
 }
 
 // The decoder's format where the encoder takes it, else the same samples
-// packed or planar, else the encoder's first.
+// packed or planar, else the encoder's deepest: floats from AAC written as
+// FLAC keep 24 bits, not 16.
 AVSampleFormat encoder_format(const AVCodec& codec, AVSampleFormat decoded)
 {
     if (codec.sample_fmts == nullptr) {
@@ -40,7 +41,11 @@ AVSampleFormat encoder_format(const AVCodec& codec, AVSampleFormat decoded)
             }
         }
     }
-    return codec.sample_fmts[0];
+    AVSampleFormat deepest = codec.sample_fmts[0];
+    for (const AVSampleFormat* f = codec.sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f) {
+        deepest = av_get_bytes_per_sample(*f) > av_get_bytes_per_sample(deepest) ? *f : deepest;
+    }
+    return deepest;
 }
 
 // The bit rate the input was coded at: its header's, else the statistics
@@ -82,9 +87,9 @@ bool is_lossless(const AVCodecParameters& codec)
 }
 
 CodecContext open_encoder(const AVCodecContext& decoder, const AVStream& stream, const AVFormatContext& output,
-                          const std::string& path)
+                          const std::string& path, AVCodecID codec_asked)
 {
-    const AVCodecID id = stream.codecpar->codec_id;
+    const AVCodecID id = codec_asked != AV_CODEC_ID_NONE ? codec_asked : stream.codecpar->codec_id;
     const AVCodec* codec = find_encoder(id);
     CodecContext encoder(codec != nullptr ? avcodec_alloc_context3(codec) : nullptr);
     if (!encoder) {
@@ -97,7 +102,7 @@ CodecContext open_encoder(const AVCodecContext& decoder, const AVStream& stream,
                            decoder.ch_layout.nb_channels > 0 ? &decoder.ch_layout : &stream.codecpar->ch_layout);
     encoder->sample_fmt = encoder_format(*codec, decoder.sample_fmt);
     encoder->time_base = AVRational{1, decoder.sample_rate};
-    if (is_lossless(*stream.codecpar)) {
+    if (codec_asked != AV_CODEC_ID_NONE || is_lossless(*stream.codecpar)) {
         encoder->bits_per_raw_sample
             = decoder.bits_per_raw_sample > 0 ? decoder.bits_per_raw_sample : stream.codecpar->bits_per_raw_sample;
     } else {
@@ -115,9 +120,9 @@ CodecContext open_encoder(const AVCodecContext& decoder, const AVStream& stream,
     return encoder;
 }
 
-std::string reencoding_warning(const AVStream& stream, int index)
+std::string reencoding_warning(const AVStream& stream, int index, AVCodecID codec)
 {
-    if (is_lossless(*stream.codecpar)) {
+    if (codec != AV_CODEC_ID_NONE || is_lossless(*stream.codecpar)) {
         return "";
     }
     const int64_t rate = input_bit_rate(stream);

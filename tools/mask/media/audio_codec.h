@@ -27,13 +27,14 @@ CodecContext open_decoder(const AVStream& stream, const std::string& path);
 bool is_lossless(const AVCodecParameters& codec);
 
 // The encoder for the input stream `stream`, decoded by `decoder`, bound
-// for `output`. Throws the bad-input Error naming `path` when there is none
-// for its codec.
+// for `output`: of the stream's own codec, or of the lossless `codec` when
+// one is given. Throws the bad-input Error naming `path` when there is none.
 CodecContext open_encoder(const AVCodecContext& decoder, const AVStream& stream, const AVFormatContext& output,
-                          const std::string& path);
+                          const std::string& path, AVCodecID codec = AV_CODEC_ID_NONE);
 
-// The warning that a lossy stream is encoded again whole; "" for a lossless one.
-std::string reencoding_warning(const AVStream& stream, int index);
+// The warning that a lossy stream is encoded again whole, with its own
+// codec (`codec` none) or another; "" when what is written is lossless.
+std::string reencoding_warning(const AVStream& stream, int index, AVCodecID codec = AV_CODEC_ID_NONE);
 
 } // namespace zendrik_mask
 

@@ -121,6 +121,9 @@ int64_t MediaInput::frames_of(int stream) const
 {
     const AVStream* s = context_->streams[stream];
     const int rate = s->codecpar->sample_rate;
+    if (rate <= 0) {
+        return -1;
+    }
     if (s->duration != AV_NOPTS_VALUE && s->duration > 0) {
         const int64_t start = s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time;
         return sample_at(*this, stream, start + s->duration, rate);

@@ -25,24 +25,6 @@ struct OutputFree {
 };
 using Output = std::unique_ptr<AVFormatContext, OutputFree>;
 
-// The output's name says its container; a name that does not (a temporary
-// name, an unknown extension) keeps the input's.
-const AVOutputFormat* output_format(const MediaInput& input, const std::string& output_name)
-{
-    const AVOutputFormat* format = av_guess_format(nullptr, output_name.c_str(), nullptr);
-    if (format == nullptr) {
-        format = av_guess_format(nullptr, input.path().c_str(), nullptr);
-    }
-    if (format == nullptr) {
-        const std::string names = input.context()->iformat->name;
-        format = av_guess_format(names.substr(0, names.find(',')).c_str(), nullptr, nullptr);
-    }
-    if (format == nullptr) {
-        throw bad_input("cannot write '" + output_name + "': no container for it; name it .mp4, .m4a, .mov or .mkv");
-    }
-    return format;
-}
-
 // A copied stream as the input holds it; its tag dropped only where the
 // output's container has another for the codec.
 void copy_stream(const AVStream& in, AVStream& out, const AVFormatContext& output)
@@ -103,13 +85,13 @@ std::vector<int64_t> bytes_read_back(const std::string& path, const std::string&
 } // namespace
 
 MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int64_t block, TempFile& temp,
-                       const std::string& output_name, bool show_progress)
+                       const MediaOutput& chosen, const std::string& output_name, bool show_progress)
 {
     const AVFormatContext& in = *input.context();
     const auto fail
         = [&](int code) { return write_failed("cannot write '" + output_name + "': " + media_error(code)); };
     AVFormatContext* allocated = nullptr;
-    if (avformat_alloc_output_context2(&allocated, output_format(input, output_name), nullptr, nullptr) < 0) {
+    if (avformat_alloc_output_context2(&allocated, chosen.container, nullptr, nullptr) < 0) {
         throw std::bad_alloc();
     }
     const Output output(allocated);
@@ -124,7 +106,7 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
                                          [&](const MaskedStream& s) { return s.index == static_cast<int>(i); });
         if (masked != streams.end()) {
             masks[i] = std::make_unique<StreamMask>(input, masked->index, *output, *to, std::move(masked->plan),
-                                                    std::move(masked->tone), block);
+                                                    std::move(masked->tone), block, chosen.audio);
         } else {
             copy_stream(from, *to, *output);
         }

@@ -9,6 +9,7 @@
 
 #include "copy_path.h"
 #include "media_input.h"
+#include "output_choice.h"
 #include "ranges.h"
 
 #include <cstdint>
@@ -32,12 +33,12 @@ struct MediaTotals {
     int64_t masked = 0; // of those, frames with the tone on
 };
 
-// Writes `input` masked into `temp`, in the container `output_name`'s
-// extension names, else the input's. Throws the bad-input Error for an input
-// cut short or undecodable, write_failed for an output that cannot be
-// written or does not read back whole.
+// Writes `input` masked into `temp`, as `output` says (`output_name` for
+// messages). Throws the bad-input Error for an input cut short or
+// undecodable, write_failed for an output that cannot be written or does
+// not read back whole.
 MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int64_t block, TempFile& temp,
-                       const std::string& output_name, bool show_progress);
+                       const MediaOutput& output, const std::string& output_name, bool show_progress);
 
 } // namespace zendrik_mask
 

@@ -59,13 +59,13 @@ void store_tone(AVFrame& frame, int channel, int offset, const float* tone, int 
 } // namespace
 
 StreamMask::StreamMask(const MediaInput& input, int stream, AVFormatContext& output, AVStream& output_stream, Plan plan,
-                       ToneSource tone, int64_t block)
+                       ToneSource tone, int64_t block, AVCodecID codec)
     : input_(input), stream_(stream), output_stream_(output_stream), plan_(std::move(plan)), tone_(std::move(tone)),
       block_(block), decoded_(make_frame()), converted_(make_frame()), encoded_(make_frame()), packet_(make_packet())
 {
     const AVStream& in = *input.context()->streams[stream];
     decoder_ = open_decoder(in, input.path());
-    encoder_ = open_encoder(*decoder_, in, output, input.path());
+    encoder_ = open_encoder(*decoder_, in, output, input.path(), codec);
     avcodec_parameters_from_context(output_stream.codecpar, encoder_.get());
     output_stream.time_base = encoder_->time_base;
     const AVSampleFormat decoded = decoder_->sample_fmt;

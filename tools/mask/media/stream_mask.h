@@ -25,9 +25,10 @@ class StreamMask {
 public:
     // Decodes stream `stream` of `input` and writes it as stream `output_stream`
     // of `output`, the tone of `tone` over `plan` (samples from the input's
-    // 0), in blocks cut at multiples of `block` as the other paths cut them.
+    // 0), in blocks cut at multiples of `block` as the other paths cut them;
+    // with its own codec, or `codec` when one is given.
     StreamMask(const MediaInput& input, int stream, AVFormatContext& output, AVStream& output_stream, Plan plan,
-               ToneSource tone, int64_t block);
+               ToneSource tone, int64_t block, AVCodecID codec = AV_CODEC_ID_NONE);
     ~StreamMask();
     StreamMask(const StreamMask&) = delete;
     StreamMask& operator=(const StreamMask&) = delete;

@@ -75,6 +75,7 @@ struct FoundWord {
     std::optional<double> confidence; // the lowest of the matched words' that give one
     bool whole_cue;                   // any matched word had only its cue's times
     std::string heard;                // the words matched, normalised: "damned" for "damn*"
+    int stream = -1;                  // the audio stream heard, when a file's several were; -1 otherwise
 };
 
 // Every place where a pattern's words occur in a row in `words`, which come in

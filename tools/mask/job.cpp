@@ -71,9 +71,7 @@ mode_t check_output(const std::string& output)
     if (exists) {
         return output_status.st_mode & 07777;
     }
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
+    return new_file_mode();
 }
 
 // The output's rate and channels are the input's; --format may change its format.

@@ -7,7 +7,6 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cinttypes>
 #include <cmath>
@@ -222,10 +221,8 @@ ReviewFiles::ReviewFiles(const Options& options, const std::string& output_file,
         file.target = output_target(path, options.force, file.option, warnings);
         check_apart(file.option, path, file.target, claimed);
         claimed.push_back({"the file of " + file.option, path, file.target});
-        const mode_t mask = umask(0);
-        umask(mask);
         try {
-            file.temp = std::make_unique<TempFile>(file.target, 0666 & ~mask);
+            file.temp = std::make_unique<TempFile>(file.target, new_file_mode());
         } catch (const Error& e) {
             throw Error(e.status(), file.option + ": " + e.message());
         }
@@ -236,19 +233,7 @@ ReviewFiles::ReviewFiles(const Options& options, const std::string& output_file,
 void ReviewFiles::write(const Review& review)
 {
     for (File& file : files_) {
-        const std::string text = file.text(review);
-        for (std::size_t done = 0; done < text.size();) {
-            const ssize_t wrote = ::write(file.temp->fd(), text.data() + done, text.size() - done);
-            if (wrote < 0 && errno == EINTR) {
-                continue;
-            }
-            if (wrote <= 0) {
-                const int error = failed_write_error(wrote);
-                throw write_failed(std::string("cannot write ") + file.what + " '" + file.path
-                                   + "': " + std::strerror(error));
-            }
-            done += static_cast<std::size_t>(wrote);
-        }
+        file.temp->write_text(file.text(review), std::string(file.what) + " '" + file.path + "'");
         file.temp->finish(file.target);
     }
 }

@@ -235,6 +235,27 @@ TempFile::~TempFile()
     }
 }
 
+void TempFile::write_text(const std::string& text, const std::string& name)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t wrote = ::write(fd_, text.data() + done, text.size() - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            throw write_failed("cannot write " + name + ": " + std::strerror(failed_write_error(wrote)));
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+}
+
+mode_t new_file_mode()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    return 0666 & ~mask;
+}
+
 void TempFile::finish(const std::string& target, bool durable)
 {
     mode_t mode = new_file_mode_;

@@ -38,6 +38,9 @@ public:
     TempFile& operator=(const TempFile&) = delete;
 
     int fd() const { return fd_; }
+    // All of `text` written at the file's end. Throws write_failed,
+    // "cannot write NAME: why".
+    void write_text(const std::string& text, const std::string& name);
     // For libraries that open files by name; the file stays where it is.
     const std::string& path() const { return path_; }
     // All that can fail short of the rename: gives the file the owner, group
@@ -60,6 +63,9 @@ private:
     std::string path_;
     std::pair<dev_t, ino_t> file_{};
 };
+
+// The mode a new file gets from this process's umask (0666 masked).
+mode_t new_file_mode();
 
 // A temporary file, the target it replaces, and how messages call it.
 struct Replacement {

@@ -6,12 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace zendrik_mask {
 
@@ -82,18 +79,8 @@ std::optional<FileRecord> read_record(const std::string& output)
 void write_record(const FileRecord& record, bool durable)
 {
     const std::string path = record_path(record.output);
-    const mode_t mask = umask(0);
-    umask(mask);
-    TempFile temp(path, 0666 & ~mask);
-    const std::string text = record_json(record);
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t result = write(temp.fd(), text.data() + written, text.size() - written);
-        if (result <= 0 && !(result < 0 && errno == EINTR)) {
-            throw write_failed("cannot write '" + path + "': " + std::strerror(failed_write_error(result)));
-        }
-        written += result > 0 ? static_cast<std::size_t>(result) : 0;
-    }
+    TempFile temp(path, new_file_mode());
+    temp.write_text(record_json(record), "'" + path + "'");
     if (durable) {
         replace_all({{&temp, path, path}});
     } else {

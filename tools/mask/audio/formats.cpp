@@ -3,11 +3,11 @@
 
 #include "errors.h"
 #include "sndfile_open.h"
+#include "text.h"
 
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <initializer_list>
 #include <iterator>
@@ -42,13 +42,6 @@ std::string names_of(const Name* begin, const Name* end, const char* separator)
         out += (out.empty() ? "" : separator) + std::string(n->name);
     }
     return out;
-}
-
-std::string lower_case(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 int lookup(const std::string& text, const Name* begin, const Name* end, const char* what)

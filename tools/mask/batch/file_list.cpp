@@ -2,9 +2,9 @@
 #include "file_list.h"
 
 #include "errors.h"
+#include "text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <map>
 #include <system_error>
@@ -18,13 +18,6 @@ namespace {
 // What libsndfile and FFmpeg read, as the single-file command does.
 const char* const MEDIA_EXTENSIONS[] = {"wav", "wave", "flac", "ogg", "oga", "opus", "mp3", "aiff", "aif", "aifc",
                                         "caf", "w64",  "rf64", "au",  "snd", "mp4",  "m4a", "mov",  "mkv", "webm"};
-
-std::string lower_case(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 std::string extension_of(const std::string& name)
 {

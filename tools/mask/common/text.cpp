@@ -120,4 +120,12 @@ bool is_blank(std::string_view text)
     return std::all_of(text.begin(), text.end(), is_space);
 }
 
+std::string lower_case(std::string text)
+{
+    for (char& c : text) {
+        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    }
+    return text;
+}
+
 } // namespace zendrik_mask

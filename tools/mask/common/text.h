@@ -29,6 +29,8 @@ bool starts_with(std::string_view text, std::string_view prefix);
 bool is_space(char c);
 bool is_digit(char c);
 bool is_blank(std::string_view text);
+// A-Z as a-z, nothing else changed: for names of formats and extensions.
+std::string lower_case(std::string text);
 
 struct CodePoint {
     char32_t code = 0;

@@ -2,13 +2,13 @@
 #include "output_choice.h"
 
 #include "errors.h"
+#include "text.h"
 
 extern "C" {
 #include <libavutil/avstring.h>
 }
 
 #include <algorithm>
-#include <cctype>
 
 namespace zendrik_mask {
 
@@ -23,13 +23,6 @@ struct LosslessCodec {
 const LosslessCodec CODECS[]
     = {{"flac", AV_CODEC_ID_FLAC},       {"alac", AV_CODEC_ID_ALAC},       {"pcm16", AV_CODEC_ID_PCM_S16LE},
        {"pcm24", AV_CODEC_ID_PCM_S24LE}, {"pcm32", AV_CODEC_ID_PCM_S32LE}, {"float", AV_CODEC_ID_PCM_F32LE}};
-
-std::string lower_case(std::string text)
-{
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 AVCodecID codec_named(const std::string& name)
 {

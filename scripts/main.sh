@@ -66,3 +66,13 @@ Files in $out:
   spectrogram.png        before (top) and after (bottom)
 Listen with: play $out/reading-bleeped.wav   (or aplay, or any audio player)
 MSG
+# The last words must work as they stand: the program by its full path, and
+# how to reach it by name when its folder is not on PATH (a fresh root's is not).
+echo "Run it: $mask --help"
+case ":$PATH:" in
+  *":$(dirname "$mask"):"*) ;;
+  *)
+    echo "$(dirname "$mask") is not on your PATH; to run zendrik-mask by name, add it (and put the line in ~/.profile):"
+    echo "  export PATH=\"$(dirname "$mask"):\$PATH\""
+    ;;
+esac

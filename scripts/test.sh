@@ -19,6 +19,30 @@ cd "$ZENDRIK_ROOT"
 export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
 presets=("$@")
 [ ${#presets[@]} -gt 0 ] || presets=(default portable asan tsan fuzz)
+
+# skip_reasons LOG: "TEST: REASON" for each test of ctest's LOG that skipped
+# itself, from the "skipped: REASON" line such a test prints.
+skip_reasons() {
+  [ -f "$1" ] || return 0
+  awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 } /^skipped: / { sub(/^skipped: /, ""); print "  " test ": " $0 }' "$1"
+}
+
 for preset in "${presets[@]}"; do
-  cmake --workflow --preset "$preset"
+  tests="$ZENDRIK_ROOT/build/$preset/Testing/Temporary"
+  rm -f "$tests/LastTestsFailed.log" "$tests/LastTest.log"
+  status=0
+  cmake --workflow --preset "$preset" || status=$?
+  skipped=$(skip_reasons "$tests/LastTest.log")
+  [ -z "$skipped" ] || printf 'zendrik: tests skipped in workflow %s, and why:\n%s\n' "$preset" "$skipped"
+  if [ "$status" -ne 0 ]; then
+    # The last lines a reader sees are enough to start from.
+    if [ -s "$tests/LastTestsFailed.log" ]; then
+      failed=$(cut -d: -f2- "$tests/LastTestsFailed.log" | tr '\n' ' ')
+      echo "zendrik: workflow $preset failed: its tests ${failed% } (ctest --preset $preset -R NAME --output-on-failure runs one again)" >&2
+    else
+      echo "zendrik: workflow $preset failed before its tests ran: the configure or build step above" >&2
+    fi
+    exit "$status"
+  fi
 done
+echo "zendrik: every workflow passed: ${presets[*]}"

@@ -322,6 +322,31 @@ protected:
     // Everything in the folder but the logs, files with a hash of their
     // contents and their time: what a failed run must leave as it was (no
     // output, no temporary file, an old target and the inputs untouched).
+    // The regular files under the folder by relative name (logs aside), while a
+    // program may still be making, renaming and removing them: a file gone
+    // between the listing and the look at it is not listed, and a listing that
+    // lost a folder under it is taken again.
+    std::vector<std::string> files_now() const
+    {
+        for (;;) {
+            std::vector<std::string> names;
+            std::error_code failed;
+            auto it = fs::recursive_directory_iterator(dir, failed);
+            for (; !failed && it != fs::recursive_directory_iterator(); it.increment(failed)) {
+                std::error_code gone;
+                if (it->path() == logs) {
+                    it.disable_recursion_pending();
+                } else if (it->is_regular_file(gone)) {
+                    names.push_back(fs::relative(it->path(), dir).string());
+                }
+            }
+            if (!failed) {
+                return names;
+            }
+        }
+    }
+
+    // Only for a folder nothing else is changing: see files_now().
     std::map<std::string, std::string> snapshot() const
     {
         std::map<std::string, std::string> entries;

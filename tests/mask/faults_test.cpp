@@ -323,12 +323,11 @@ TEST_P(MaskInterrupted, KilledMidwayLeavesTheTargetUntouched)
     bool caught = false;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!caught && std::chrono::steady_clock::now() < deadline) {
-        for (const auto& e : fs::directory_iterator(dir)) {
-            const std::string name = e.path().filename().string();
-            std::error_code ec;
-            if (name.rfind(".out.wav.", 0) == 0 && fs::file_size(e.path(), ec) > 256 * 1024) {
-                caught = true;
-            }
+        for (const std::string& name : files_now()) {
+            // file_size gives -1 for a file already gone.
+            std::error_code gone;
+            const std::uintmax_t size = fs::file_size(dir / name, gone);
+            caught = caught || (name.rfind(".out.wav.", 0) == 0 && !gone && size > 256 * 1024);
         }
         if (!caught) {
             std::this_thread::sleep_for(std::chrono::milliseconds(2));

@@ -7,7 +7,6 @@
 #include "formats.h"
 #include "host.h"
 #include "lossy.h"
-#include "media_audio.h"
 #include "media_job.h"
 #include "metadata.h"
 #include "output_check.h"
@@ -233,7 +232,7 @@ FileOutcome process(const Options& options)
     // The output and the plugin are checked before the words are searched
     // for, which can take a while.
     AudioSetup audio;
-    MediaSetup media_setup;
+    MediaSetupPtr media_setup;
     if (!options.dry_run) {
         if (media) {
             media_setup = set_up_media(options, warnings);
@@ -272,7 +271,7 @@ FileOutcome process(const Options& options)
     std::string metadata_lost;
     if (media) {
         // Every stream but the masked audio is copied packet for packet.
-        const MediaTotals written = write_media(media_setup, options, time_ranges, temp, show_progress);
+        const MediaWritten written = write_media(*media_setup, options, time_ranges, temp, show_progress);
         totals = {written.frames, written.masked};
     } else if (copy_path) {
         Lv2Host& host = *audio.host;
@@ -321,9 +320,7 @@ FileOutcome failed(const Error& error)
 void prepare_runs(const std::vector<std::string>& streams)
 {
     install_signal_handlers();
-    set_audio_fallback([streams](const std::string& path, SF_INFO& info, const std::string& why) {
-        return open_media_audio(path, streams, info, why);
-    });
+    set_audio_fallback(media_audio_fallback(streams));
 }
 
 void load_plugin()

@@ -3,16 +3,33 @@
 
 #include "audio_codec.h"
 #include "errors.h"
+#include "host.h"
+#include "media_audio.h"
+#include "media_input.h"
+#include "media_mask.h"
 #include "plugin_settings.h"
 
 namespace zendrik_mask {
 
-MediaSetup set_up_media(const Options& options, std::vector<std::string>& warnings)
+struct MediaSetup {
+    std::unique_ptr<MediaInput> input;
+    std::vector<int> streams;
+    MediaOutput output;
+    std::vector<std::unique_ptr<Lv2Host>> hosts;
+};
+
+void MediaSetupDeleter::operator()(MediaSetup* setup) const
+{
+    delete setup;
+}
+
+MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& warnings)
 {
     if (options.bitrate != 0) {
         throw bad_input("--bitrate does not apply to '" + options.input + "': its audio keeps its own bit rate");
     }
-    MediaSetup setup;
+    MediaSetupPtr owned(new MediaSetup);
+    MediaSetup& setup = *owned;
     setup.input = std::make_unique<MediaInput>(options.input);
     setup.streams = masked_streams(*setup.input, options.streams);
     setup.output = choose_media_output(*setup.input, setup.streams, options.output, options.format);
@@ -26,11 +43,11 @@ MediaSetup set_up_media(const Options& options, std::vector<std::string>& warnin
         warnings.push_back(nyquist_warning(tone_frequency(*host, options), codec.sample_rate, options.input));
         setup.hosts.push_back(std::move(host));
     }
-    return setup;
+    return owned;
 }
 
-MediaTotals write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges, TempFile& temp,
-                        bool show_progress)
+MediaWritten write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges,
+                         TempFile& temp, bool show_progress)
 {
     std::vector<MaskedStream> streams;
     for (std::size_t i = 0; i < setup.streams.size(); ++i) {
@@ -39,8 +56,21 @@ MediaTotals write_media(MediaSetup& setup, const Options& options, const std::ve
         // Each stream at its own rate; the first one's plan gave the warnings.
         streams.push_back({index, plan_ranges(ranges, rate, -1), tone_of(*setup.hosts[i], options.block)});
     }
-    return mask_media(*setup.input, std::move(streams), options.block, temp, setup.output, options.output,
-                      show_progress);
+    const MediaTotals totals = mask_media(*setup.input, std::move(streams), options.block, temp, setup.output,
+                                          options.output, show_progress);
+    return {totals.frames, totals.masked};
+}
+
+AudioFallback media_audio_fallback(const std::vector<std::string>& picks)
+{
+    return [picks](const std::string& path, SF_INFO& info, const std::string& why) {
+        return open_media_audio(path, picks, info, why);
+    };
+}
+
+std::vector<int> masked_media_streams(const std::string& path, const std::vector<std::string>& picks)
+{
+    return masked_streams(MediaInput(path), picks);
 }
 
 } // namespace zendrik_mask

@@ -1,16 +1,18 @@
 // SPDX-License-Identifier: ISC
 // The steps of a run that differ for video and the containers libsndfile
-// cannot read: set up before any long work, then written.
+// cannot read: set up before any long work, then written. Nothing here
+// names FFmpeg's types, so that a build can leave FFmpeg out (see
+// media_none.cpp, for valgrind on machines where FFmpeg's dependencies
+// cannot start under it).
 #ifndef ZENDRIK_MASK_MEDIA_JOB_H
 #define ZENDRIK_MASK_MEDIA_JOB_H
 
-#include "host.h"
-#include "media_input.h"
-#include "media_mask.h"
+#include "audio_file.h"
 #include "options.h"
 #include "ranges.h"
 #include "temp_file.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,20 +20,31 @@
 namespace zendrik_mask {
 
 // The input opened again, its masked streams and a plugin for each.
-struct MediaSetup {
-    std::unique_ptr<MediaInput> input;
-    std::vector<int> streams;
-    MediaOutput output;
-    std::vector<std::unique_ptr<Lv2Host>> hosts;
+struct MediaSetup;
+struct MediaSetupDeleter {
+    void operator()(MediaSetup* setup) const;
+};
+using MediaSetupPtr = std::unique_ptr<MediaSetup, MediaSetupDeleter>;
+
+struct MediaWritten {
+    int64_t frames = 0; // of the first masked stream
+    int64_t masked = 0; // of those, frames with the tone on
 };
 
 // Throws the bad-input Error for options that do not apply, a --format the
 // output cannot take and streams that cannot be encoded again; adds a warning for each stream re-encoded whole.
-MediaSetup set_up_media(const Options& options, std::vector<std::string>& warnings);
+MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& warnings);
 
 // Writes the masked file into `temp`.
-MediaTotals write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges, TempFile& temp,
-                        bool show_progress);
+MediaWritten write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges,
+                         TempFile& temp, bool show_progress);
+
+// InputFile's reader for what libsndfile cannot read: the first of the
+// streams `picks` names, decoded.
+AudioFallback media_audio_fallback(const std::vector<std::string>& picks);
+
+// The indexes of the audio streams of `path` that `picks` masks.
+std::vector<int> masked_media_streams(const std::string& path, const std::vector<std::string>& picks);
 
 } // namespace zendrik_mask
 

@@ -3,8 +3,7 @@
 
 #include "errors.h"
 #include "host.h"
-#include "media_audio.h"
-#include "media_input.h"
+#include "media_job.h"
 #include "pronunciation_guess.h"
 #include "pronunciations.h"
 #include "recogniser_pool.h"
@@ -134,7 +133,7 @@ std::vector<std::pair<int, std::vector<TimedWord>>> hear_every_stream(const Opti
     InputFile input(options.input);
     std::vector<int> streams{-1};
     if (input.decoded() != nullptr) {
-        const std::vector<int> masked = masked_streams(MediaInput(options.input), options.streams);
+        const std::vector<int> masked = masked_media_streams(options.input, options.streams);
         streams = masked.size() > 1 ? masked : streams;
     }
     std::vector<std::pair<int, std::vector<TimedWord>>> heard;
@@ -142,9 +141,7 @@ std::vector<std::pair<int, std::vector<TimedWord>>> hear_every_stream(const Opti
         // The registered reader opens the first masked stream.
         std::optional<InputFile> other;
         if (stream != streams.front()) {
-            other.emplace(options.input, [&](const std::string& path, SF_INFO& info, const std::string& why) {
-                return open_media_audio(path, {std::to_string(stream)}, info, why);
-            });
+            other.emplace(options.input, media_audio_fallback({std::to_string(stream)}));
         }
         heard.emplace_back(stream, search_speech(other ? *other : input, search));
     }

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: ISC
+// The media steps of a build without FFmpeg: every file libsndfile cannot
+// read is refused. The tests build zendrik-mask this way for valgrind,
+// which cannot start FFmpeg's dependencies on every CPU (libhwy times the
+// CPU with rdtscp while it loads); the program people install has FFmpeg.
+#include "media_job.h"
+
+#include "errors.h"
+
+namespace zendrik_mask {
+
+namespace {
+
+[[noreturn]] void no_media(const std::string& path, const std::string& why)
+{
+    throw bad_input("cannot read input '" + path + "': " + why + " (this build of zendrik-mask reads no video)");
+}
+
+} // namespace
+
+struct MediaSetup {};
+
+void MediaSetupDeleter::operator()(MediaSetup* setup) const
+{
+    delete setup;
+}
+
+MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& /*warnings*/)
+{
+    no_media(options.input, "not an audio file libsndfile reads");
+}
+
+MediaWritten write_media(MediaSetup& /*setup*/, const Options& options, const std::vector<TimeRange>& /*ranges*/,
+                         TempFile& /*temp*/, bool /*show_progress*/)
+{
+    no_media(options.input, "not an audio file libsndfile reads");
+}
+
+AudioFallback media_audio_fallback(const std::vector<std::string>& /*picks*/)
+{
+    return [](const std::string& path, SF_INFO& /*info*/, const std::string& why) -> std::unique_ptr<DecodedAudio> {
+        no_media(path, why);
+    };
+}
+
+std::vector<int> masked_media_streams(const std::string& path, const std::vector<std::string>& /*picks*/)
+{
+    no_media(path, "not an audio file libsndfile reads");
+}
+
+} // namespace zendrik_mask

@@ -24,7 +24,8 @@ presets=("$@")
 # itself, from the "skipped: REASON" line such a test prints.
 skip_reasons() {
   [ -f "$1" ] || return 0
-  awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 } /^skipped: / { sub(/^skipped: /, ""); print "  " test ": " $0 }' "$1"
+  awk '/^[0-9]+\/[0-9]+ Testing: / { test = $3 }
+       tolower($0) ~ /^skipped: / { print "  " test ": " substr($0, 10) }' "$1"
 }
 
 for preset in "${presets[@]}"; do

@@ -32,7 +32,7 @@ export JACK_DEFAULT_SERVER="zendrik-test-$$" JACK_NO_AUDIO_RESERVATION=1 JACK_NO
 jackd --no-realtime -n "$JACK_DEFAULT_SERVER" -d dummy -r 48000 -p 256 >"$work/jackd.log" 2>&1 &
 jackd_pid=$!
 up=''
-for _ in $(seq 50); do
+for _ in $(seq 150); do
   jack_lsp >/dev/null 2>&1 && { up=1; break; }
   kill -0 "$jackd_pid" 2>/dev/null || break
   sleep 0.2
@@ -45,7 +45,7 @@ jalv -n zendrik-test -c enable=1 -c frequency=1000 -c level=0.5 "$uri" <"$work/c
 jalv_pid=$!
 exec 3>"$work/console"
 ports=''
-for _ in $(seq 50); do
+for _ in $(seq 150); do
   ports=$(jack_lsp 2>/dev/null | grep '^zendrik-test:' | sort | tr '\n' ' ')
   [ "$ports" = "zendrik-test:in zendrik-test:out " ] && break
   kill -0 "$jalv_pid" 2>/dev/null || fail "jalv exited at start"
@@ -59,11 +59,16 @@ kill -0 "$jalv_pid" 2>/dev/null || fail "jalv died while running the tone"
 # Switch off through the console: the (silent) capture passes through.
 jack_connect system:capture_1 zendrik-test:in || fail "jack_connect failed"
 echo "enable = 0" >&3
-sleep 0.5
+# jalv takes the command when it gets to it, later on a busy machine: wait
+# until a second of output is silent before recording the one measured.
+stat_of() { sox "$1" -n stat 2>&1 | awk -F: -v k="$2" '$1 ~ k {gsub(/ /, "", $2); print $2}'; }
+for _ in $(seq 30); do
+  jack_rec -f "$work/settle.wav" -d 1 -b 24 zendrik-test:out >/dev/null 2>&1 || fail "jack_rec failed"
+  [ "$(stat_of "$work/settle.wav" "Maximum amplitude")" = "0.000000" ] && break
+done
 jack_rec -f "$work/off.wav" -d 2 -b 24 zendrik-test:out >/dev/null 2>&1 || fail "jack_rec failed"
 kill -0 "$jalv_pid" 2>/dev/null || fail "jalv died after the switch went off"
 
-stat_of() { sox "$1" -n stat 2>&1 | awk -F: -v k="$2" '$1 ~ k {gsub(/ /, "", $2); print $2}'; }
 on_max=$(stat_of "$work/on.wav" "Maximum amplitude")
 on_freq=$(stat_of "$work/on.wav" "Rough[ ]+frequency")
 on_len=$(stat_of "$work/on.wav" "Length")

@@ -240,4 +240,11 @@ int64_t sample_at(const MediaInput& input, int stream, int64_t pts, int rate)
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
 }
 
+int64_t gap_before(const MediaInput& input, int stream, int64_t pts, int rate, int64_t position)
+{
+    // Matroska rounds timestamps to the millisecond: a jump of 10 ms is a hole.
+    const int64_t gap = sample_at(input, stream, pts, rate) - position;
+    return gap > rate / 100 ? gap : 0;
+}
+
 } // namespace zendrik_mask

@@ -74,6 +74,12 @@ std::vector<int> masked_streams(const MediaInput& input, const std::vector<std::
 // stream's time base) falls on, counted from the input's 0.
 int64_t sample_at(const MediaInput& input, int stream, int64_t pts, int rate);
 
+// The silence, in samples at `rate`, that must come before a frame at `pts`
+// for it to play at its time when the stream's next sample is `position`
+// (from the input's 0): 0 unless the timestamps jump further than their
+// rounding explains.
+int64_t gap_before(const MediaInput& input, int stream, int64_t pts, int rate, int64_t position);
+
 } // namespace zendrik_mask
 
 #endif

@@ -171,7 +171,12 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     }
     const StreamMask& counted = *masks[static_cast<std::size_t>(first)];
     progress.update(counted.frames());
-    return {counted.frames(), counted.masked()};
+    MediaTotals totals{counted.frames(), counted.masked(), ""};
+    for (const std::unique_ptr<StreamMask>& mask : masks) {
+        const std::string gaps = mask ? mask->gap_warning() : "";
+        totals.warning += (totals.warning.empty() || gaps.empty() ? "" : "; ") + gaps;
+    }
+    return totals;
 }
 
 } // namespace zendrik_mask

@@ -152,6 +152,12 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
             next_pts_ = std::max(
                 next_pts_, av_rescale_q(first_packet_pts_, time_base, encoder_->time_base) + encoder_->initial_padding);
         }
+    } else if (const int64_t gap
+               = gap_before(input_, stream_, frame.best_effort_timestamp, encoder_->sample_rate, position_);
+               frame.best_effort_timestamp != AV_NOPTS_VALUE && gap > 0) {
+        // A hole in the timestamps stays where it is: closed, it would pull
+        // everything after it ahead of the picture.
+        fill_silence(std::min(gap, end_ - position_), write);
     }
     frame.nb_samples = static_cast<int>(std::clamp<int64_t>(end_ - position_, 0, frame.nb_samples));
     if (frame.nb_samples == 0) {
@@ -181,6 +187,50 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
     while (av_audio_fifo_size(fifo_) >= chunk_) {
         encode(chunk_, write);
     }
+}
+
+void StreamMask::fill_silence(int64_t samples, const Writer& write)
+{
+    if (samples <= 0) {
+        return;
+    }
+    gap_samples_ += samples;
+    first_gap_at_ = gaps_++ == 0 ? position_ : first_gap_at_;
+    position_ += samples;
+    frames_ += samples;
+    const int channels = encoder_->ch_layout.nb_channels;
+    std::vector<uint8_t*> planes(static_cast<std::size_t>(channels));
+    uint8_t** silence = planes.data();
+    const int block = 4096;
+    if (av_samples_alloc(silence, nullptr, channels, block, encoder_->sample_fmt, 0) < 0) {
+        throw std::bad_alloc();
+    }
+    av_samples_set_silence(silence, 0, block, channels, encoder_->sample_fmt);
+    for (int64_t left = samples; left > 0;) {
+        const int now = static_cast<int>(std::min<int64_t>(left, block));
+        const bool written = av_audio_fifo_write(fifo_, reinterpret_cast<void**>(silence), now) == now;
+        left -= now;
+        while (written && av_audio_fifo_size(fifo_) >= chunk_) {
+            encode(chunk_, write);
+        }
+        if (!written) {
+            av_freep(&silence[0]);
+            throw std::bad_alloc();
+        }
+    }
+    av_freep(&silence[0]);
+}
+
+std::string StreamMask::gap_warning() const
+{
+    if (gaps_ == 0) {
+        return "";
+    }
+    const int rate = encoder_->sample_rate;
+    return "audio stream " + std::to_string(stream_) + " of '" + input_.path() + "' has " + std::to_string(gaps_)
+        + (gaps_ == 1 ? " hole" : " holes") + " in its timestamps (" + format_time(time_of(gap_samples_, rate))
+        + " in all, the first at " + format_time(time_of(first_gap_at_, rate))
+        + "), filled with silence so that it stays in sync";
 }
 
 void StreamMask::put_tone(AVFrame& frame, int64_t position)

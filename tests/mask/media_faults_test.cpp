@@ -50,6 +50,34 @@ TEST_F(MaskMedia, AHoleInTheSoundsTimestampsStaysWhereItIs)
     EXPECT_GT(*std::max_element(out.begin() + at(7), out.begin() + at(8)), 0.49f);
 }
 
+// Each pass encodes the sound again, with the encoder's own delay ahead of it.
+TEST_F(MaskMedia, LossyCodecsKeepTheirStartAndSyncPassAfterPass)
+{
+    const auto onset = [&](const std::string& file) {
+        const std::vector<float> sound = decode<float>(file, 1);
+        const auto loud = std::find_if(sound.begin(), sound.end(), [](float x) { return std::fabs(x) > 0.05f; });
+        return static_cast<double>(loud - sound.begin()) / RATE;
+    };
+    for (const std::string codec : {"aac", "ac3", "eac3", "libmp3lame", "libopus", "libvorbis"}) {
+        SCOPED_TRACE(codec);
+        // Silence, then a sine from 1.5 s.
+        tool({"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=3", "-f", "lavfi", "-i",
+              "sine=frequency=440:sample_rate=48000:duration=3,volume='if(gte(t,1.5),1,0)':eval=frame", "-c:v", "mpeg4",
+              "-c:a", codec, p("pass0.mkv")});
+        for (const std::string pass : {"1", "2"}) {
+            const Result r
+                = mask({p(pass == "1" ? "pass0.mkv" : "pass1.mkv"), p("pass" + pass + ".mkv"), "--mask", "2.5-2.6"});
+            ASSERT_EQ(r.status, 0) << r.err;
+        }
+        const std::vector<std::string> start = {"-select_streams", "a", "-show_entries", "stream=start_time"};
+        std::vector<std::string> input = start, output = start;
+        input.push_back(p("pass0.mkv"));
+        output.push_back(p("pass2.mkv"));
+        EXPECT_EQ(probe(output), probe(input));
+        EXPECT_NEAR(onset(p("pass2.mkv")), onset(p("pass0.mkv")), 0.001);
+    }
+}
+
 } // namespace
 
 } // namespace mask_test

@@ -90,9 +90,10 @@ StreamMask::StreamMask(const MediaInput& input, int stream, AVFormatContext& out
     }
     // Matroska readers take the codec's delay off every timestamp, which
     // FFmpeg's Matroska writer does not add: added here, the stream reads
-    // back where the input's was and no stream is moved to make room.
+    // back where the input's was and no stream is moved to make room. The
+    // writer declares the delay of Opus only; other codecs' is dropped below.
     const std::string container = output.oformat->name;
-    if (container == "matroska" || container == "webm") {
+    if ((container == "matroska" || container == "webm") && encoder_->codec_id == AV_CODEC_ID_OPUS) {
         written_delay_ = encoder_->initial_padding;
     }
     const int depth = decoder_->bits_per_raw_sample;
@@ -152,6 +153,11 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
             next_pts_ = std::max(
                 next_pts_, av_rescale_q(first_packet_pts_, time_base, encoder_->time_base) + encoder_->initial_padding);
         }
+        // Samples that would play later by the encoder's delay, where the
+        // container cannot say to skip it, are dropped instead: the input's
+        // own delay (Matroska keeps AC3's, MP3's and AAC's in the stream)
+        // is under them. Each pass would otherwise move the sound later.
+        skip_ = next_pts_ - av_rescale_q(pts, time_base, encoder_->time_base);
     } else if (const int64_t gap
                = gap_before(input_, stream_, frame.best_effort_timestamp, encoder_->sample_rate, position_);
                frame.best_effort_timestamp != AV_NOPTS_VALUE && gap > 0) {
@@ -184,6 +190,10 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
         < ready->nb_samples) {
         throw std::bad_alloc();
     }
+    const int skipped = static_cast<int>(std::min<int64_t>(skip_, av_audio_fifo_size(fifo_)));
+    av_audio_fifo_drain(fifo_, skipped);
+    skip_ -= skipped;
+    frames_ -= skipped;
     while (av_audio_fifo_size(fifo_) >= chunk_) {
         encode(chunk_, write);
     }

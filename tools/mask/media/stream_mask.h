@@ -67,6 +67,7 @@ private:
     int64_t first_packet_pts_ = AV_NOPTS_VALUE; // in the input stream's time base
     int64_t written_delay_ = 0;                 // samples added to the timestamps written, in 1/rate
     int64_t next_pts_ = 0;                      // of the next frame encoded, in 1/rate
+    int64_t skip_ = 0;                          // samples still to drop from the start
     std::size_t range_ = 0;                     // the first range not behind
     std::size_t tone_on_ = SIZE_MAX;            // the range whose tone is sounding
     int bits_ = 32;                             // of integer samples

@@ -50,6 +50,54 @@ TEST_F(MaskMedia, AHoleInTheSoundsTimestampsStaysWhereItIs)
     EXPECT_GT(*std::max_element(out.begin() + at(7), out.begin() + at(8)), 0.49f);
 }
 
+TEST_F(MaskMedia, DamageInTheMiddleAndCutsAreRefusedNamingTheInput)
+{
+    for (const std::string name : {"clip.mkv", "clip.webm"}) {
+        const bool webm = name == "clip.webm";
+        tool({"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=10", "-f", "lavfi", "-i",
+              "sine=frequency=300:sample_rate=48000:duration=10", "-c:v", webm ? "libvpx" : "mpeg4", "-c:a",
+              webm ? "libopus" : "pcm_s16le", p(name)});
+        std::string bytes = slurp(p(name));
+        std::ofstream(p("cut-" + name), std::ios::binary) << bytes.substr(0, bytes.size() * 95 / 100);
+        bytes.replace(bytes.size() / 2, 20480, std::string(20480, '\0'));
+        std::ofstream(p("damaged-" + name), std::ios::binary) << bytes;
+    }
+    const auto before = snapshot();
+    for (const std::string name : {"damaged-clip.mkv", "damaged-clip.webm", "cut-clip.mkv", "cut-clip.webm"}) {
+        SCOPED_TRACE(name);
+        expect_refused(mask({p(name), p("out-" + name), "--mask", "1-2", "-q"}), 2,
+                       "input '.*" + name + "' is (damaged or cut short|truncated or damaged)", before);
+    }
+}
+
+// Files that start late on their own timestamps, as captures and offsets make them.
+TEST_F(MaskMedia, AFileThatStartsLateIsWholeAndItsTimesCountFromItsStart)
+{
+    const std::vector<std::string> clip = {"-f",   "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=10",
+                                           "-f",   "lavfi", "-i", "sine=frequency=300:sample_rate=48000:duration=10",
+                                           "-c:v", "mpeg4"};
+    const auto make = [&](std::vector<std::string> options, const std::string& name) {
+        options.insert(options.begin(), clip.begin(), clip.end());
+        options.push_back(p(name));
+        tool(options);
+    };
+    make({"-c:a", "mp2"}, "capture.ts");
+    tool({"-copyts", "-i", p("capture.ts"), "-c", "copy", p("copyts.mkv")});
+    make({"-c:a", "flac", "-output_ts_offset", "100"}, "offset.mkv");
+    make({"-c:a", "pcm_s16le", "-output_ts_offset", "5"}, "offset.mov");
+    make({"-c:a", "flac", "-output_ts_offset", "0.9"}, "late.mkv");
+    for (const std::string name : {"copyts.mkv", "offset.mkv", "offset.mov", "late.mkv"}) {
+        SCOPED_TRACE(name);
+        const Result r = mask({p(name), p("out-" + name), "--mask", "9.5-12"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        // The time shown runs from 0 to 10 s, whatever the timestamps say.
+        EXPECT_TRUE(std::regex_search(r.err, std::regex("reaches past the end of the input \\(10\\.0[01]0 s\\)")))
+            << r.err;
+        const std::string entries = "stream=index,start_time:format=start_time";
+        EXPECT_EQ(probe({"-show_entries", entries, p("out-" + name)}), probe({"-show_entries", entries, p(name)}));
+    }
+}
+
 // Each pass encodes the sound again, with the encoder's own delay ahead of it.
 TEST_F(MaskMedia, LossyCodecsKeepTheirStartAndSyncPassAfterPass)
 {

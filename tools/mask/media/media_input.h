@@ -51,17 +51,22 @@ public:
     // when it does not say.
     int64_t frames_of(int stream) const;
     // Reads the next packet; false at the end. Throws the bad-input Error
-    // when reading stops before the end the file declares.
+    // when reading stops before the end the file declares, and when the
+    // demuxer reports damage (it would skip to the next part it can read,
+    // and what follows would play early).
     bool read(AVPacket* packet);
 
 private:
     void check_index();
     void check_whole() const;
+    int64_t declared_end() const;
 
     std::string path_;
     AVFormatContext* context_ = nullptr;
     int64_t zero_ = 0;
-    std::vector<int64_t> stream_end_; // of the packets read, per stream, in the stream's time base
+    // Per stream, in the stream's time base: the end of the packets read,
+    // where the last one starts (by its decoding time) and how long it lasts.
+    std::vector<int64_t> stream_end_, last_start_, last_length_;
 };
 
 // The audio streams to mask: every audio stream, or those `picks` names by

@@ -62,8 +62,19 @@ TEST_F(MaskMedia, DamageInTheMiddleAndCutsAreRefusedNamingTheInput)
         bytes.replace(bytes.size() / 2, 20480, std::string(20480, '\0'));
         std::ofstream(p("damaged-" + name), std::ios::binary) << bytes;
     }
+    // A fragmented MP4 cut before its first fragment; an MP4 whose sixth picture is 2 GB by its index.
+    tool({"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=4", "-f", "lavfi", "-i",
+          "sine=frequency=300:sample_rate=48000:duration=4", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac",
+          "-movflags", "frag_keyframe+empty_moov", p("clip.mp4")});
+    std::string bytes = slurp(p("clip.mp4"));
+    std::ofstream(p("fragments-cut.mp4"), std::ios::binary) << bytes.substr(0, bytes.find("moof") - 4);
+    tool({"-i", p("clip.mp4"), "-c", "copy", p("whole.mp4")});
+    bytes = slurp(p("whole.mp4"));
+    bytes.replace(bytes.find("stsz") + 12 + 4 * 6, 4, "\x7f\xff\xff\xff");
+    std::ofstream(p("huge-sample.mp4"), std::ios::binary) << bytes;
     const auto before = snapshot();
-    for (const std::string name : {"damaged-clip.mkv", "damaged-clip.webm", "cut-clip.mkv", "cut-clip.webm"}) {
+    for (const std::string name : {"damaged-clip.mkv", "damaged-clip.webm", "cut-clip.mkv", "cut-clip.webm",
+                                   "fragments-cut.mp4", "huge-sample.mp4"}) {
         SCOPED_TRACE(name);
         expect_refused(mask({p(name), p("out-" + name), "--mask", "1-2", "-q"}), 2,
                        "input '.*" + name + "' is (damaged or cut short|truncated or damaged)", before);

@@ -20,8 +20,10 @@ namespace {
 // program's own lines: the last error is kept for the message instead.
 thread_local std::string last_logged;
 thread_local int64_t errors_logged = 0;
+// A demuxer's own, apart: it may meet damage while the streams are probed.
+thread_local std::string demuxer_said;
 
-void keep_last_error(void* /*context*/, int level, const char* format, va_list arguments)
+void keep_last_error(void* context, int level, const char* format, va_list arguments)
 {
     if (level > AV_LOG_ERROR) {
         return;
@@ -32,6 +34,12 @@ void keep_last_error(void* /*context*/, int level, const char* format, va_list a
     last_logged = line;
     while (!last_logged.empty() && (last_logged.back() == '\n' || last_logged.back() == '.')) {
         last_logged.pop_back();
+    }
+    const AVClass* kind = context != nullptr ? *static_cast<AVClass**>(context) : nullptr;
+    if (kind != nullptr
+        && (kind->get_category != nullptr ? kind->get_category(context) : kind->category)
+            == AV_CLASS_CATEGORY_DEMUXER) {
+        demuxer_said = last_logged;
     }
 }
 
@@ -76,6 +84,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
 {
     av_log_set_callback(keep_last_error);
     last_logged.clear();
+    demuxer_said.clear();
     // "file:" keeps a name with a colon from being taken for a protocol.
     const int opened = avformat_open_input(&context_, ("file:" + path).c_str(), nullptr, nullptr);
     if (opened == AVERROR_INVALIDDATA && last_logged.empty()) {
@@ -92,6 +101,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
         avformat_close_input(&context_);
         throw bad_input("cannot read input '" + path + "': " + message);
     }
+    damage_ = demuxer_said;
     bool started = false;
     for (unsigned i = 0; i < context_->nb_streams; ++i) {
         const AVStream& stream = *context_->streams[i];
@@ -159,6 +169,9 @@ int64_t MediaInput::declared_end() const
 
 bool MediaInput::read(AVPacket* packet)
 {
+    if (!damage_.empty()) {
+        throw bad_input("input '" + path_ + "' is damaged or cut short: " + damage_);
+    }
     last_logged.clear();
     const int64_t errors_before = errors_logged;
     const int status = av_read_frame(context_, packet);
@@ -220,6 +233,12 @@ void MediaInput::check_whole() const
     int64_t last_frame = 0;
     for (unsigned i = 0; i < context_->nb_streams; ++i) {
         const AVStream* s = context_->streams[i];
+        const AVMediaType type = s->codecpar->codec_type;
+        // A fragmented MP4 cut before its first fragment holds none.
+        if (stream_end_[i] == AV_NOPTS_VALUE && (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_VIDEO)
+            && (s->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+            throw cut_short("stream " + std::to_string(i) + " holds no packets");
+        }
         if (stream_end_[i] != AV_NOPTS_VALUE) {
             const int64_t end = av_rescale_q(stream_end_[i], s->time_base, AV_TIME_BASE_Q);
             read_end = read_end == AV_NOPTS_VALUE ? end : std::max(read_end, end);

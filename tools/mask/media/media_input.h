@@ -64,6 +64,7 @@ private:
     std::string path_;
     AVFormatContext* context_ = nullptr;
     int64_t zero_ = 0;
+    std::string damage_; // that the demuxer reported while the streams were probed
     // Per stream, in the stream's time base: the end of the packets read,
     // where the last one starts (by its decoding time) and how long it lasts.
     std::vector<int64_t> stream_end_, last_start_, last_length_;

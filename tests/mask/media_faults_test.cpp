@@ -109,6 +109,21 @@ TEST_F(MaskMedia, AFileThatStartsLateIsWholeAndItsTimesCountFromItsStart)
     }
 }
 
+TEST_F(MaskMedia, AMatroskaPictureAttachmentStaysAnAttachment)
+{
+    tool({"-f", "lavfi", "-i", "color=red:size=32x32", "-frames:v", "1", p("cover.png")});
+    tool({"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=2", "-f", "lavfi", "-i",
+          "sine=frequency=300:sample_rate=48000:duration=2", "-c:v", "mpeg4", "-c:a", "flac", "-attach", p("cover.png"),
+          "-metadata:s:t", "mimetype=image/png", p("cover.mkv")});
+    const Result r = mask({p("cover.mkv"), p("out.mkv"), "--mask", "1-1.5"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // FFmpeg reads an image attachment as a picture stream of one packet.
+    const std::string entries = "stream=index,codec_type,codec_name:stream_tags:stream_disposition=attached_pic";
+    EXPECT_EQ(probe({"-select_streams", "2", "-show_entries", entries, p("out.mkv")}),
+              probe({"-select_streams", "2", "-show_entries", entries, p("cover.mkv")}));
+    EXPECT_EQ(packets(p("out.mkv"), 2), packets(p("cover.mkv"), 2));
+}
+
 // Each pass encodes the sound again, with the encoder's own delay ahead of it.
 TEST_F(MaskMedia, LossyCodecsKeepTheirStartAndSyncPassAfterPass)
 {

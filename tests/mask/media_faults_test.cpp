@@ -124,6 +124,31 @@ TEST_F(MaskMedia, AMatroskaPictureAttachmentStaysAnAttachment)
     EXPECT_EQ(packets(p("out.mkv"), 2), packets(p("cover.mkv"), 2));
 }
 
+// Matroska leaves the layout of a PCM track unknown; the channels say it.
+TEST_F(MaskMedia, FormatWritesMonoPcmFromMatroskaInEveryLosslessCodec)
+{
+    tool({"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25:duration=2", "-f", "lavfi", "-i",
+          "sine=frequency=300:sample_rate=48000:duration=2", "-c:v", "mpeg4", "-c:a", "pcm_s16le", p("mono.mkv")});
+    const std::vector<int32_t> in = decode<int32_t>(p("mono.mkv"), 1);
+    for (const auto& [format, codec] : std::vector<std::pair<std::string, std::string>>{
+             {"pcm24", "pcm_s24le"}, {"pcm32", "pcm_s32le"}, {"float", "pcm_f32le"}, {"alac", "alac"}}) {
+        SCOPED_TRACE(format);
+        const std::string out = p(format + ".mkv");
+        const Result r = mask({p("mono.mkv"), out, "--format", ":" + format, "--mask", "1-1.5"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(probe({"-select_streams", "a", "-show_entries", "stream=codec_name,channels", out}),
+                  "stream|codec_name=" + codec + "|channels=1\n");
+        const std::vector<int32_t> samples = decode<int32_t>(out, 1);
+        ASSERT_EQ(samples.size(), in.size());
+        int64_t wrong = 0;
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            wrong += (i < RATE || i >= RATE * 3 / 2) && samples[i] != in[i] ? 1 : 0;
+        }
+        EXPECT_EQ(wrong, 0);
+        EXPECT_GT(*std::max_element(samples.begin() + RATE, samples.begin() + RATE * 3 / 2), INT32_MAX / 4);
+    }
+}
+
 // Each pass encodes the sound again, with the encoder's own delay ahead of it.
 TEST_F(MaskMedia, LossyCodecsKeepTheirStartAndSyncPassAfterPass)
 {

@@ -149,13 +149,17 @@ TEST_F(MaskMedia, FormatWritesMonoPcmFromMatroskaInEveryLosslessCodec)
     }
 }
 
-// Each pass encodes the sound again, with the encoder's own delay ahead of it.
-TEST_F(MaskMedia, LossyCodecsKeepTheirStartAndSyncPassAfterPass)
+// Each pass encodes the sound again, with the encoder's own delay ahead of it
+// and its last frame padded.
+TEST_F(MaskMedia, LossyCodecsKeepTheirStartSyncAndLengthPassAfterPass)
 {
     const auto onset = [&](const std::string& file) {
         const std::vector<float> sound = decode<float>(file, 1);
         const auto loud = std::find_if(sound.begin(), sound.end(), [](float x) { return std::fabs(x) > 0.05f; });
         return static_cast<double>(loud - sound.begin()) / RATE;
+    };
+    const auto length = [&](const std::string& file) {
+        return std::stod(probe({"-show_entries", "format=duration", "-of", "csv=p=0", file}));
     };
     for (const std::string codec : {"aac", "ac3", "eac3", "libmp3lame", "libopus", "libvorbis"}) {
         SCOPED_TRACE(codec);
@@ -174,6 +178,8 @@ TEST_F(MaskMedia, LossyCodecsKeepTheirStartAndSyncPassAfterPass)
         output.push_back(p("pass2.mkv"));
         EXPECT_EQ(probe(output), probe(input));
         EXPECT_NEAR(onset(p("pass2.mkv")), onset(p("pass0.mkv")), 0.001);
+        // Nor longer than the input said: the encoder pads its last frame.
+        EXPECT_NEAR(length(p("pass2.mkv")), length(p("pass0.mkv")), 0.0015);
     }
 }
 

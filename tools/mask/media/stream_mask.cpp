@@ -87,6 +87,11 @@ StreamMask::StreamMask(const MediaInput& input, int stream, AVFormatContext& out
     if (in.duration != AV_NOPTS_VALUE && in.duration > 0) {
         const int64_t start = in.start_time != AV_NOPTS_VALUE ? in.start_time : 0;
         end_ = sample_at(input, stream, start + in.duration, encoder_->sample_rate);
+    } else if (!is_lossless(*output_stream.codecpar) && input.frames_of(stream) > 0) {
+        // A lossy codec pads its last frame: the container's own duration
+        // (Matroska's) is where the sound stops. Lossless ones are kept whole,
+        // past a duration rounded down to the millisecond.
+        end_ = input.frames_of(stream);
     }
     // Matroska readers take the codec's delay off every timestamp, which
     // FFmpeg's Matroska writer does not add: added here, the stream reads

@@ -79,6 +79,19 @@ TEST_F(MaskMedia, AFileThatStartsLateIsWholeAndItsTimesCountFromItsStart)
     }
 }
 
+// FLV and MPEG-PS readers find their streams as their packets come.
+TEST_F(MaskMedia, ContainersWhoseStreamsComeWithTheirPacketsAreMasked)
+{
+    make_clip("in.flv", {"-c:v", "flv1", "-c:a", "libmp3lame", "-ar", "44100"});
+    make_clip("in.mpg", {"-c:v", "mpeg2video", "-c:a", "mp2"});
+    for (const std::string name : {"in.flv", "in.mpg"}) {
+        const Result r = mask({p(name), p("out-" + name), "--mask", "1-2", "-q"});
+        EXPECT_EQ(r.status, 0) << name << ": " << r.err;
+        const std::string entries = "stream=index,codec_name,start_time";
+        EXPECT_EQ(probe({"-show_entries", entries, p("out-" + name)}), probe({"-show_entries", entries, p(name)}));
+    }
+}
+
 // Matroska's odd parts: cover art as an attachment, PCM of an unknown layout.
 TEST_F(MaskMedia, MatroskaAttachmentsAndPcmOfNoLayoutComeThroughEveryLosslessFormat)
 {

@@ -104,7 +104,10 @@ std::vector<int64_t> bytes_read_back(const std::string& path, const std::string&
     std::vector<int64_t> bytes(context->nb_streams, 0);
     const Packet packet = make_packet();
     while (av_read_frame(context, packet.get()) >= 0) {
-        bytes[static_cast<std::size_t>(packet->stream_index)] += packet->size;
+        // FLV and MPEG-PS readers find their streams as their packets come.
+        const auto index = static_cast<std::size_t>(packet->stream_index);
+        bytes.resize(std::max(bytes.size(), index + 1), 0);
+        bytes[index] += packet->size;
         av_packet_unref(packet.get());
     }
     avformat_close_input(&context);

@@ -33,6 +33,15 @@ TEST_F(MaskMedia, AHoleInTheSoundsTimestampsStaysWhereItIs)
     }
     EXPECT_EQ(wrong, 0);
     EXPECT_GT(*std::max_element(out.begin() + 7 * RATE, out.begin() + 8 * RATE), 0.49f);
+    // The word finder hears the hole too: "dashwood", read at 0.98 s, plays 2 s later.
+    tool({"-f", "lavfi", "-i", "color=black:size=64x48:rate=10:duration=5", "-i", ZENDRIK_MASK_SPEECH, "-t", "5", "-af",
+          "asetpts='if(gte(T,0.5),PTS+2/TB,PTS)'", "-c:v", "libx264", "-c:a", "flac", p("speech.mkv")});
+    ASSERT_EQ(
+        mask({p("speech.mkv"), "--dry-run", "--word", "dashwood", "--pad", "0", "--write-edl", p("found.edl")}).status,
+        0);
+    double start = 0;
+    std::istringstream(slurp(p("found.edl"))) >> start;
+    EXPECT_NEAR(start, 2.98, 0.2);
 }
 
 TEST_F(MaskMedia, DamageCutsAndImpossibleIndexesAreRefusedNamingTheInput)

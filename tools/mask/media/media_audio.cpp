@@ -104,9 +104,9 @@ private:
         // Silence up to where the sound starts, and in the holes of its
         // timestamps, so that times count from the input's 0 as it plays.
         const int64_t pts = frame_->best_effort_timestamp;
-        const int64_t lead = pts == AV_NOPTS_VALUE ? 0
-            : started_                             ? gap_before(input_, stream_, pts, rate(), produced_)
-                                                   : std::max<int64_t>(0, sample_at(input_, stream_, pts, rate()));
+        const int64_t lead = started_ ? gap_before(input_, stream_, pts, rate(), produced_)
+            : pts == AV_NOPTS_VALUE   ? 0
+                                      : std::max<int64_t>(0, sample_at(input_, stream_, pts, rate()));
         started_ = true;
         pending_.insert(pending_.end(), static_cast<std::size_t>(lead * channels_), 0.0f);
         produced_ += lead + frame_->nb_samples;

@@ -300,6 +300,9 @@ int64_t sample_at(const MediaInput& input, int stream, int64_t pts, int rate)
 
 int64_t gap_before(const MediaInput& input, int stream, int64_t pts, int rate, int64_t position)
 {
+    if (pts == AV_NOPTS_VALUE) {
+        return 0;
+    }
     // Matroska rounds timestamps to the millisecond: a jump of 10 ms is a hole.
     const int64_t gap = sample_at(input, stream, pts, rate) - position;
     return gap > rate / 100 ? gap : 0;

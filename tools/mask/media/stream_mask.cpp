@@ -165,7 +165,7 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
         skip_ = next_pts_ - av_rescale_q(pts, time_base, encoder_->time_base);
     } else if (const int64_t gap
                = gap_before(input_, stream_, frame.best_effort_timestamp, encoder_->sample_rate, position_);
-               frame.best_effort_timestamp != AV_NOPTS_VALUE && gap > 0) {
+               gap > 0) {
         // A hole in the timestamps stays where it is: closed, it would pull
         // everything after it ahead of the picture.
         fill_silence(std::min(gap, end_ - position_), write);
@@ -213,27 +213,25 @@ void StreamMask::fill_silence(int64_t samples, const Writer& write)
     first_gap_at_ = gaps_++ == 0 ? position_ : first_gap_at_;
     position_ += samples;
     frames_ += samples;
-    const int channels = encoder_->ch_layout.nb_channels;
-    std::vector<uint8_t*> planes(static_cast<std::size_t>(channels));
-    uint8_t** silence = planes.data();
     const int block = 4096;
-    if (av_samples_alloc(silence, nullptr, channels, block, encoder_->sample_fmt, 0) < 0) {
+    const Frame silence = make_frame();
+    silence->nb_samples = block;
+    silence->format = encoder_->sample_fmt;
+    av_channel_layout_copy(&silence->ch_layout, &encoder_->ch_layout);
+    if (av_frame_get_buffer(silence.get(), 0) < 0) {
         throw std::bad_alloc();
     }
-    av_samples_set_silence(silence, 0, block, channels, encoder_->sample_fmt);
+    av_samples_set_silence(silence->extended_data, 0, block, silence->ch_layout.nb_channels, encoder_->sample_fmt);
     for (int64_t left = samples; left > 0;) {
         const int now = static_cast<int>(std::min<int64_t>(left, block));
-        const bool written = av_audio_fifo_write(fifo_, reinterpret_cast<void**>(silence), now) == now;
-        left -= now;
-        while (written && av_audio_fifo_size(fifo_) >= chunk_) {
-            encode(chunk_, write);
-        }
-        if (!written) {
-            av_freep(&silence[0]);
+        if (av_audio_fifo_write(fifo_, reinterpret_cast<void**>(silence->extended_data), now) < now) {
             throw std::bad_alloc();
         }
+        left -= now;
+        while (av_audio_fifo_size(fifo_) >= chunk_) {
+            encode(chunk_, write);
+        }
     }
-    av_freep(&silence[0]);
 }
 
 std::string StreamMask::gap_warning() const

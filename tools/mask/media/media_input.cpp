@@ -188,6 +188,12 @@ bool MediaInput::read(AVPacket* packet)
         throw bad_input("input '" + path_ + "' is damaged or cut short: " + why);
     }
     const auto index = static_cast<std::size_t>(packet->stream_index);
+    if (index >= stream_end_.size()) {
+        // FLV and MPEG-PS readers may find a stream late.
+        stream_end_.resize(index + 1, AV_NOPTS_VALUE);
+        last_start_.resize(index + 1, AV_NOPTS_VALUE);
+        last_length_.resize(index + 1, 0);
+    }
     const int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
     const int64_t decoded_at = packet->dts != AV_NOPTS_VALUE ? packet->dts : at;
     if (at != AV_NOPTS_VALUE) {
@@ -231,7 +237,7 @@ void MediaInput::check_whole() const
     }
     int64_t read_end = AV_NOPTS_VALUE;
     int64_t last_frame = 0;
-    for (unsigned i = 0; i < context_->nb_streams; ++i) {
+    for (unsigned i = 0; i < context_->nb_streams && i < stream_end_.size(); ++i) {
         const AVStream* s = context_->streams[i];
         const AVMediaType type = s->codecpar->codec_type;
         // A fragmented MP4 cut before its first fragment holds none.

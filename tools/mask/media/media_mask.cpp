@@ -181,6 +181,11 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     const Packet packet = make_packet();
     while (input.read(packet.get())) {
         const auto index = static_cast<std::size_t>(packet->stream_index);
+        if (index >= masks.size()) {
+            throw bad_input("input '" + input.path() + "' holds a stream that shows only after its start: stream "
+                            + std::to_string(index) + "; convert it with ffmpeg -i " + input.path() + " -c copy "
+                            + input.path() + ".mkv");
+        }
         if (output->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT) {
             // Written with the header.
         } else if (masks[index]) {

@@ -268,11 +268,12 @@ FileOutcome process(const Options& options)
     TempFile temp(target, output_mode);
     const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
     Totals totals;
-    std::string metadata_lost;
+    std::string metadata_lost; // or, for video, the holes filled
     if (media) {
         // Every stream but the masked audio is copied packet for packet.
         const MediaWritten written = write_media(*media_setup, options, time_ranges, temp, show_progress);
         totals = {written.frames, written.masked};
+        metadata_lost = written.warning;
     } else if (copy_path) {
         Lv2Host& host = *audio.host;
         // Only the masked samples' bytes change: headers, chunks and tags are kept by copying them.

@@ -70,6 +70,13 @@ CodecContext open_decoder(const AVStream& stream, const std::string& path)
                         + " audio");
     }
     avcodec_parameters_to_context(decoder.get(), stream.codecpar);
+    // Matroska leaves a PCM track's layout unknown; converters and some
+    // encoders (ALAC) need one, and the count of channels gives it.
+    if (decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC && decoder->ch_layout.nb_channels > 0) {
+        const int channels = decoder->ch_layout.nb_channels;
+        av_channel_layout_uninit(&decoder->ch_layout);
+        av_channel_layout_default(&decoder->ch_layout, channels);
+    }
     decoder->pkt_timebase = stream.time_base;
     const int opened = avcodec_open2(decoder.get(), codec, nullptr);
     if (opened < 0) {

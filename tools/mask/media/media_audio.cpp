@@ -101,13 +101,15 @@ private:
             }
             return false;
         }
-        if (!started_) {
-            // Silence up to where the sound starts, so that times count from the input's 0.
-            started_ = true;
-            const int64_t pts = frame_->best_effort_timestamp != AV_NOPTS_VALUE ? frame_->best_effort_timestamp : 0;
-            const int64_t lead = std::max<int64_t>(0, sample_at(input_, stream_, pts, rate()));
-            pending_.assign(static_cast<std::size_t>(lead * channels_), 0.0f);
-        }
+        // Silence up to where the sound starts, and in the holes of its
+        // timestamps, so that times count from the input's 0 as it plays.
+        const int64_t pts = frame_->best_effort_timestamp;
+        const int64_t lead = started_ ? gap_before(input_, stream_, pts, rate(), produced_)
+            : pts == AV_NOPTS_VALUE   ? 0
+                                      : std::max<int64_t>(0, sample_at(input_, stream_, pts, rate()));
+        started_ = true;
+        pending_.insert(pending_.end(), static_cast<std::size_t>(lead * channels_), 0.0f);
+        produced_ += lead + frame_->nb_samples;
         const std::size_t at = pending_.size();
         pending_.resize(at + static_cast<std::size_t>(frame_->nb_samples) * static_cast<std::size_t>(channels_));
         auto* out = reinterpret_cast<uint8_t*>(pending_.data() + at);
@@ -126,6 +128,7 @@ private:
     int64_t channels_ = 1;
     std::vector<float> pending_;
     int64_t taken_ = 0;
+    int64_t produced_ = 0; // samples given, silence included
     bool started_ = false, ended_ = false;
     std::string error_;
 };

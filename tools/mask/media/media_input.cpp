@@ -19,17 +19,27 @@ namespace {
 // FFmpeg prints its complaints on stderr, where they would come between the
 // program's own lines: the last error is kept for the message instead.
 thread_local std::string last_logged;
+thread_local int64_t errors_logged = 0;
+// A demuxer's own, apart: it may meet damage while the streams are probed.
+thread_local std::string demuxer_said;
 
-void keep_last_error(void* /*context*/, int level, const char* format, va_list arguments)
+void keep_last_error(void* context, int level, const char* format, va_list arguments)
 {
     if (level > AV_LOG_ERROR) {
         return;
     }
+    ++errors_logged;
     char line[512];
     std::vsnprintf(line, sizeof line, format, arguments);
     last_logged = line;
     while (!last_logged.empty() && (last_logged.back() == '\n' || last_logged.back() == '.')) {
         last_logged.pop_back();
+    }
+    const AVClass* kind = context != nullptr ? *static_cast<AVClass**>(context) : nullptr;
+    if (kind != nullptr
+        && (kind->get_category != nullptr ? kind->get_category(context) : kind->category)
+            == AV_CLASS_CATEGORY_DEMUXER) {
+        demuxer_said = last_logged;
     }
 }
 
@@ -74,6 +84,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
 {
     av_log_set_callback(keep_last_error);
     last_logged.clear();
+    demuxer_said.clear();
     // "file:" keeps a name with a colon from being taken for a protocol.
     const int opened = avformat_open_input(&context_, ("file:" + path).c_str(), nullptr, nullptr);
     if (opened == AVERROR_INVALIDDATA && last_logged.empty()) {
@@ -90,6 +101,7 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
         avformat_close_input(&context_);
         throw bad_input("cannot read input '" + path + "': " + message);
     }
+    damage_ = demuxer_said;
     bool started = false;
     for (unsigned i = 0; i < context_->nb_streams; ++i) {
         const AVStream& stream = *context_->streams[i];
@@ -110,6 +122,8 @@ MediaInput::MediaInput(const std::string& path) : path_(path)
     }
     check_index();
     stream_end_.assign(context_->nb_streams, AV_NOPTS_VALUE);
+    last_start_.assign(context_->nb_streams, AV_NOPTS_VALUE);
+    last_length_.assign(context_->nb_streams, 0);
 }
 
 MediaInput::~MediaInput()
@@ -128,27 +142,70 @@ int64_t MediaInput::frames_of(int stream) const
         const int64_t start = s->start_time == AV_NOPTS_VALUE ? 0 : s->start_time;
         return sample_at(*this, stream, start + s->duration, rate);
     }
-    if (context_->duration != AV_NOPTS_VALUE && context_->duration > 0) {
-        return av_rescale(context_->duration, rate, AV_TIME_BASE);
+    const int64_t end = declared_end();
+    return end != AV_NOPTS_VALUE && end > zero_ ? av_rescale(end - zero_, rate, AV_TIME_BASE) : -1;
+}
+
+// On the timestamps' own line, in AV_TIME_BASE units. A stream's duration
+// counts from its start; a header's (Matroska's segment, a movie header)
+// from 0, as their muxers write them; FFmpeg's estimates (MPEG-TS, or from
+// the bit rate) from the file's start.
+int64_t MediaInput::declared_end() const
+{
+    int64_t end = AV_NOPTS_VALUE;
+    for (unsigned i = 0; i < context_->nb_streams; ++i) {
+        const AVStream& s = *context_->streams[i];
+        if (s.duration != AV_NOPTS_VALUE && s.duration > 0 && s.start_time != AV_NOPTS_VALUE) {
+            end = std::max(end, av_rescale_q(s.start_time + s.duration, s.time_base, AV_TIME_BASE_Q));
+        }
     }
-    return -1;
+    const int64_t duration = context_->duration;
+    if (end != AV_NOPTS_VALUE || duration == AV_NOPTS_VALUE || duration <= 0) {
+        return end;
+    }
+    const int64_t start = context_->start_time != AV_NOPTS_VALUE ? context_->start_time : 0;
+    return context_->duration_estimation_method == AVFMT_DURATION_FROM_STREAM ? duration : start + duration;
 }
 
 bool MediaInput::read(AVPacket* packet)
 {
+    if (!damage_.empty()) {
+        throw bad_input("input '" + path_ + "' is damaged or cut short: " + damage_);
+    }
+    last_logged.clear();
+    const int64_t errors_before = errors_logged;
     const int status = av_read_frame(context_, packet);
     if (status == AVERROR_EOF) {
         check_whole();
         return false;
     }
-    if (status < 0) {
-        throw bad_input("input '" + path_ + "' is damaged or cut short: " + media_error(status));
+    // A demuxer that meets damage says so, then reads on from where it finds its feet again.
+    if (status < 0 || errors_logged != errors_before || (packet->flags & AV_PKT_FLAG_CORRUPT) != 0) {
+        const std::string why = status < 0 ? media_error(status)
+            : !last_logged.empty()         ? last_logged
+                                           : "a packet is corrupt";
+        last_logged.clear();
+        throw bad_input("input '" + path_ + "' is damaged or cut short: " + why);
     }
     const auto index = static_cast<std::size_t>(packet->stream_index);
+    if (index >= stream_end_.size()) {
+        // FLV and MPEG-PS readers may find a stream late.
+        stream_end_.resize(index + 1, AV_NOPTS_VALUE);
+        last_start_.resize(index + 1, AV_NOPTS_VALUE);
+        last_length_.resize(index + 1, 0);
+    }
     const int64_t at = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+    const int64_t decoded_at = packet->dts != AV_NOPTS_VALUE ? packet->dts : at;
     if (at != AV_NOPTS_VALUE) {
-        const int64_t end = at + std::max<int64_t>(packet->duration, 0);
+        // Without a duration, a packet lasts as long as the one before it.
+        const int64_t previous = last_start_[index];
+        const int64_t length = packet->duration > 0               ? packet->duration
+            : previous != AV_NOPTS_VALUE && decoded_at > previous ? decoded_at - previous
+                                                                  : 0;
+        const int64_t end = at + length;
         stream_end_[index] = stream_end_[index] == AV_NOPTS_VALUE ? end : std::max(stream_end_[index], end);
+        last_start_[index] = decoded_at;
+        last_length_[index] = length;
     }
     return true;
 }
@@ -179,22 +236,29 @@ void MediaInput::check_whole() const
         throw cut_short(media_error(context_->pb->error));
     }
     int64_t read_end = AV_NOPTS_VALUE;
-    for (unsigned i = 0; i < context_->nb_streams; ++i) {
+    int64_t last_frame = 0;
+    for (unsigned i = 0; i < context_->nb_streams && i < stream_end_.size(); ++i) {
         const AVStream* s = context_->streams[i];
+        const AVMediaType type = s->codecpar->codec_type;
+        // A fragmented MP4 cut before its first fragment holds none.
+        if (stream_end_[i] == AV_NOPTS_VALUE && (type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_VIDEO)
+            && (s->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0) {
+            throw cut_short("stream " + std::to_string(i) + " holds no packets");
+        }
         if (stream_end_[i] != AV_NOPTS_VALUE) {
             const int64_t end = av_rescale_q(stream_end_[i], s->time_base, AV_TIME_BASE_Q);
             read_end = read_end == AV_NOPTS_VALUE ? end : std::max(read_end, end);
+            last_frame = std::max(last_frame, av_rescale_q(last_length_[i], s->time_base, AV_TIME_BASE_Q));
         }
     }
-    // A second's slack for containers whose duration is rounded or counts a
-    // stream's last frame whole.
-    if (context_->duration != AV_NOPTS_VALUE && context_->duration > 0 && read_end != AV_NOPTS_VALUE) {
-        const int64_t declared_end = zero() + context_->duration;
-        if (read_end < declared_end - AV_TIME_BASE) {
-            throw cut_short("it ends at " + std::to_string(static_cast<double>(read_end - zero()) / AV_TIME_BASE)
-                            + " s of the " + std::to_string(static_cast<double>(context_->duration) / AV_TIME_BASE)
-                            + " s it declares");
-        }
+    // The slack: a last frame that lasts longer than the one before it, and
+    // durations rounded to the millisecond. A cut takes more.
+    const int64_t declared = declared_end();
+    if (declared != AV_NOPTS_VALUE && read_end != AV_NOPTS_VALUE
+        && read_end < declared - last_frame - AV_TIME_BASE / 20) {
+        const auto seconds
+            = [&](int64_t at) { return std::to_string(static_cast<double>(at - zero()) / AV_TIME_BASE); };
+        throw cut_short("it ends at " + seconds(read_end) + " s of the " + seconds(declared) + " s it declares");
     }
 }
 
@@ -238,6 +302,16 @@ int64_t sample_at(const MediaInput& input, int stream, int64_t pts, int rate)
     const int64_t zero = av_rescale_q(input.zero(), AV_TIME_BASE_Q, time_base);
     return av_rescale_q_rnd(pts - zero, time_base, AVRational{1, rate},
                             static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+int64_t gap_before(const MediaInput& input, int stream, int64_t pts, int rate, int64_t position)
+{
+    if (pts == AV_NOPTS_VALUE) {
+        return 0;
+    }
+    // Matroska rounds timestamps to the millisecond: a jump of 10 ms is a hole.
+    const int64_t gap = sample_at(input, stream, pts, rate) - position;
+    return gap > rate / 100 ? gap : 0;
 }
 
 } // namespace zendrik_mask

@@ -51,17 +51,23 @@ public:
     // when it does not say.
     int64_t frames_of(int stream) const;
     // Reads the next packet; false at the end. Throws the bad-input Error
-    // when reading stops before the end the file declares.
+    // when reading stops before the end the file declares, and when the
+    // demuxer reports damage (it would skip to the next part it can read,
+    // and what follows would play early).
     bool read(AVPacket* packet);
 
 private:
     void check_index();
     void check_whole() const;
+    int64_t declared_end() const;
 
     std::string path_;
     AVFormatContext* context_ = nullptr;
     int64_t zero_ = 0;
-    std::vector<int64_t> stream_end_; // of the packets read, per stream, in the stream's time base
+    std::string damage_; // that the demuxer reported while the streams were probed
+    // Per stream, in the stream's time base: the end of the packets read,
+    // where the last one starts (by its decoding time) and how long it lasts.
+    std::vector<int64_t> stream_end_, last_start_, last_length_;
 };
 
 // The audio streams to mask: every audio stream, or those `picks` names by
@@ -73,6 +79,12 @@ std::vector<int> masked_streams(const MediaInput& input, const std::vector<std::
 // The sample of stream `stream` at rate `rate` that time `pts` (in the
 // stream's time base) falls on, counted from the input's 0.
 int64_t sample_at(const MediaInput& input, int stream, int64_t pts, int rate);
+
+// The silence, in samples at `rate`, that must come before a frame at `pts`
+// for it to play at its time when the stream's next sample is `position`
+// (from the input's 0): 0 unless the timestamps jump further than their
+// rounding explains.
+int64_t gap_before(const MediaInput& input, int stream, int64_t pts, int rate, int64_t position);
 
 } // namespace zendrik_mask
 

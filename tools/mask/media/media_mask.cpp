@@ -40,6 +40,35 @@ void copy_stream(const AVStream& in, AVStream& out, const AVFormatContext& outpu
     out.sample_aspect_ratio = in.sample_aspect_ratio;
 }
 
+// Matroska keeps cover art as an attachment, which FFmpeg's reader shows
+// as a picture stream of one packet and its writer would keep as a video
+// track: written as an attachment again, the picture its data.
+bool is_attached_picture(const AVStream& in, const AVFormatContext& output)
+{
+    return (in.disposition & AV_DISPOSITION_ATTACHED_PIC) != 0 && std::string(output.oformat->name) == "matroska";
+}
+
+void attach_picture(const AVStream& in, AVStream& out)
+{
+    AVCodecParameters& codec = *out.codecpar;
+    codec.codec_type = AVMEDIA_TYPE_ATTACHMENT;
+    codec.codec_id = in.codecpar->codec_id;
+    const auto size = static_cast<std::size_t>(in.attached_pic.size);
+    codec.extradata = static_cast<uint8_t*>(av_mallocz(size + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (codec.extradata == nullptr) {
+        throw std::bad_alloc();
+    }
+    std::copy_n(in.attached_pic.data, size, codec.extradata);
+    codec.extradata_size = in.attached_pic.size;
+    av_dict_copy(&out.metadata, in.metadata, 0);
+    // A cover from an MP4 has no name, which an attachment needs.
+    if (av_dict_get(in.metadata, "filename", nullptr, 0) == nullptr) {
+        const std::string name
+            = std::string("cover.") + (codec.codec_id == AV_CODEC_ID_MJPEG ? "jpg" : avcodec_get_name(codec.codec_id));
+        av_dict_set(&out.metadata, "filename", name.c_str(), 0);
+    }
+}
+
 void copy_chapters(const AVFormatContext& in, AVFormatContext& out)
 {
     if (in.nb_chapters == 0) {
@@ -75,7 +104,10 @@ std::vector<int64_t> bytes_read_back(const std::string& path, const std::string&
     std::vector<int64_t> bytes(context->nb_streams, 0);
     const Packet packet = make_packet();
     while (av_read_frame(context, packet.get()) >= 0) {
-        bytes[static_cast<std::size_t>(packet->stream_index)] += packet->size;
+        // FLV and MPEG-PS readers find their streams as their packets come.
+        const auto index = static_cast<std::size_t>(packet->stream_index);
+        bytes.resize(std::max(bytes.size(), index + 1), 0);
+        bytes[index] += packet->size;
         av_packet_unref(packet.get());
     }
     avformat_close_input(&context);
@@ -107,6 +139,9 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
         if (masked != streams.end()) {
             masks[i] = std::make_unique<StreamMask>(input, masked->index, *output, *to, std::move(masked->plan),
                                                     std::move(masked->tone), block, chosen.audio);
+        } else if (is_attached_picture(from, *output)) {
+            attach_picture(from, *to);
+            continue;
         } else {
             copy_stream(from, *to, *output);
         }
@@ -128,6 +163,12 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
                         + " with the input's streams: " + media_error(status));
     }
     std::vector<int64_t> written(in.nb_streams, 0);
+    for (unsigned i = 0; i < in.nb_streams; ++i) {
+        // Read back, an attachment is a picture again.
+        written[i] = output->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT
+            ? output->streams[i]->codecpar->extradata_size
+            : 0;
+    }
     const StreamMask::Writer write = [&](AVPacket* packet) {
         written[static_cast<std::size_t>(packet->stream_index)] += packet->size;
         const int put = av_interleaved_write_frame(output.get(), packet);
@@ -140,7 +181,14 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     const Packet packet = make_packet();
     while (input.read(packet.get())) {
         const auto index = static_cast<std::size_t>(packet->stream_index);
-        if (masks[index]) {
+        if (index >= masks.size()) {
+            throw bad_input("input '" + input.path() + "' holds a stream that shows only after its start: stream "
+                            + std::to_string(index) + "; convert it with ffmpeg -i " + input.path() + " -c copy "
+                            + input.path() + ".mkv");
+        }
+        if (output->streams[index]->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT) {
+            // Written with the header.
+        } else if (masks[index]) {
             masks[index]->send(packet.get(), write);
             progress.update(masks[static_cast<std::size_t>(first)]->frames());
         } else {
@@ -171,7 +219,12 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     }
     const StreamMask& counted = *masks[static_cast<std::size_t>(first)];
     progress.update(counted.frames());
-    return {counted.frames(), counted.masked()};
+    MediaTotals totals{counted.frames(), counted.masked(), ""};
+    for (const std::unique_ptr<StreamMask>& mask : masks) {
+        const std::string gaps = mask ? mask->gap_warning() : "";
+        totals.warning += (totals.warning.empty() || gaps.empty() ? "" : "; ") + gaps;
+    }
+    return totals;
 }
 
 } // namespace zendrik_mask

@@ -29,8 +29,9 @@ struct MaskedStream {
 };
 
 struct MediaTotals {
-    int64_t frames = 0; // of the first masked stream
-    int64_t masked = 0; // of those, frames with the tone on
+    int64_t frames = 0;  // of the first masked stream
+    int64_t masked = 0;  // of those, frames with the tone on
+    std::string warning; // of holes filled with silence
 };
 
 // Writes `input` masked into `temp`, as `output` says (`output_name` for

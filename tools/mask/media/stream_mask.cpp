@@ -87,12 +87,18 @@ StreamMask::StreamMask(const MediaInput& input, int stream, AVFormatContext& out
     if (in.duration != AV_NOPTS_VALUE && in.duration > 0) {
         const int64_t start = in.start_time != AV_NOPTS_VALUE ? in.start_time : 0;
         end_ = sample_at(input, stream, start + in.duration, encoder_->sample_rate);
+    } else if (!is_lossless(*output_stream.codecpar) && input.frames_of(stream) > 0) {
+        // A lossy codec pads its last frame: the container's own duration
+        // (Matroska's) is where the sound stops. Lossless ones are kept whole,
+        // past a duration rounded down to the millisecond.
+        end_ = input.frames_of(stream);
     }
     // Matroska readers take the codec's delay off every timestamp, which
     // FFmpeg's Matroska writer does not add: added here, the stream reads
-    // back where the input's was and no stream is moved to make room.
+    // back where the input's was and no stream is moved to make room. The
+    // writer declares the delay of Opus only; other codecs' is dropped below.
     const std::string container = output.oformat->name;
-    if (container == "matroska" || container == "webm") {
+    if ((container == "matroska" || container == "webm") && encoder_->codec_id == AV_CODEC_ID_OPUS) {
         written_delay_ = encoder_->initial_padding;
     }
     const int depth = decoder_->bits_per_raw_sample;
@@ -152,6 +158,17 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
             next_pts_ = std::max(
                 next_pts_, av_rescale_q(first_packet_pts_, time_base, encoder_->time_base) + encoder_->initial_padding);
         }
+        // Samples that would play later by the encoder's delay, where the
+        // container cannot say to skip it, are dropped instead: the input's
+        // own delay (Matroska keeps AC3's, MP3's and AAC's in the stream)
+        // is under them. Each pass would otherwise move the sound later.
+        skip_ = next_pts_ - av_rescale_q(pts, time_base, encoder_->time_base);
+    } else if (const int64_t gap
+               = gap_before(input_, stream_, frame.best_effort_timestamp, encoder_->sample_rate, position_);
+               gap > 0) {
+        // A hole in the timestamps stays where it is: closed, it would pull
+        // everything after it ahead of the picture.
+        fill_silence(std::min(gap, end_ - position_), write);
     }
     frame.nb_samples = static_cast<int>(std::clamp<int64_t>(end_ - position_, 0, frame.nb_samples));
     if (frame.nb_samples == 0) {
@@ -178,9 +195,55 @@ void StreamMask::queue(AVFrame& frame, const Writer& write)
         < ready->nb_samples) {
         throw std::bad_alloc();
     }
+    const int skipped = static_cast<int>(std::min<int64_t>(skip_, av_audio_fifo_size(fifo_)));
+    av_audio_fifo_drain(fifo_, skipped);
+    skip_ -= skipped;
+    frames_ -= skipped;
     while (av_audio_fifo_size(fifo_) >= chunk_) {
         encode(chunk_, write);
     }
+}
+
+void StreamMask::fill_silence(int64_t samples, const Writer& write)
+{
+    if (samples <= 0) {
+        return;
+    }
+    gap_samples_ += samples;
+    first_gap_at_ = gaps_++ == 0 ? position_ : first_gap_at_;
+    position_ += samples;
+    frames_ += samples;
+    const int block = 4096;
+    const Frame silence = make_frame();
+    silence->nb_samples = block;
+    silence->format = encoder_->sample_fmt;
+    av_channel_layout_copy(&silence->ch_layout, &encoder_->ch_layout);
+    if (av_frame_get_buffer(silence.get(), 0) < 0) {
+        throw std::bad_alloc();
+    }
+    av_samples_set_silence(silence->extended_data, 0, block, silence->ch_layout.nb_channels, encoder_->sample_fmt);
+    for (int64_t left = samples; left > 0;) {
+        const int now = static_cast<int>(std::min<int64_t>(left, block));
+        if (av_audio_fifo_write(fifo_, reinterpret_cast<void**>(silence->extended_data), now) < now) {
+            throw std::bad_alloc();
+        }
+        left -= now;
+        while (av_audio_fifo_size(fifo_) >= chunk_) {
+            encode(chunk_, write);
+        }
+    }
+}
+
+std::string StreamMask::gap_warning() const
+{
+    if (gaps_ == 0) {
+        return "";
+    }
+    const int rate = encoder_->sample_rate;
+    return "audio stream " + std::to_string(stream_) + " of '" + input_.path() + "' has " + std::to_string(gaps_)
+        + (gaps_ == 1 ? " hole" : " holes") + " in its timestamps (" + format_time(time_of(gap_samples_, rate))
+        + " in all, the first at " + format_time(time_of(first_gap_at_, rate))
+        + "), filled with silence so that it stays in sync";
 }
 
 void StreamMask::put_tone(AVFrame& frame, int64_t position)

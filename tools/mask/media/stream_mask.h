@@ -17,6 +17,7 @@ extern "C" {
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace zendrik_mask {
@@ -41,9 +42,12 @@ public:
 
     int64_t frames() const { return frames_; }
     int64_t masked() const { return masked_; }
+    // What was filled with silence to keep the stream in sync; "" when nothing.
+    std::string gap_warning() const;
 
 private:
     void put_tone(AVFrame& frame, int64_t position);
+    void fill_silence(int64_t samples, const Writer& write);
     void queue(AVFrame& frame, const Writer& write);
     void encode(int samples, const Writer& write);
     void drain(const Writer& write);
@@ -61,13 +65,14 @@ private:
     int64_t position_ = -1; // of the next decoded sample, from the input's 0; -1 before the first
     int64_t end_ = INT64_MAX;
     int64_t first_packet_pts_ = AV_NOPTS_VALUE; // in the input stream's time base
-    int64_t written_delay_
-        = 0; // samples added to the timestamps written, in 1/rate   // the sample the container says the stream ends at
-    int64_t next_pts_ = 0;           // of the next frame encoded, in 1/rate
-    std::size_t range_ = 0;          // the first range not behind
-    std::size_t tone_on_ = SIZE_MAX; // the range whose tone is sounding
-    int bits_ = 32;                  // of integer samples
+    int64_t written_delay_ = 0;                 // samples added to the timestamps written, in 1/rate
+    int64_t next_pts_ = 0;                      // of the next frame encoded, in 1/rate
+    int64_t skip_ = 0;                          // samples still to drop from the start
+    std::size_t range_ = 0;                     // the first range not behind
+    std::size_t tone_on_ = SIZE_MAX;            // the range whose tone is sounding
+    int bits_ = 32;                             // of integer samples
     int64_t frames_ = 0, masked_ = 0;
+    int64_t gaps_ = 0, gap_samples_ = 0, first_gap_at_ = 0;
     std::vector<float> tone_samples_;
     Frame decoded_, converted_, encoded_;
     Packet packet_;

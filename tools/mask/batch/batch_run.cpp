@@ -160,10 +160,12 @@ private:
         try {
             write_record(record);
         } catch (const Error& e) {
-            // Where a record cannot be written, neither can the next output.
-            stop("records could not be written");
+            // Only this file's: the next file's record may well fit.
             record.status = e.status();
             record.message = e.message();
+            if (out_of_room(file, record.identity.size)) {
+                stop("the disk of the outputs is full");
+            }
         }
         finished(file, record, false);
     }

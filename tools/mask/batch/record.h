@@ -13,12 +13,12 @@
 
 namespace zendrik_mask {
 
-// OUTPUT.zendrik.json
+// OUTPUT.zendrik.json; a name too long for that is cut and takes its hash.
 constexpr const char* RECORD_SUFFIX = ".zendrik.json";
 
 struct FileRecord {
     std::string input;  // as the batch names it: the relative path or the manifest's
-    std::string output; // the path written
+    std::string output; // the path written; on disk only its name, beside which the record lies
     FileIdentity identity;
     std::string options_hash;
     int status = 0;      // the single-file command's exit status: 0 done
@@ -32,7 +32,8 @@ struct FileRecord {
 
 std::string record_path(const std::string& output);
 
-// The record beside `output`, when there is one that reads whole.
+// The record beside `output`, when there is one that reads whole and names
+// it; its `output` is then `output`, wherever the folder was when written.
 std::optional<FileRecord> read_record(const std::string& output);
 // Atomically: a temporary file renamed over the record, flushed to disk when
 // `durable`. Throws write_failed.

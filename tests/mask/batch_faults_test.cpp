@@ -70,5 +70,14 @@ TEST_F(MaskBatchFaults, ACopiedOrMovedOutputFolderIsJudgedByWhatItHolds)
     expect_counts(loud_batch("moved"), "0 masked, 2 skipped");
 }
 
+TEST_F(MaskBatchFaults, ALinkInTheOutputFolderIntoTheInputFolderIsRefused)
+{
+    make_inputs({"a.wav", "sub/b.wav"});
+    fs::create_directories(dir / "out");
+    fs::create_directory_symlink("../in", dir / "out/sub");
+    const auto before = snapshot();
+    expect_refused(batch(), 2, "output folder '.*out/sub' leads into the input folder", before);
+}
+
 } // namespace
 } // namespace mask_test

@@ -141,6 +141,7 @@ int run_batch_command(int argc, char** argv)
                                    [&](const BatchFile& file) { return !in_shard(file.key, shard); }),
                     files.end());
         settings.quiet = options.quiet;
+        settings.in_dir = manifest.empty() ? tree.in_dir : "";
         settings.options_hash = options_hash(options);
         prepare_runs(options.streams);
         // Once, not for each file: a missing plugin is one error, not one a file.

@@ -138,6 +138,14 @@ private:
             if (error) {
                 throw write_failed("cannot make the folder of '" + file.output + "': " + error.message());
             }
+            // Checked before the run too; a link made since must not lead
+            // the output, or its record, into the input folder.
+            const std::string folder = std::filesystem::path(file.output).parent_path().string();
+            if (!settings_.in_dir.empty() && leads_into(folder, settings_.in_dir)) {
+                record.status = EXIT_BAD_INPUT;
+                record.message = "the output folder '" + folder + "' leads into the input folder";
+                return finished(file, record, false);
+            }
         } catch (const Error& e) {
             record.status = e.status();
             record.message = e.message();

@@ -28,6 +28,7 @@ struct BatchSettings {
     unsigned jobs = 1;        // files masked at once
     bool quiet = false;       // no progress line, no closing line; errors still print
     std::string options_hash; // of every setting that changes an output
+    std::string in_dir;       // no output or record is written in it; empty for a manifest
 };
 
 struct BatchTotals {

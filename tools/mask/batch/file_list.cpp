@@ -65,6 +65,14 @@ bool inside(const fs::path& folder, const fs::path& path)
 
 } // namespace
 
+bool leads_into(const std::string& path, const std::string& folder)
+{
+    std::error_code error;
+    const fs::path resolved = folder_path(path, error);
+    const fs::path container = folder_path(folder, error);
+    return !error && inside(container, resolved);
+}
+
 bool is_media_name(const std::string& name)
 {
     const std::string extension = extension_of(name);
@@ -128,6 +136,13 @@ std::vector<BatchFile> list_tree(const TreeSettings& settings)
         throw bad_input("cannot read the folder '" + settings.in_dir + "': " + error.message());
     }
     std::sort(files.begin(), files.end(), [](const BatchFile& a, const BatchFile& b) { return a.key < b.key; });
+    // A link inside OUT_DIR may lead back into IN_DIR.
+    for (const BatchFile& file : files) {
+        const std::string folder = fs::path(file.output).parent_path().string();
+        if (leads_into(folder, in_dir.string())) {
+            throw bad_input("the output folder '" + folder + "' leads into the input folder '" + settings.in_dir + "'");
+        }
+    }
     return files;
 }
 

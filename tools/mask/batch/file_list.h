@@ -29,8 +29,13 @@ struct TreeSettings {
 
 // The files under settings.in_dir, in order of their relative paths; hidden
 // files and folders are left out. Throws the bad-input Error for a missing
-// folder or an output folder inside the input folder.
+// folder or an output folder inside the input folder, or one that a link
+// leads into it.
 std::vector<BatchFile> list_tree(const TreeSettings& settings);
+
+// Whether `path` lies in `folder`, either's links resolved as far as they
+// exist.
+bool leads_into(const std::string& path, const std::string& folder);
 
 // Throws the bad-input Error when an output would replace an input, or two
 // inputs would be written to one output.

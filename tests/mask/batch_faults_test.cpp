@@ -79,5 +79,34 @@ TEST_F(MaskBatchFaults, ALinkInTheOutputFolderIntoTheInputFolderIsRefused)
     expect_refused(batch(), 2, "output folder '.*out/sub' leads into the input folder", before);
 }
 
+// Root reads every folder, so as root the runs are nobody's.
+TEST_F(MaskBatchFaults, AnUnreadableFolderIsReportedAndTheRestMasked)
+{
+    std::vector<std::string> as_user;
+    if (geteuid() == 0) {
+        as_user = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
+        fs::permissions(dir, fs::perms::all);
+    }
+    make_inputs({"a.wav", "locked/b.wav", "open/c.wav"});
+    fs::create_directory(dir / "out");
+    fs::permissions(dir / "out", fs::perms::all);
+    fs::permissions(dir / "in/locked", fs::perms::none);
+    const std::vector<std::string> args{"batch", p("in"), p("out"), "--mask", "0.1-0.2"};
+    const Result r = mask(args, {}, as_user);
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("error: 'locked/': cannot read the folder: Permission denied\n"), std::string::npos) << r.err;
+    expect_counts(r, "2 masked, 0 skipped (done before), 0 failed, 1 folder unreadable");
+    EXPECT_TRUE(fs::exists(dir / "out/open/c.wav"));
+    EXPECT_NE(mask({"summary", p("out")}).out.find("failed: 1\n  locked/: exit 2: cannot read the folder"),
+              std::string::npos);
+
+    // Readable again: its file is masked and its record gone.
+    fs::permissions(dir / "in/locked", fs::perms::all);
+    const Result again = mask(args, {}, as_user);
+    EXPECT_EQ(again.status, 0) << again.err;
+    expect_counts(again, "1 masked, 2 skipped (done before), 0 failed\n");
+    EXPECT_NE(mask({"summary", p("out")}).out.find("failed: 0\n"), std::string::npos);
+}
+
 } // namespace
 } // namespace mask_test

@@ -233,6 +233,35 @@ private:
 
 } // namespace
 
+void record_folders(const FileTree& tree, const std::string& out_dir)
+{
+    namespace fs = std::filesystem;
+    for (const UnreadableFolder& folder : tree.unreadable) {
+        std::fprintf(stderr, "zendrik-mask: error: '%s/': cannot read the folder: %s\n",
+                     printable(folder.relative).c_str(), printable(folder.why).c_str());
+        FileRecord record;
+        record.input = folder.relative + "/";
+        record.output = (fs::path(out_dir) / folder.relative).string();
+        record.status = EXIT_BAD_INPUT;
+        record.message = "cannot read the folder: " + folder.why;
+        std::error_code error;
+        fs::create_directories(fs::path(record.output).parent_path(), error);
+        try {
+            write_record(record);
+        } catch (const Error&) {
+            // Printed all the same; summary will not know of it.
+        }
+    }
+    for (const std::string& folder : tree.folders) {
+        const std::string output = (fs::path(out_dir) / folder).string();
+        const std::optional<FileRecord> earlier = folder == "." ? std::nullopt : read_record(output);
+        if (earlier && !earlier->input.empty() && earlier->input.back() == '/') {
+            std::error_code error;
+            fs::remove(record_path(output), error);
+        }
+    }
+}
+
 BatchTotals run_batch(const std::vector<BatchFile>& files, const BatchSettings& settings, const MaskOne& mask)
 {
     BatchTotals totals = Batch(files, settings, mask).run();
@@ -240,8 +269,11 @@ BatchTotals run_batch(const std::vector<BatchFile>& files, const BatchSettings& 
         const std::string stopped = totals.stopped
             ? "; stopped, " + std::to_string(totals.not_started) + " not started: " + totals.why_stopped
             : "";
-        std::fprintf(stderr, "zendrik-mask: %d masked, %d skipped (done before), %d failed%s\n", totals.done,
-                     totals.skipped, totals.failed, stopped.c_str());
+        const std::string folders = settings.unreadable_folders > 0 ? ", " + std::to_string(settings.unreadable_folders)
+                + " folder" + (settings.unreadable_folders > 1 ? "s" : "") + " unreadable"
+                                                                    : "";
+        std::fprintf(stderr, "zendrik-mask: %d masked, %d skipped (done before), %d failed%s%s\n", totals.done,
+                     totals.skipped, totals.failed, folders.c_str(), stopped.c_str());
     }
     return totals;
 }

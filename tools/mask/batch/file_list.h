@@ -27,11 +27,22 @@ struct TreeSettings {
     std::string output_extension; // replaces each input's; empty keeps it
 };
 
+struct UnreadableFolder {
+    std::string relative; // to the input folder
+    std::string why;
+};
+
+struct FileTree {
+    std::vector<BatchFile> files;
+    std::vector<UnreadableFolder> unreadable; // their files that could be read are listed
+    std::vector<std::string> folders;         // read whole, relative to the input folder
+};
+
 // The files under settings.in_dir, in order of their relative paths; hidden
-// files and folders are left out. Throws the bad-input Error for a missing
+// files and folders are left out, and a folder that cannot be read is noted. Throws the bad-input Error for a missing
 // folder or an output folder inside the input folder, or one that a link
 // leads into it.
-std::vector<BatchFile> list_tree(const TreeSettings& settings);
+FileTree list_tree(const TreeSettings& settings);
 
 // Whether `path` lies in `folder`, either's links resolved as far as they
 // exist.

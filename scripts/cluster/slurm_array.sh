@@ -12,9 +12,10 @@
 #SBATCH --cpus-per-task=1
 #SBATCH --output=zendrik-mask-%A_%a.log
 set -euo pipefail
-# --jobs: as many files at once as the task has cores.
+# --jobs: as many files at once as the task has cores. Not --quiet: the log
+# gets a line for each file masked.
 shard=auto
 if [ -n "${SHARDS:-}" ]; then
   shard="${SLURM_ARRAY_TASK_ID:?not an array task}/$SHARDS"
 fi
-exec "${ZENDRIK_MASK:-zendrik-mask}" batch "$@" --shard "$shard" --jobs "${SLURM_CPUS_PER_TASK:-1}" --quiet
+exec "${ZENDRIK_MASK:-zendrik-mask}" batch "$@" --shard "$shard" --jobs "${SLURM_CPUS_PER_TASK:-1}"

@@ -3,6 +3,8 @@
 // non-UTF-8 names, copied output folders, links and unreadable folders.
 #include "cli_harness.h"
 
+#include <sys/resource.h>
+
 namespace mask_test {
 namespace {
 
@@ -106,6 +108,86 @@ TEST_F(MaskBatchFaults, AnUnreadableFolderIsReportedAndTheRestMasked)
     EXPECT_EQ(again.status, 0) << again.err;
     expect_counts(again, "1 masked, 2 skipped (done before), 0 failed\n");
     EXPECT_NE(mask({"summary", p("out")}).out.find("failed: 0\n"), std::string::npos);
+}
+
+// ---- As a podcaster meets it ------------------------------------------------
+
+using MaskBatchResume = MaskBatchFaults;
+
+TEST_F(MaskBatchResume, InterruptedItSaysHowFarItGotAndTheSameCommandGoesOn)
+{
+    // Decoded a frame at a time, each file takes a moment.
+    fs::create_directories(dir / "in");
+    for (unsigned i = 1; i <= 6; ++i) {
+        write_noise(p("in/f" + std::to_string(i) + ".wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 48000, 1, 48000 * 4, i);
+    }
+    const Env slow{{"ZENDRIK_MASK_DECODE", "1"}};
+    const std::vector<std::string> args{"batch", p("in"), p("out"), "--mask", "1-2", "--block", "1"};
+    std::vector<std::string> command{ZENDRIK_MASK_EXE};
+    command.insert(command.end(), args.begin(), args.end());
+    const pid_t pid = spawn(command, logs, slow);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    // Standard error is a file here: a line for each file masked.
+    while (slurp(logs / "stderr").find(" masked '") == std::string::npos
+           && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    kill(pid, SIGINT);
+    const Result stopped = finish(pid, logs);
+    EXPECT_EQ(stopped.signal, SIGINT);
+    EXPECT_TRUE(
+        std::regex_search(stopped.err, std::regex("zendrik-mask: 1 of 6: masked 'f[1-6].wav' \\(4.0 s of audio")))
+        << stopped.err;
+    std::smatch said;
+    ASSERT_TRUE(std::regex_search(stopped.err, said,
+                                  std::regex("zendrik-mask: interrupted: ([1-6]) of 6 files finished; run the same "
+                                             "command again to go on from there\n$")))
+        << stopped.err;
+    const int finished = std::stoi(said[1]);
+
+    const Result rerun = mask(args, slow);
+    EXPECT_EQ(rerun.status, 0) << rerun.err;
+    expect_counts(rerun, std::to_string(6 - finished) + " masked, " + std::to_string(finished) + " skipped");
+}
+
+TEST_F(MaskBatchResume, ATouchedInputIsKeptAndAnOutputReplacedIsDoneAgain)
+{
+    make_inputs({"a.wav", "b.wav"});
+    ASSERT_EQ(batch().status, 0);
+    const std::string masked = slurp(p("out/b.wav"));
+    fs::last_write_time(dir / "in/a.wav", fs::last_write_time(dir / "in/a.wav") + std::chrono::hours(1));
+    std::ofstream(p("out/b.wav"), std::ios::binary) << std::string(masked.size(), 'x');
+    const Result again = loud_batch();
+    EXPECT_EQ(again.status, 0) << again.err;
+    expect_counts(again, "1 masked, 1 skipped");
+    EXPECT_NE(again.err.find("masked 'b.wav'"), std::string::npos) << again.err;
+    EXPECT_TRUE(slurp(p("out/b.wav")) == masked);
+    // The new time is kept: nothing is left to do.
+    expect_counts(loud_batch(), "0 masked, 2 skipped");
+}
+
+// The records' CPU time against what the kernel counted for the process.
+TEST_F(MaskBatchResume, CpuTimeCountsTheThreadsThatSearchForWords)
+{
+    fs::create_directories(dir / "in");
+    fs::copy_file(ZENDRIK_MASK_SPEECH, dir / "in/a.wav");
+    fs::copy_file(ZENDRIK_MASK_SPEECH, dir / "in/b.wav");
+    rusage before{};
+    getrusage(RUSAGE_CHILDREN, &before);
+    const Result r = mask({"batch", p("in"), p("out"), "--word", "dashwood", "--jobs", "2", "--quiet"});
+    rusage after{};
+    getrusage(RUSAGE_CHILDREN, &after);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto seconds = [](const timeval& time) {
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) * 1e-6;
+    };
+    const double process
+        = seconds(after.ru_utime) - seconds(before.ru_utime) + seconds(after.ru_stime) - seconds(before.ru_stime);
+    std::smatch recorded;
+    const std::string csv = mask({"summary", p("out"), "--csv"}).out;
+    ASSERT_TRUE(std::regex_search(csv, recorded, std::regex("cpu_seconds,,([0-9.]+)"))) << csv;
+    EXPECT_GT(std::stod(recorded[1]), 0.7 * process) << csv;
+    EXPECT_LT(std::stod(recorded[1]), 1.05 * process) << csv;
 }
 
 } // namespace

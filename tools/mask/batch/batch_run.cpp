@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: ISC
 #include "batch_run.h"
 
+#include "cpu_time.h"
 #include "errors.h"
 #include "fingerprint.h"
+#include "interrupt_note.h"
 #include "record.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <mutex>
 #include <sys/statvfs.h>
@@ -18,13 +19,6 @@
 namespace zendrik_mask {
 
 namespace {
-
-double cpu_seconds(clockid_t clock)
-{
-    timespec now{};
-    clock_gettime(clock, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
 
 // What the file and its own labels and transcript are, read before masking.
 struct Before {
@@ -80,6 +74,8 @@ public:
 
     BatchTotals run()
     {
+        InterruptNote note(files_.size(), fileno(out_));
+        note_ = &note;
         std::vector<std::thread> workers;
         const unsigned count = std::max(1u, std::min<unsigned>(settings_.jobs, static_cast<unsigned>(files_.size())));
         for (unsigned i = 1; i < count; ++i) {
@@ -93,6 +89,7 @@ public:
             std::fputc('\n', out_);
         }
         totals_.not_started = static_cast<int>(files_.size()) - (totals_.done + totals_.skipped + totals_.failed);
+        note_ = nullptr;
         return totals_;
     }
 
@@ -115,9 +112,13 @@ private:
             record.identity = before.identity;
             std::optional<FileRecord> earlier = read_record(file.output);
             if (earlier && earlier->identity.size == before.identity.size
-                && earlier->identity.mtime_ns == before.identity.mtime_ns
                 && earlier->options_hash == before.options_hash) {
                 record.identity.content_hash = content_hash(file.input);
+                // A new time alone (touch, a copy to another disk) does not
+                // redo a file whose content is the same.
+                if (earlier->identity.content_hash == record.identity.content_hash) {
+                    earlier->identity.mtime_ns = record.identity.mtime_ns;
+                }
                 if (still_valid(*earlier, record.identity, record.options_hash)) {
                     ++earlier->skipped;
                     try {
@@ -151,16 +152,29 @@ private:
             record.message = e.message();
         }
         if (record.status == 0) {
-            const clockid_t clock = settings_.jobs > 1 ? CLOCK_THREAD_CPUTIME_ID : CLOCK_PROCESS_CPUTIME_ID;
-            const double cpu_start = cpu_seconds(clock);
+            // This thread's time and that of the threads it starts for the
+            // file, whatever else runs beside it.
+            CpuAccount helpers{0};
+            set_helper_cpu_account(&helpers);
+            const double cpu_start = thread_cpu_seconds();
             const auto start = std::chrono::steady_clock::now();
             MaskResult result = mask_(file);
             record.wall_seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-            record.cpu_seconds = cpu_seconds(clock) - cpu_start;
+            record.cpu_seconds = thread_cpu_seconds() - cpu_start + static_cast<double>(helpers.load()) * 1e-9;
+            set_helper_cpu_account(nullptr);
             record.status = result.status;
             record.message = result.message;
             record.seconds = result.seconds;
             record.words_found = std::move(result.words_found);
+            if (record.status == 0) {
+                try {
+                    record.output_identity = examine(file.output);
+                    record.output_identity.content_hash = content_hash(file.output);
+                } catch (const Error&) {
+                    // Unknown, the output's presence is what a rerun checks.
+                    record.output_identity = {};
+                }
+            }
             if (record.status == EXIT_WRITE_FAILED && out_of_room(file, record.identity.size)) {
                 stop("the disk of the outputs is full");
             }
@@ -194,6 +208,8 @@ private:
         (record.status != 0 ? totals_.failed : skipped ? totals_.skipped : totals_.done) += 1;
         totals_.stopped = stop_;
         seconds_ += record.seconds > 0 ? record.seconds : 0;
+        const int finished = totals_.done + totals_.skipped + totals_.failed;
+        note_->set_finished(static_cast<std::size_t>(finished));
         if (record.status != 0) {
             std::fprintf(out_, "%szendrik-mask: error: '%s': %s%s\n", show_progress_ ? "\r\033[K" : "",
                          printable(file.key).c_str(), printable(record.message).c_str(),
@@ -202,6 +218,12 @@ private:
         }
         if (show_progress_) {
             print_progress();
+        } else if (!settings_.quiet && record.status == 0 && !skipped) {
+            // A log (a file, a cluster's job) shows progress a line a file.
+            std::fprintf(out_, "zendrik-mask: %d of %zu: masked '%s' (%.1f s of audio in %.1f s)\n", finished,
+                         files_.size(), printable(file.key).c_str(), std::max(0.0, record.seconds),
+                         record.wall_seconds);
+            std::fflush(out_);
         }
     }
 
@@ -229,6 +251,7 @@ private:
     BatchTotals totals_;
     double seconds_ = 0;
     FILE* out_ = stderr;
+    InterruptNote* note_ = nullptr;
 };
 
 } // namespace

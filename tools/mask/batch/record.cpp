@@ -89,6 +89,9 @@ std::string record_json(const FileRecord& record)
     json.update(nlohmann::json{{"size", record.identity.size},
                                {"mtime_ns", record.identity.mtime_ns},
                                {"content_hash", record.identity.content_hash},
+                               {"output_size", record.output_identity.size},
+                               {"output_mtime_ns", record.output_identity.mtime_ns},
+                               {"output_hash", record.output_identity.content_hash},
                                {"options_hash", record.options_hash},
                                {"outcome", record.status == 0 ? "done" : "failed"},
                                {"status", record.status},
@@ -112,6 +115,10 @@ FileRecord parse_record(const std::string& text)
         record.identity.size = json.at("size").get<int64_t>();
         record.identity.mtime_ns = json.at("mtime_ns").get<int64_t>();
         record.identity.content_hash = json.at("content_hash").get<std::string>();
+        // Absent from the records of earlier versions: the output's presence is all they tell.
+        record.output_identity.size = json.value("output_size", int64_t{-1});
+        record.output_identity.mtime_ns = json.value("output_mtime_ns", int64_t{0});
+        record.output_identity.content_hash = json.value("output_hash", std::string());
         record.options_hash = json.at("options_hash").get<std::string>();
         record.status = json.at("status").get<int>();
         record.message = json.at("message").get<std::string>();
@@ -166,8 +173,24 @@ bool still_valid(const FileRecord& record, const FileIdentity& identity, const s
         || record.identity.content_hash != identity.content_hash || record.options_hash != options_hash) {
         return false;
     }
-    struct stat status {};
-    return record.status == EXIT_BAD_INPUT || (record.status == 0 && stat(record.output.c_str(), &status) == 0);
+    if (record.status != 0) {
+        return record.status == EXIT_BAD_INPUT;
+    }
+    return output_unchanged(record);
+}
+
+bool output_unchanged(const FileRecord& record)
+{
+    try {
+        const FileIdentity now = examine(record.output);
+        const FileIdentity& then = record.output_identity;
+        // A copy of the folder may give it a new time: the content decides.
+        return then.size < 0
+            || (now.size == then.size
+                && (now.mtime_ns == then.mtime_ns || content_hash(record.output) == then.content_hash));
+    } catch (const Error&) {
+        return false;
+    }
 }
 
 } // namespace zendrik_mask

@@ -20,6 +20,7 @@ struct FileRecord {
     std::string input;  // as the batch names it: the relative path or the manifest's
     std::string output; // the path written; on disk only its name, beside which the record lies
     FileIdentity identity;
+    FileIdentity output_identity; // the output as written; size -1 when not known
     std::string options_hash;
     int status = 0;      // the single-file command's exit status: 0 done
     std::string message; // the error, for a failed file
@@ -40,9 +41,12 @@ std::optional<FileRecord> read_record(const std::string& output);
 void write_record(const FileRecord& record, bool durable = true);
 
 // Whether `record` still stands for a run of `identity` with `options_hash`:
-// done with its output in place, or refused as bad input, which a rerun
-// would refuse again. A failed write is tried again.
+// done with its output in place and unchanged, or refused as bad input,
+// which a rerun would refuse again. A failed write is tried again.
 bool still_valid(const FileRecord& record, const FileIdentity& identity, const std::string& options_hash);
+// Whether the output is as written: of its size, and of its time or, when
+// that differs, its content.
+bool output_unchanged(const FileRecord& record);
 
 std::string record_json(const FileRecord& record);
 // Throws the bad-input Error for text that is no record.

@@ -32,8 +32,9 @@ const char* const BATCH_FOOTER
       "the files; --shard auto the share of a Slurm array task or a Kubernetes Indexed\n"
       "Job's pod (JOB_COMPLETION_INDEX of ZENDRIK_MASK_SHARDS).\n"
       "\n"
-      "Exit status: 0 every file done or skipped, 1 some failed or a folder could not\n"
-      "be read (see zendrik-mask summary OUT_DIR), 2 bad options (nothing written).";
+      "Exit status: 0 every file done or skipped (refusals recorded by an earlier run\n"
+      "count as skipped), 1 some failed in this run or a folder could not be read (see\n"
+      "zendrik-mask summary OUT_DIR), 2 bad options (nothing written).";
 
 // What changes an output, file contents included: a change redoes the file.
 std::string options_hash(const Options& options)
@@ -151,7 +152,10 @@ int run_batch_command(int argc, char** argv)
         settings.unreadable_folders = static_cast<int>(listed.unreadable.size());
         const BatchTotals totals
             = run_batch(files, settings, [&options](const BatchFile& file) { return mask_one(options, file); });
-        return totals.failed > 0 || totals.stopped || !listed.unreadable.empty() ? EXIT_WRITE_FAILED : 0;
+        // Refusals on record alone are nothing new: a scheduler that retries
+        // on failure would rerun them forever.
+        const bool new_failures = totals.failed > totals.failed_before;
+        return new_failures || totals.stopped || !listed.unreadable.empty() ? EXIT_WRITE_FAILED : 0;
     } catch (const Error& e) {
         return report(e);
     }

@@ -206,6 +206,7 @@ private:
         const std::lock_guard<std::mutex> hold(lock_);
         // A refusal recorded before stands: the file is still not done.
         (record.status != 0 ? totals_.failed : skipped ? totals_.skipped : totals_.done) += 1;
+        totals_.failed_before += record.status != 0 && skipped ? 1 : 0;
         totals_.stopped = stop_;
         seconds_ += record.seconds > 0 ? record.seconds : 0;
         const int finished = totals_.done + totals_.skipped + totals_.failed;
@@ -295,8 +296,10 @@ BatchTotals run_batch(const std::vector<BatchFile>& files, const BatchSettings& 
         const std::string folders = settings.unreadable_folders > 0 ? ", " + std::to_string(settings.unreadable_folders)
                 + " folder" + (settings.unreadable_folders > 1 ? "s" : "") + " unreadable"
                                                                     : "";
-        std::fprintf(stderr, "zendrik-mask: %d masked, %d skipped (done before), %d failed%s%s\n", totals.done,
-                     totals.skipped, totals.failed, folders.c_str(), stopped.c_str());
+        const std::string before
+            = totals.failed_before > 0 ? " (" + std::to_string(totals.failed_before) + " recorded before)" : "";
+        std::fprintf(stderr, "zendrik-mask: %d masked, %d skipped (done before), %d failed%s%s%s\n", totals.done,
+                     totals.skipped, totals.failed, before.c_str(), folders.c_str(), stopped.c_str());
     }
     return totals;
 }

@@ -34,9 +34,10 @@ struct BatchSettings {
 
 struct BatchTotals {
     int done = 0;
-    int skipped = 0;      // done by an earlier run
-    int failed = 0;       // refusals recorded by an earlier run included
-    bool stopped = false; // nothing more could be written: no other file was started
+    int skipped = 0;       // done by an earlier run
+    int failed = 0;        // refusals recorded by an earlier run included
+    int failed_before = 0; // of the failed, those refusals: nothing new
+    bool stopped = false;  // nothing more could be written: no other file was started
     std::string why_stopped;
     int not_started = 0;
 };

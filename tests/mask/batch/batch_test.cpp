@@ -188,5 +188,12 @@ TEST(FileList, OutputsMayNeitherReplaceInputsNorCollide)
     EXPECT_EQ(extension_for_format(":pcm16"), "");
 }
 
+TEST(FileList, AnOutputMayNotReplaceAnotherOutputsRecord)
+{
+    EXPECT_THROW(check_outputs({{"a.wav", "/in/a.wav", "/out/a.wav", "", ""},
+                                {"b.wav", "/in/b.wav", "/out/a.wav.zendrik.json", "", ""}}),
+                 Error);
+}
+
 } // namespace
 } // namespace zendrik_mask

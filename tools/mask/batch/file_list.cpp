@@ -2,6 +2,7 @@
 #include "file_list.h"
 
 #include "errors.h"
+#include "record.h"
 #include "text.h"
 
 #include <algorithm>
@@ -175,15 +176,20 @@ FileTree list_tree(const TreeSettings& settings)
 
 void check_outputs(const std::vector<BatchFile>& files)
 {
-    std::map<fs::path, const BatchFile*> inputs, outputs;
+    std::map<fs::path, const BatchFile*> inputs, outputs, records;
     std::error_code error;
     for (const BatchFile& file : files) {
         inputs.emplace(fs::weakly_canonical(file.input, error), &file);
+        records.emplace(fs::weakly_canonical(record_path(file.output), error), &file);
     }
     for (const BatchFile& file : files) {
         const fs::path output = fs::weakly_canonical(file.output, error);
         if (inputs.count(output)) {
             throw bad_input("the output '" + file.output + "' would replace the input '" + inputs[output]->input + "'");
+        }
+        if (records.count(output)) {
+            throw bad_input("the output '" + file.output + "' would replace the record of '" + records[output]->output
+                            + "'");
         }
         const auto [earlier, added] = outputs.emplace(output, &file);
         if (!added) {

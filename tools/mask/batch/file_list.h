@@ -48,8 +48,8 @@ FileTree list_tree(const TreeSettings& settings);
 // exist.
 bool leads_into(const std::string& path, const std::string& folder);
 
-// Throws the bad-input Error when an output would replace an input, or two
-// inputs would be written to one output.
+// Throws the bad-input Error when an output would replace an input or
+// another output's record, or two inputs would be written to one output.
 void check_outputs(const std::vector<BatchFile>& files);
 
 // Whether the name's extension is one the program reads.

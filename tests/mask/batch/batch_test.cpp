@@ -188,6 +188,15 @@ TEST(FileList, OutputsMayNeitherReplaceInputsNorCollide)
     EXPECT_EQ(extension_for_format(":pcm16"), "");
 }
 
+TEST_F(Files, ACsvQuotedFieldMayHoldALineEnd)
+{
+    const fs::path csv = write("lines.csv", "\"two\r\nlines.wav\",out.wav\nc.wav,d.wav\n");
+    const std::vector<BatchFile> files = read_manifest(csv.string());
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].key, "two\nlines.wav");
+    EXPECT_EQ(files[1].key, "c.wav");
+}
+
 TEST(FileList, AnOutputMayNotReplaceAnotherOutputsRecord)
 {
     EXPECT_THROW(check_outputs({{"a.wav", "/in/a.wav", "/out/a.wav", "", ""},

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <thread>
 #include <unistd.h>
@@ -121,6 +122,13 @@ private:
                 }
                 if (still_valid(*earlier, record.identity, record.options_hash)) {
                     ++earlier->skipped;
+                    // Its content vouched for, the output's new time is kept,
+                    // so that the next rerun need not read it.
+                    struct stat output {};
+                    if (earlier->output_identity.size >= 0 && stat(file.output.c_str(), &output) == 0) {
+                        earlier->output_identity.mtime_ns
+                            = static_cast<int64_t>(output.st_mtim.tv_sec) * 1000000000 + output.st_mtim.tv_nsec;
+                    }
                     try {
                         // Not flushed to disk: a count lost in a power cut costs
                         // nothing, a flush for each file skipped would.

@@ -75,7 +75,7 @@ public:
 
     BatchTotals run()
     {
-        InterruptNote note(files_.size(), fileno(out_));
+        InterruptNote note(files_.size(), fileno(out_), show_progress_);
         note_ = &note;
         std::vector<std::thread> workers;
         const unsigned count = std::max(1u, std::min<unsigned>(settings_.jobs, static_cast<unsigned>(files_.size())));

@@ -17,6 +17,7 @@ constexpr int SIGNAL_COUNT = sizeof SIGNALS / sizeof SIGNALS[0];
 std::atomic<std::size_t> g_finished{0};
 std::size_t g_files = 0;
 int g_fd = 2;
+bool g_terminal = false; // a progress line to end first
 struct sigaction g_previous[SIGNAL_COUNT];
 
 // Async-signal-safe: digits by hand, into a fixed buffer.
@@ -44,7 +45,7 @@ extern "C" void on_interrupt(int sig)
 {
     char text[256];
     char* at = text;
-    append(at, "\nzendrik-mask: interrupted: ");
+    append(at, g_terminal ? "\nzendrik-mask: interrupted: " : "zendrik-mask: interrupted: ");
     append(at, g_finished.load());
     append(at, " of ");
     append(at, g_files);
@@ -63,10 +64,11 @@ extern "C" void on_interrupt(int sig)
 
 } // namespace
 
-InterruptNote::InterruptNote(std::size_t files, int fd)
+InterruptNote::InterruptNote(std::size_t files, int fd, bool terminal)
 {
     g_files = files;
     g_fd = fd;
+    g_terminal = terminal;
     g_finished = 0;
     struct sigaction note {};
     note.sa_handler = on_interrupt;

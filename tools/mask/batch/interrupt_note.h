@@ -12,8 +12,9 @@ namespace zendrik_mask {
 // One at a time, for the length of a batch run.
 class InterruptNote {
 public:
-    // Written to `fd` (standard error or a copy of it).
-    InterruptNote(std::size_t files, int fd);
+    // Written to `fd` (standard error or a copy of it), on a line of its own
+    // after the progress line of a `terminal`.
+    InterruptNote(std::size_t files, int fd, bool terminal);
     ~InterruptNote();
     InterruptNote(const InterruptNote&) = delete;
     InterruptNote& operator=(const InterruptNote&) = delete;

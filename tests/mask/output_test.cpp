@@ -288,4 +288,20 @@ TEST_F(MaskCli, MutePresetSilencesAndLevelsMayBeDecibels)
                    "--level 1.99.* is outside the plugin's range", before);
 }
 
+TEST_F(MaskCli, LevelsTakeADecimalCommaAndAValueAFloatsStepBeyondTheEnd)
+{
+    write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, 8000, 1, 4000);
+    const Audio in = read_audio(p("in.wav"), Kind::Float);
+    const std::pair<const char*, double> levels[] = {{"-6,5dB", std::pow(10.0, -6.5 / 20)}, {"1.0000001", 1.0}};
+    for (const auto& [level, gain] : levels) {
+        const Result r = mask({p("in.wav"), p("out.wav"), "-q", "--mask", "0.1-0.3", "--level", level});
+        ASSERT_EQ(r.status, 0) << level << ": " << r.err;
+        expect_masked(in, read_audio(p("out.wav"), Kind::Float), {{800, 2400}}, 1000.0, gain,
+                      SF_FORMAT_WAV | SF_FORMAT_FLOAT);
+    }
+    const auto before = snapshot();
+    expect_refused(mask({p("in.wav"), p("new.wav"), "--mask", "0.1-0.3", "--level", "1.00001"}), 2,
+                   "--level 1.00001 is outside the plugin's range 0 to 1", before);
+}
+
 } // namespace mask_test

@@ -118,8 +118,8 @@ make_tree() {
   printf 'RIFF\x24\x00\x00\x00WAVEfmt broken' >"$root/a/broken.wav"
   head -c 4000 /dev/zero >"$root/b/empty.flac"
 }
-array() { # OUT_DIR: submits the shipped script as a 4-task array; prints the job id
-  sbatch --parsable --array=0-3 --chdir="$tmp" --output="$tmp/logs/%A_%a.log" \
+array() { # OUT_DIR [ARRAY]: submits the shipped script as an array, 0-3 unless given; prints the job id
+  sbatch --parsable --array="${2:-0-3}" --chdir="$tmp" --output="$tmp/logs/%A_%a.log" \
     --export="ALL,ZENDRIK_MASK=$exe,LV2_PATH=$lv2_dir" "$array_script" "$tmp/in" "$1" --mask 0.25-0.5
 }
 wait_for() { # JOB_ID
@@ -165,3 +165,22 @@ after=$(outputs_done)
 missing=$(comm -23 <(echo "$before") <(echo "$after"))
 [ -z "$missing" ] || fail "done again after the cancel: $missing"
 echo "done before the cancel: $(echo "$before" | grep -c . || true) of 38"
+
+# ---- Arrays that are not 0..N-1 ---------------------------------------------
+# A stepped array: tasks 0, 2, 4 and 6 take the four shares.
+job=$(array "$tmp/out3" 0-6:2)
+wait_for "$job"
+python3 "$check" "$tmp/in" "$tmp/out3" 38 2
+# A list, as when failed tasks are submitted again, cannot tell its shares:
+# each task refuses, saying how to give them, and writes nothing.
+job=$(array "$tmp/out4" 1,3)
+wait_for "$job"
+[ ! -e "$tmp/out4" ] || fail "a task of --array=1,3 wrote in $tmp/out4"
+grep -q 'give --shard K/N' "$tmp/logs/${job}_3.log" || fail "--array=1,3: $(cat "$tmp/logs/${job}_3.log")"
+# Given the first array's count, tasks 1 and 3 take shares 1 and 3 of 4.
+job=$(SHARDS=4 array "$tmp/out4" 1,3)
+wait_for "$job"
+for share in 1 3; do
+  "$exe" batch "$tmp/in" "$tmp/out4" --mask 0.25-0.5 --shard $share/4 2>&1 | grep -q '^zendrik-mask: 0 masked' \
+    || fail "share $share/4 was not done by task $share"
+done

@@ -32,8 +32,9 @@ const char* const BATCH_FOOTER
       "the files; --shard auto the share of a Slurm array task or a Kubernetes Indexed\n"
       "Job's pod (JOB_COMPLETION_INDEX of ZENDRIK_MASK_SHARDS).\n"
       "\n"
-      "Exit status: 0 every file done or skipped, 1 some failed (see zendrik-mask\n"
-      "summary OUT_DIR), 2 bad options (nothing written).";
+      "Exit status: 0 every file done or skipped (refusals recorded by an earlier run\n"
+      "count as skipped), 1 some failed in this run or a folder could not be read (see\n"
+      "zendrik-mask summary OUT_DIR), 2 bad options (nothing written).";
 
 // What changes an output, file contents included: a change redoes the file.
 std::string options_hash(const Options& options)
@@ -135,19 +136,26 @@ int run_batch_command(int argc, char** argv)
         const Shard shard = parse_shard(shard_text, process_environment());
         tree.find_transcripts = !options.words.empty() || !options.word_files.empty();
         tree.output_extension = extension_for_format(options.format);
-        std::vector<BatchFile> files = manifest.empty() ? list_tree(tree) : read_manifest(manifest);
+        const FileTree listed = manifest.empty() ? list_tree(tree) : FileTree{read_manifest(manifest), {}, {}};
+        std::vector<BatchFile> files = listed.files;
         check_outputs(files);
         files.erase(std::remove_if(files.begin(), files.end(),
                                    [&](const BatchFile& file) { return !in_shard(file.key, shard); }),
                     files.end());
         settings.quiet = options.quiet;
+        settings.in_dir = manifest.empty() ? tree.in_dir : "";
         settings.options_hash = options_hash(options);
         prepare_runs(options.streams);
         // Once, not for each file: a missing plugin is one error, not one a file.
         load_plugin();
+        record_folders(listed, tree.out_dir);
+        settings.unreadable_folders = static_cast<int>(listed.unreadable.size());
         const BatchTotals totals
             = run_batch(files, settings, [&options](const BatchFile& file) { return mask_one(options, file); });
-        return totals.failed > 0 || totals.stopped ? EXIT_WRITE_FAILED : 0;
+        // Refusals on record alone are nothing new: a scheduler that retries
+        // on failure would rerun them forever.
+        const bool new_failures = totals.failed > totals.failed_before;
+        return new_failures || totals.stopped || !listed.unreadable.empty() ? EXIT_WRITE_FAILED : 0;
     } catch (const Error& e) {
         return report(e);
     }

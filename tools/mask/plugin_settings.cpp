@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,19 @@ std::string hertz(double frequency)
     return text;
 }
 
+// The fewest digits that give the float back: never "1" for what is not 1.
+std::string shortest(float value)
+{
+    char text[32];
+    for (int digits = 6; digits <= 9; ++digits) {
+        std::snprintf(text, sizeof text, "%.*g", digits, static_cast<double>(value));
+        if (std::strtof(text, nullptr) == value) {
+            break;
+        }
+    }
+    return text;
+}
+
 } // namespace
 
 float parse_level(const std::string& text)
@@ -47,6 +61,12 @@ float parse_level(const std::string& text)
     if (!number.empty() && number.front() == '+') {
         number.remove_prefix(1);
     }
+    // A decimal comma, as times take it: -6,5dB.
+    std::string point(number);
+    if (const auto comma = point.find(','); comma != std::string::npos && point.find('.') == std::string::npos) {
+        point[comma] = '.';
+    }
+    number = point;
     double value = 0;
     const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
     if (number.empty() || error != std::errc() || end != number.data() + number.size() || std::isnan(value)) {
@@ -79,11 +99,18 @@ void configure_plugin(Lv2Host& host, const Options& options)
             continue;
         }
         const ControlInfo info = host.control(symbol);
-        const float value = **setting;
+        float value = **setting;
+        // The ports are floats: a value a float's step beyond an end (1.0000001)
+        // is that end, as near as a float can say.
+        if (value > info.maximum && value <= std::nextafter(info.maximum, INFINITY)) {
+            value = info.maximum;
+        } else if (value < info.minimum && value >= std::nextafter(info.minimum, -INFINITY)) {
+            value = info.minimum;
+        }
         if (!(value >= info.minimum && value <= info.maximum)) {
             char message[160];
-            std::snprintf(message, sizeof message, "--%s %g is outside the plugin's range %g to %g", symbol,
-                          static_cast<double>(value), static_cast<double>(info.minimum),
+            std::snprintf(message, sizeof message, "--%s %s is outside the plugin's range %g to %g", symbol,
+                          shortest(value).c_str(), static_cast<double>(info.minimum),
                           static_cast<double>(info.maximum));
             throw bad_input(message);
         }

@@ -53,14 +53,40 @@ TEST(Shard, ParsesGivenAndSchedulersShares)
         EXPECT_THROW(parse_shard(bad, none), Error) << bad;
     }
     // An array numbered from 1 (--array=1-4): the first task takes share 0.
-    const Shard slurm = parse_shard(
-        "auto",
-        environment({{"SLURM_ARRAY_TASK_ID", "3"}, {"SLURM_ARRAY_TASK_MIN", "1"}, {"SLURM_ARRAY_TASK_COUNT", "4"}}));
+    const Shard slurm = parse_shard("auto",
+                                    environment({{"SLURM_ARRAY_TASK_ID", "3"},
+                                                 {"SLURM_ARRAY_TASK_MIN", "1"},
+                                                 {"SLURM_ARRAY_TASK_MAX", "4"},
+                                                 {"SLURM_ARRAY_TASK_COUNT", "4"}}));
     EXPECT_EQ(slurm.index, 2u);
     EXPECT_EQ(slurm.count, 4u);
     const Shard pod = parse_shard("auto", environment({{"JOB_COMPLETION_INDEX", "7"}, {"ZENDRIK_MASK_SHARDS", "8"}}));
     EXPECT_EQ(pod.index, 7u);
     EXPECT_THROW(parse_shard("auto", environment({{"JOB_COMPLETION_INDEX", "7"}})), Error);
+}
+
+// Slurm's variables as sbatch --array sets them: a task takes its own share
+// of a range or stepped range, and refuses any other array.
+TEST(Shard, AutoTakesEachTaskOfARangeOrSteppedRangeAndRefusesOtherArrays)
+{
+    const auto slurm = [](unsigned id, unsigned first, unsigned last, unsigned step, unsigned count) {
+        return parse_shard("auto",
+                           environment({{"SLURM_ARRAY_TASK_ID", std::to_string(id)},
+                                        {"SLURM_ARRAY_TASK_MIN", std::to_string(first)},
+                                        {"SLURM_ARRAY_TASK_MAX", std::to_string(last)},
+                                        {"SLURM_ARRAY_TASK_STEP", std::to_string(step)},
+                                        {"SLURM_ARRAY_TASK_COUNT", std::to_string(count)}}));
+    };
+    // --array=0-6:2: tasks 0, 2, 4, 6 take shares 0 to 3 of 4.
+    for (unsigned id = 0; id <= 6; id += 2) {
+        EXPECT_EQ(slurm(id, 0, 6, 2, 4).index, id / 2);
+    }
+    EXPECT_EQ(slurm(15, 0, 15, 1, 16).count, 16u);
+    // --array=3,7,9 and --array=3,7 after --array=0-15: no share can be told.
+    for (const unsigned id : {3u, 7u, 9u}) {
+        EXPECT_THROW(slurm(id, 3, 9, 1, 3), Error) << id;
+        EXPECT_THROW(slurm(id, 3, 7, 1, 2), Error) << id;
+    }
 }
 
 class Files : public ::testing::Test {
@@ -152,6 +178,22 @@ TEST(FileList, OutputsMayNeitherReplaceInputsNorCollide)
         Error);
     EXPECT_EQ(extension_for_format("flac:pcm16"), "flac");
     EXPECT_EQ(extension_for_format(":pcm16"), "");
+}
+
+TEST_F(Files, ACsvQuotedFieldMayHoldALineEnd)
+{
+    const fs::path csv = write("lines.csv", "\"two\r\nlines.wav\",out.wav\nc.wav,d.wav\n");
+    const std::vector<BatchFile> files = read_manifest(csv.string());
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].key, "two\nlines.wav");
+    EXPECT_EQ(files[1].key, "c.wav");
+}
+
+TEST(FileList, AnOutputMayNotReplaceAnotherOutputsRecord)
+{
+    EXPECT_THROW(check_outputs({{"a.wav", "/in/a.wav", "/out/a.wav", "", ""},
+                                {"b.wav", "/in/b.wav", "/out/a.wav.zendrik.json", "", ""}}),
+                 Error);
 }
 
 } // namespace

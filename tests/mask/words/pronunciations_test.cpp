@@ -108,6 +108,16 @@ TEST(MaskPronunciations, DictionaryWordsAreFoldedAsTheListIs)
     EXPECT_EQ(plan.pronunciations[1].word, "émile");
 }
 
+// The CMU dictionary as published marks each vowel's stress.
+TEST(MaskPronunciations, StressMarksAreReadAsThePhoneWithoutStress)
+{
+    std::istringstream cmu("zendrik Z EH1 N D R IH0 K\nair EH2 R\n");
+    const DecodingPlan plan = plan_decoding(patterns({"zendrik", "air"}), {{"cmudict.dict", &cmu}}, 0.5);
+    ASSERT_EQ(plan.pronunciations.size(), 2u);
+    EXPECT_EQ(plan.pronunciations[0].phones, "EH R");
+    EXPECT_EQ(plan.pronunciations[1].phones, "Z EH N D R IH K");
+}
+
 // eSpeak NG's IPA, as it writes it for US English, in the model's phones;
 // and a guess for a word no dictionary has, used and reported.
 TEST(MaskPronunciations, GuessesAreMappedToTheModelsPhonesAndUsed)

@@ -7,12 +7,15 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
 #include <pthread.h>
 #include <set>
+#include <string>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,11 +69,49 @@ bool temp_name_of(const std::string& name, const std::string& prefix, pid_t& pid
     return number > 0 && number <= INT_MAX;
 }
 
+// The last six characters of a temporary file's name: a hash of its name's
+// start, its PID and its inode, so that a run tells the files runs made from
+// files named alike by hand, or copied, which it must never remove.
+std::string file_mark(const std::string& prefix, pid_t pid, ino_t inode)
+{
+    uint64_t hash = 14695981039346656037ull;
+    const std::string text = prefix + std::to_string(pid) + "." + std::to_string(inode);
+    for (const char byte : text) {
+        hash = (hash ^ static_cast<unsigned char>(byte)) * 1099511628211ull;
+    }
+    static const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    std::string mark;
+    for (int i = 0; i < 6; ++i, hash /= 62) {
+        mark += letters[hash % 62];
+    }
+    return mark;
+}
+
+// Gives the file mkstemp made at `path` its marked name, never over another
+// file; keeps the name it has when it cannot (it is then never removed by
+// another run, only by this one).
+void mark_name(std::string& path, const std::string& prefix, int fd)
+{
+    struct stat status {};
+    if (fstat(fd, &status) != 0) {
+        return;
+    }
+    std::string marked = path;
+    marked.replace(marked.size() - 6, 6, file_mark(prefix, getpid(), status.st_ino));
+    if (renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, marked.c_str(), RENAME_NOREPLACE) == 0) {
+        path = marked;
+    } else if ((errno == EINVAL || errno == ENOSYS) && link(path.c_str(), marked.c_str()) == 0) {
+        unlink(path.c_str());
+        path = marked;
+    }
+}
+
 // Removes this user's regular file `name` in `folder` unless a process
-// holds it locked: a live run locks its file, which tells where its PID
-// cannot (another PID namespace, another NFS client). Our lock is held until
-// the name is removed, so that no run can take the file up meanwhile.
-void remove_if_unlocked(int folder, const char* name)
+// holds it locked or it is not marked as made by a run: a live run locks its
+// file, which tells where its PID cannot (another PID namespace, another NFS
+// client). Our lock is held until the name is removed, so that no run can
+// take the file up meanwhile.
+void remove_if_unlocked(int folder, const char* name, const std::string& prefix, pid_t pid)
 {
     const int fd = openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -78,9 +119,11 @@ void remove_if_unlocked(int folder, const char* name)
     }
     struct stat status {};
     struct stat named {};
+    const std::string mark = name + std::strlen(name) - 6;
     if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid()
-        && flock(fd, LOCK_EX | LOCK_NB) == 0 && fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0
-        && named.st_dev == status.st_dev && named.st_ino == status.st_ino) {
+        && mark == file_mark(prefix, pid, status.st_ino) && flock(fd, LOCK_EX | LOCK_NB) == 0
+        && fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == status.st_dev
+        && named.st_ino == status.st_ino) {
         unlinkat(folder, name, 0);
     }
     close(fd);
@@ -98,7 +141,7 @@ void remove_stale(const std::string& dir, const std::string& prefix)
     while (const dirent* entry = readdir(folder.get())) {
         pid_t pid = 0;
         if (temp_name_of(entry->d_name, prefix, pid) && pid != getpid() && kill(pid, 0) != 0 && errno == ESRCH) {
-            remove_if_unlocked(dirfd(folder.get()), entry->d_name);
+            remove_if_unlocked(dirfd(folder.get()), entry->d_name, prefix, pid);
         }
     }
 }
@@ -192,6 +235,9 @@ TempFile::TempFile(const std::string& target, mode_t new_file_mode) : new_file_m
         fd_ = mkstemp(templ.data());
     }
     const int err = slot_ < 0 ? EMFILE : errno;
+    if (fd_ >= 0) {
+        mark_name(templ, prefix, fd_);
+    }
     if (fd_ >= 0) {
         std::memcpy(g_paths[slot_], templ.c_str(), templ.size() + 1);
         g_live[slot_] = true;

@@ -25,9 +25,10 @@ void install_signal_handlers();
 class TempFile {
 public:
     // Creates ".TARGET.zendrik-mask.PID.XXXXXX" in the target's folder, TARGET
-    // cut short when the name would be too long for the folder, after
-    // removing the temporary files of TARGET there whose process is gone and
-    // that no process holds locked. It is writable by its owner until
+    // cut short when the name would be too long for the folder, XXXXXX a
+    // mark of the file made, after removing the temporary files of TARGET
+    // there that bear the mark, whose process is gone and that no process
+    // holds locked. It is writable by its owner until
     // finished (tags are added by name), and locked until destroyed.
     // Throws the bad-input Error for a path too long, write_failed when it
     // cannot.

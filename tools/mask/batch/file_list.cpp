@@ -2,6 +2,7 @@
 #include "file_list.h"
 
 #include "errors.h"
+#include "record.h"
 #include "text.h"
 
 #include <algorithm>
@@ -65,6 +66,14 @@ bool inside(const fs::path& folder, const fs::path& path)
 
 } // namespace
 
+bool leads_into(const std::string& path, const std::string& folder)
+{
+    std::error_code error;
+    const fs::path resolved = folder_path(path, error);
+    const fs::path container = folder_path(folder, error);
+    return !error && inside(container, resolved);
+}
+
 bool is_media_name(const std::string& name)
 {
     const std::string extension = extension_of(name);
@@ -79,7 +88,64 @@ std::string extension_for_format(const std::string& format)
     return container == "wavex" ? "wav" : container;
 }
 
-std::vector<BatchFile> list_tree(const TreeSettings& settings)
+namespace {
+
+BatchFile tree_file(const TreeSettings& settings, const fs::path& path)
+{
+    BatchFile file;
+    file.key = path.lexically_relative(settings.in_dir).generic_string();
+    file.input = path.string();
+    std::string relative_output = file.key;
+    if (!settings.output_extension.empty()) {
+        relative_output = stem_of(file.key) + "." + settings.output_extension;
+    }
+    file.output = (fs::path(settings.out_dir) / relative_output).string();
+    const std::string stem = stem_of(file.key);
+    const std::string beside = path.parent_path().string();
+    const std::string own_stem = fs::path(stem).filename().string();
+    file.labels = settings.labels_dir.empty() ? side_file(beside, own_stem, {"txt"})
+                                              : side_file(settings.labels_dir, stem, {"txt"});
+    if (settings.find_transcripts) {
+        const std::vector<const char*> kinds{"json", "srt", "vtt"};
+        file.transcript = settings.transcripts_dir.empty() ? side_file(beside, own_stem, kinds)
+                                                           : side_file(settings.transcripts_dir, stem, kinds);
+    }
+    return file;
+}
+
+// One folder and, after it, those below it; a folder that cannot be read
+// is noted and the walk goes on. Links to folders are not followed.
+void walk(const TreeSettings& settings, const fs::path& folder, FileTree& tree)
+{
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    std::vector<fs::path> below;
+    for (; !error && it != fs::directory_iterator(); it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code kind;
+        if (name.front() == '.') {
+            continue;
+        }
+        if (it->is_directory(kind) && !it->is_symlink(kind)) {
+            below.push_back(it->path());
+        } else if (it->is_regular_file(kind) && is_media_name(name)) {
+            tree.files.push_back(tree_file(settings, it->path()));
+        }
+    }
+    const std::string relative = folder.lexically_relative(settings.in_dir).generic_string();
+    if (error) {
+        tree.unreadable.push_back({relative, error.message()});
+    } else {
+        tree.folders.push_back(relative);
+    }
+    for (const fs::path& next : below) {
+        walk(settings, next, tree);
+    }
+}
+
+} // namespace
+
+FileTree list_tree(const TreeSettings& settings)
 {
     std::error_code error;
     if (!fs::is_directory(settings.in_dir, error)) {
@@ -91,57 +157,39 @@ std::vector<BatchFile> list_tree(const TreeSettings& settings)
         throw bad_input("the output folder '" + settings.out_dir + "' must lie outside the input folder '"
                         + settings.in_dir + "', and hold it neither");
     }
-    std::vector<BatchFile> files;
-    fs::recursive_directory_iterator it(settings.in_dir, error);
-    for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.front() == '.') {
-            if (it->is_directory(error)) {
-                it.disable_recursion_pending();
-            }
-            continue;
-        }
-        if (!it->is_regular_file(error) || !is_media_name(name)) {
-            continue;
-        }
-        BatchFile file;
-        file.key = it->path().lexically_relative(settings.in_dir).generic_string();
-        file.input = it->path().string();
-        std::string relative_output = file.key;
-        if (!settings.output_extension.empty()) {
-            relative_output = stem_of(file.key) + "." + settings.output_extension;
-        }
-        file.output = (fs::path(settings.out_dir) / relative_output).string();
-        const std::string stem = stem_of(file.key);
-        const std::string beside = it->path().parent_path().string();
-        const std::string own_stem = fs::path(stem).filename().string();
-        file.labels = settings.labels_dir.empty() ? side_file(beside, own_stem, {"txt"})
-                                                  : side_file(settings.labels_dir, stem, {"txt"});
-        if (settings.find_transcripts) {
-            const std::vector<const char*> kinds{"json", "srt", "vtt"};
-            file.transcript = settings.transcripts_dir.empty() ? side_file(beside, own_stem, kinds)
-                                                               : side_file(settings.transcripts_dir, stem, kinds);
-        }
-        files.push_back(std::move(file));
+    FileTree tree;
+    walk(settings, settings.in_dir, tree);
+    if (!tree.unreadable.empty() && tree.unreadable.front().relative == ".") {
+        throw bad_input("cannot read the folder '" + settings.in_dir + "': " + tree.unreadable.front().why);
     }
-    if (error) {
-        throw bad_input("cannot read the folder '" + settings.in_dir + "': " + error.message());
+    std::sort(tree.files.begin(), tree.files.end(),
+              [](const BatchFile& a, const BatchFile& b) { return a.key < b.key; });
+    // A link inside OUT_DIR may lead back into IN_DIR.
+    for (const BatchFile& file : tree.files) {
+        const std::string folder = fs::path(file.output).parent_path().string();
+        if (leads_into(folder, in_dir.string())) {
+            throw bad_input("the output folder '" + folder + "' leads into the input folder '" + settings.in_dir + "'");
+        }
     }
-    std::sort(files.begin(), files.end(), [](const BatchFile& a, const BatchFile& b) { return a.key < b.key; });
-    return files;
+    return tree;
 }
 
 void check_outputs(const std::vector<BatchFile>& files)
 {
-    std::map<fs::path, const BatchFile*> inputs, outputs;
+    std::map<fs::path, const BatchFile*> inputs, outputs, records;
     std::error_code error;
     for (const BatchFile& file : files) {
         inputs.emplace(fs::weakly_canonical(file.input, error), &file);
+        records.emplace(fs::weakly_canonical(record_path(file.output), error), &file);
     }
     for (const BatchFile& file : files) {
         const fs::path output = fs::weakly_canonical(file.output, error);
         if (inputs.count(output)) {
             throw bad_input("the output '" + file.output + "' would replace the input '" + inputs[output]->input + "'");
+        }
+        if (records.count(output)) {
+            throw bad_input("the output '" + file.output + "' would replace the record of '" + records[output]->output
+                            + "'");
         }
         const auto [earlier, added] = outputs.emplace(output, &file);
         if (!added) {

@@ -27,13 +27,29 @@ struct TreeSettings {
     std::string output_extension; // replaces each input's; empty keeps it
 };
 
-// The files under settings.in_dir, in order of their relative paths; hidden
-// files and folders are left out. Throws the bad-input Error for a missing
-// folder or an output folder inside the input folder.
-std::vector<BatchFile> list_tree(const TreeSettings& settings);
+struct UnreadableFolder {
+    std::string relative; // to the input folder
+    std::string why;
+};
 
-// Throws the bad-input Error when an output would replace an input, or two
-// inputs would be written to one output.
+struct FileTree {
+    std::vector<BatchFile> files;
+    std::vector<UnreadableFolder> unreadable; // their files that could be read are listed
+    std::vector<std::string> folders;         // read whole, relative to the input folder
+};
+
+// The files under settings.in_dir, in order of their relative paths; hidden
+// files and folders are left out, and a folder that cannot be read is noted. Throws the bad-input Error for a missing
+// folder or an output folder inside the input folder, or one that a link
+// leads into it.
+FileTree list_tree(const TreeSettings& settings);
+
+// Whether `path` lies in `folder`, either's links resolved as far as they
+// exist.
+bool leads_into(const std::string& path, const std::string& folder);
+
+// Throws the bad-input Error when an output would replace an input or
+// another output's record, or two inputs would be written to one output.
 void check_outputs(const std::vector<BatchFile>& files);
 
 // Whether the name's extension is one the program reads.

@@ -75,8 +75,17 @@ std::vector<BatchFile> read_manifest(const std::string& path)
         }
         std::vector<std::string> fields = tabs ? tab_fields(line) : std::vector<std::string>{};
         const std::string where = "manifest '" + path + "', line " + std::to_string(number);
-        if (!tabs && !csv_fields(line, fields)) {
-            throw bad_input(where + ": a quote is left open");
+        // A quoted field may hold line ends: it goes on on the next line.
+        while (!tabs && !csv_fields(line, fields)) {
+            std::string more;
+            if (!read_line(in, more)) {
+                throw bad_input(where + ": a quote is left open");
+            }
+            ++number;
+            if (!more.empty() && more.back() == '\r') {
+                more.pop_back();
+            }
+            line += "\n" + more;
         }
         const bool header = first && (fields[0] == "input" || fields[0] == "Input" || fields[0] == "INPUT");
         first = false;

@@ -4,7 +4,6 @@
 #include "errors.h"
 #include "fingerprint.h"
 
-#include <climits>
 #include <cstdlib>
 
 namespace zendrik_mask {
@@ -34,6 +33,28 @@ std::optional<unsigned> variable(const Environment& environment, const std::stri
     return value ? number(*value) : std::nullopt;
 }
 
+// A task of an array A-B or A-B:S (A may be any number) is share
+// (ID - A) / S of COUNT. Other arrays (a list, as when failed tasks are
+// submitted again) say nothing of the shares of the first submission, so
+// they are refused rather than guessed at.
+Shard slurm_share(const Environment& environment)
+{
+    const std::optional<unsigned> id = variable(environment, "SLURM_ARRAY_TASK_ID");
+    const std::optional<unsigned> first = variable(environment, "SLURM_ARRAY_TASK_MIN");
+    const std::optional<unsigned> last = variable(environment, "SLURM_ARRAY_TASK_MAX");
+    const unsigned step = variable(environment, "SLURM_ARRAY_TASK_STEP").value_or(1);
+    const std::optional<unsigned> count = variable(environment, "SLURM_ARRAY_TASK_COUNT");
+    const auto text = [](std::optional<unsigned> value) { return value ? std::to_string(*value) : "?"; };
+    if (!id || !first || !last || !count || step < 1 || *last < *first || *id < *first || *id > *last
+        || (*last - *first) % step != 0 || (*id - *first) % step != 0 || *count != (*last - *first) / step + 1) {
+        throw bad_input("--shard auto takes the share of a task of an array A-B or A-B:S, and this one is not (tasks "
+                        + text(first) + " to " + text(last) + ", step " + std::to_string(step) + ", " + text(count)
+                        + " tasks): give --shard K/N, K this task's share of the N of the first submission "
+                          "(SHARDS=N with slurm_array.sh)");
+    }
+    return {(*id - *first) / step, *count};
+}
+
 } // namespace
 
 Environment process_environment()
@@ -54,12 +75,7 @@ Shard parse_shard(const std::string& text, const Environment& environment)
         return checked(number(text.substr(0, slash)), number(text.substr(slash + 1)), text);
     }
     if (environment("SLURM_ARRAY_TASK_ID")) {
-        // An array may start at any number (--array=1-4).
-        const unsigned id = variable(environment, "SLURM_ARRAY_TASK_ID").value_or(UINT_MAX);
-        const unsigned first = variable(environment, "SLURM_ARRAY_TASK_MIN").value_or(0);
-        const unsigned index = id != UINT_MAX && id >= first ? id - first : UINT_MAX;
-        return checked(index, variable(environment, "SLURM_ARRAY_TASK_COUNT"),
-                       "auto (SLURM_ARRAY_TASK_ID, SLURM_ARRAY_TASK_MIN, SLURM_ARRAY_TASK_COUNT)");
+        return slurm_share(environment);
     }
     if (environment("JOB_COMPLETION_INDEX")) {
         return checked(variable(environment, "JOB_COMPLETION_INDEX"), variable(environment, "ZENDRIK_MASK_SHARDS"),

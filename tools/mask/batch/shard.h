@@ -20,10 +20,10 @@ struct Shard {
 using Environment = std::function<std::optional<std::string>(const std::string&)>;
 Environment process_environment();
 
-// "K/N", or "auto": a Slurm job array's task (SLURM_ARRAY_TASK_ID less
-// SLURM_ARRAY_TASK_MIN, of SLURM_ARRAY_TASK_COUNT), else a Kubernetes
-// Indexed Job's (JOB_COMPLETION_INDEX, of ZENDRIK_MASK_SHARDS). Throws the
-// bad-input Error for anything else.
+// "K/N", or "auto": the task of a Slurm job array A-B or A-B:S (its place
+// among SLURM_ARRAY_TASK_MIN, _MAX, _STEP, of SLURM_ARRAY_TASK_COUNT), else a
+// Kubernetes Indexed Job's (JOB_COMPLETION_INDEX, of ZENDRIK_MASK_SHARDS).
+// Throws the bad-input Error for anything else, other arrays included.
 Shard parse_shard(const std::string& text, const Environment& environment);
 
 bool in_shard(const std::string& relative_path, const Shard& shard);

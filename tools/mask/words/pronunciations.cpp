@@ -52,6 +52,10 @@ public:
             }
             std::string phones;
             for (std::string phone; fields >> phone;) {
+                // The CMU dictionary marks stress (EH1); the model's phones have none.
+                if (phone.size() > 1 && phone.back() >= '0' && phone.back() <= '2') {
+                    phone.pop_back();
+                }
                 phones += (phones.empty() ? "" : " ") + phone;
             }
             if (phones.empty()) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "speech_search.h"
 
+#include "cpu_time.h"
 #include "errors.h"
 #include "progress.h"
 
@@ -331,9 +332,14 @@ std::vector<TimedWord> search_speech(InputFile& input, const SpeechSearch& searc
     StretchQueue queue(2 * jobs);
     Findings findings;
     std::vector<std::thread> threads;
+    // The searchers' CPU time is the file's: a batch counts it.
+    CpuAccount* const account = helper_cpu_account();
     try {
         for (auto& recogniser : recognisers) {
-            threads.emplace_back(listen_to_stretches, std::ref(*recogniser), std::ref(queue), std::ref(findings));
+            threads.emplace_back([&recogniser, &queue, &findings, account] {
+                listen_to_stretches(*recogniser, queue, findings);
+                credit_cpu(account);
+            });
         }
         read_stretches(input, queue, search.show_progress);
     } catch (...) {

@@ -4,6 +4,7 @@
 #   style_check.sh format  SOURCE_DIR   clang-format finds nothing to change
 #   style_check.sh shell   SOURCE_DIR   shellcheck finds nothing in any script
 #   style_check.sh licence SOURCE_DIR   every source file names its licence
+#   style_check.sh length  SOURCE_DIR   no source file over 400 lines
 set -euo pipefail
 mode=$1
 cd "$2"
@@ -46,8 +47,14 @@ licence)
   [ "$missing" -eq 0 ]
   echo "licence: ${#files[@]} files name it"
   ;;
+length)
+  mapfile -t files < <(list '*.cpp' '*.h')
+  long=$(wc -l "${files[@]}" | awk '$2 != "total" && $1 > 400 {print "  " $2 ": " $1 " lines"}')
+  [ -z "$long" ] || { printf 'over 400 lines, split by concern:\n%s\n' "$long" >&2; exit 1; }
+  echo "length: ${#files[@]} files of 400 lines or fewer"
+  ;;
 *)
-  echo "usage: style_check.sh format|shell|licence SOURCE_DIR" >&2
+  echo "usage: style_check.sh format|shell|licence|length SOURCE_DIR" >&2
   exit 2
   ;;
 esac

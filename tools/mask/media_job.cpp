@@ -58,7 +58,7 @@ MediaWritten write_media(MediaSetup& setup, const Options& options, const std::v
     }
     const MediaTotals totals = mask_media(*setup.input, std::move(streams), options.block, temp, setup.output,
                                           options.output, show_progress);
-    return {totals.frames, totals.masked};
+    return {totals.frames, totals.masked, totals.warning};
 }
 
 AudioFallback media_audio_fallback(const std::vector<std::string>& picks)

@@ -28,7 +28,8 @@ using MediaSetupPtr = std::unique_ptr<MediaSetup, MediaSetupDeleter>;
 
 struct MediaWritten {
     int64_t frames = 0; // of the first masked stream
-    int64_t masked = 0; // of those, frames with the tone on
+    int64_t masked = 0;  // of those, frames with the tone on
+    std::string warning; // of holes filled with silence
 };
 
 // Throws the bad-input Error for options that do not apply, a --format the

@@ -251,7 +251,8 @@ FileOutcome process(const Options& options)
     // Everything is checked: now the warnings are worth reading.
     print_warnings(options, warnings);
     // Written before the audio, committed after it: a failure in either leaves every target as it was.
-    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges};
+    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges,
+                        frames >= 0 ? time_of(frames, input_info.samplerate) : -1};
     review_files.write(review);
     FileOutcome outcome{0, {}, seconds, {}};
     for (const FoundWord& found : targets.findings.found) {

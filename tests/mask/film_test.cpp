@@ -11,21 +11,25 @@ namespace {
 
 class MaskFilm : public MaskMedia {
 protected:
-    // Video and a FLAC stream in `layout`: pink noise in the centre, where a
-    // film's dialogue is, a sine of its own in every other channel.
-    void make_film(const std::string& name, const std::string& layout, int channels, int seconds)
+    // Video and a FLAC stream in `layout`, its channels named `names`: pink
+    // noise in the centre, where a film's dialogue is, a louder sine of its
+    // own in every other channel.
+    void make_film(const std::string& name, const std::string& layout, const std::vector<std::string>& names,
+                   int seconds)
     {
         const std::string length = ":duration=" + std::to_string(seconds);
-        std::string graph;
-        for (int c = 0; c < channels; ++c) {
-            graph += c == 2 ? "anoisesrc=color=pink:amplitude=0.1:sample_rate=48000" + length
-                            : "sine=sample_rate=48000:frequency=" + std::to_string(200 + 100 * c) + length;
-            graph += "[c" + std::to_string(c) + "];";
+        std::string graph, inputs, map;
+        for (std::size_t c = 0; c < names.size(); ++c) {
+            const std::string label = "[c" + std::to_string(c) + "]";
+            graph += (names[c] == "FC"
+                          ? "anoisesrc=color=pink:amplitude=0.1:sample_rate=48000" + length
+                          : "sine=sample_rate=48000:frequency=" + std::to_string(200 + 100 * c) + length + ",volume=4")
+                + label + ";";
+            inputs += label;
+            map += (c == 0 ? "" : "|") + std::to_string(c) + ".0-" + names[c];
         }
-        for (int c = 0; c < channels; ++c) {
-            graph += "[c" + std::to_string(c) + "]";
-        }
-        graph += "join=inputs=" + std::to_string(channels) + ":channel_layout=" + layout + "[a]";
+        graph += inputs + "join=inputs=" + std::to_string(names.size()) + ":channel_layout=" + layout + ":map=" + map
+            + "[a]";
         tool({"-f", "lavfi", "-i", "testsrc=size=96x64:rate=25" + length, "-filter_complex", graph, "-map", "0:v",
               "-map", "[a]", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "flac", "-sample_fmt", "s16", p(name)});
     }
@@ -46,9 +50,12 @@ TEST_F(MaskFilm, ChannelsCentreTonesTheDialogueAloneAndIsRefusedWithoutACentre)
 {
     const int64_t start = 48000, end = 96000; // --mask 1-2
     const std::vector<float> tone = reference_burst(end - start, TONE_HZ, TONE_LEVEL, 48000);
-    for (const auto& [layout, channels, pick] : {std::tuple{"5.1(side)", 6, "centre"}, {"7.1", 8, "FC"}}) {
+    const std::vector<std::string> side = {"FL", "FR", "FC", "LFE", "SL", "SR"};
+    const std::vector<std::string> eight = {"FL", "FR", "FC", "LFE", "BL", "BR", "SL", "SR"};
+    for (const auto& [layout, names, pick] : {std::tuple{"5.1(side)", side, "centre"}, {"7.1", eight, "FC"}}) {
         SCOPED_TRACE(layout);
-        make_film("film.mkv", layout, channels, 3);
+        const auto channels = names.size();
+        make_film("film.mkv", layout, names, 3);
         const Result r = mask({p("film.mkv"), p("out.mkv"), "--mask", "1-2", "--channels", pick});
         ASSERT_EQ(r.status, 0) << r.err;
         const std::vector<int32_t> in = decode<int32_t>(p("film.mkv"), 1);
@@ -56,8 +63,8 @@ TEST_F(MaskFilm, ChannelsCentreTonesTheDialogueAloneAndIsRefusedWithoutACentre)
         ASSERT_EQ(in.size(), out.size());
         int64_t wrong = 0;
         for (std::size_t i = 0; i < in.size(); ++i) {
-            const auto frame = static_cast<int64_t>(i) / channels;
-            if (i % static_cast<std::size_t>(channels) == 2 && frame >= start && frame < end) {
+            const auto frame = static_cast<int64_t>(i / channels);
+            if (i % channels == 2 && frame >= start && frame < end) {
                 const double expected = std::nearbyint(tone[static_cast<std::size_t>(frame - start)] * 32768) * 65536;
                 wrong += std::fabs(expected - out[i]) > 65536 ? 1 : 0;
             } else {
@@ -76,7 +83,7 @@ TEST_F(MaskFilm, ChannelsCentreTonesTheDialogueAloneAndIsRefusedWithoutACentre)
 
 TEST_F(MaskFilm, LevelAutoPutsTheToneTheChosenLuUnderWhatItReplaces)
 {
-    make_film("film.mkv", "5.1(side)", 6, 20);
+    make_film("film.mkv", "5.1(side)", {"FL", "FR", "FC", "LFE", "SL", "SR"}, 20);
     const double whole = lufs({"-i", p("film.mkv")}, "");
     const double centre = lufs({"-i", p("film.mkv")}, "pan=mono|c0=FC,");
     struct Case {

@@ -42,7 +42,8 @@ std::vector<bool> picked_channels(const AVChannelLayout& layout, const std::stri
             av_channel_description(full, sizeof full, channel);
             throw bad_input("--channels " + names + ": audio stream " + std::to_string(stream) + " of '" + path + "' ("
                             + layout_name(layout) + ") has no " + full + " channel"
-                            + (channel == AV_CHAN_FRONT_CENTER ? "; the centre is the dialogue's in 5.1 and 7.1" : ""));
+                            + (channel == AV_CHAN_FRONT_CENTER ? "; the centre is the dialogue's in 5.1 and 7.1" : "")
+                            + " (--stream picks the streams to mask)");
         }
         picked[static_cast<std::size_t>(index)] = true;
     }

@@ -203,6 +203,10 @@ AudioSetup set_up_audio(const Options& options, const InputFile& input, const st
 {
     const SF_INFO& input_info = input.info();
     AudioSetup audio;
+    if (!options.channels.empty()) {
+        throw bad_input("--channels applies to video and the files read through FFmpeg, not to '" + options.input
+                        + "'; convert it with ffmpeg -i " + options.input + " -c:a flac " + options.input + ".mka");
+    }
     audio.output_info = output_info_for(input_info, options, warnings);
     audio.mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, audio.output_info);
     warnings.push_back(widen_large_wav(audio.output_info, frames));
@@ -210,10 +214,6 @@ AudioSetup set_up_audio(const Options& options, const InputFile& input, const st
     audio.copy_path = takes_copy_path(samples, input, options.input, audio.output_info.format);
     audio.host = std::make_unique<Lv2Host>(ZENDRIK_MASK_URI, fallback_lv2_dir());
     configure_plugin(*audio.host, options);
-    if (!options.channels.empty()) {
-        throw bad_input("--channels applies to video and the files read through FFmpeg, not to '" + options.input
-                        + "'; convert it with ffmpeg -i " + options.input + " -c:a flac " + options.input + ".mka");
-    }
     if (options.level_below) {
         InputFile sound(options.input);
         set_automatic_level(*audio.host, options, sound, default_speakers(input_info.channels), "the sound", warnings);

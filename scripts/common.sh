@@ -10,7 +10,7 @@ ZENDRIK_BUILD_PACKAGES=(
   build-essential cmake pkg-config
   lv2-dev liblilv-dev libsndfile1-dev libmpg123-dev libcli11-dev libtag1-dev libflac-dev
   libpocketsphinx-dev pocketsphinx-en-us libespeak-ng-dev libsoxr-dev libutf8proc-dev nlohmann-json3-dev
-  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libxxhash-dev
+  libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libxxhash-dev libebur128-dev
 )
 # What the tests and the benchmarks build with.
 ZENDRIK_TEST_BUILD_PACKAGES=(
@@ -18,7 +18,7 @@ ZENDRIK_TEST_BUILD_PACKAGES=(
 )
 # Hosts and tools the tests and the main job drive.
 ZENDRIK_HOST_PACKAGES=(
-  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs pocketsphinx-testdata python3
+  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs pocketsphinx-testdata python3 mplayer
 )
 # A one-node Slurm cluster for the batch test.
 ZENDRIK_CLUSTER_PACKAGES=(

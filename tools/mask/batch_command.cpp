@@ -53,6 +53,16 @@ std::string options_hash(const Options& options)
     add_files("labels", options.label_files);
     add("frequency", options.frequency ? std::to_string(*options.frequency) : "");
     add("level", options.level ? std::to_string(*options.level) : "");
+    // Named only when given, so that the records of earlier runs still match.
+    if (options.level_below) {
+        add("level_below", std::to_string(*options.level_below));
+    }
+    if (!options.channels.empty()) {
+        add("channels", options.channels);
+    }
+    if (options.per_stream_finds) {
+        add("per_stream_finds", "1");
+    }
     add("preset", options.preset);
     add("format", options.format);
     add("bitrate", std::to_string(options.bitrate));

@@ -21,8 +21,13 @@ void add_mask_options(CLI::App& app, Options& options, ParsedOptions& parsed)
               ->type_name("HZ");
     parsed.level_option
         = app.add_option("-L,--level", parsed.level,
-                         "Tone peak level, linear 0 to 1 or in decibels, -6dB (default: the plugin's, 0.5)")
-              ->type_name("GAIN");
+                         "Tone peak level, linear 0 to 1, in decibels (-6dB), or auto: --level-below LU under the "
+                         "sound's loudness (default: the plugin's, 0.5)")
+              ->type_name("GAIN|auto");
+    parsed.level_below_option
+        = app.add_option("--level-below", parsed.level_below,
+                         "With --level auto: LU under the loudness of the channels bleeped, 0 to 60 (default 6)")
+              ->type_name("LU");
     app.add_option("-p,--preset", options.preset,
                    "Start from one of the bundle's presets; --frequency and --level override it")
         ->type_name("NAME");
@@ -63,6 +68,13 @@ void add_mask_options(CLI::App& app, Options& options, ParsedOptions& parsed)
                    "repeatable")
         ->type_name("N|LANG")
         ->allow_extra_args(false);
+    app.add_option("--channels", options.channels,
+                   "Video: bleep only these channels, by FFmpeg's names (FC,LFE) or centre, the dialogue's in 5.1 "
+                   "and 7.1 (default: all)")
+        ->type_name("centre|NAMES");
+    app.add_flag("--per-stream-finds", options.per_stream_finds,
+                 "Video with several audio streams: bleep each for the words found in it only (default: every find "
+                 "bleeps every masked stream)");
 }
 
 void finish_options(Options& options, const ParsedOptions& parsed)
@@ -70,8 +82,17 @@ void finish_options(Options& options, const ParsedOptions& parsed)
     if (*parsed.frequency_option) {
         options.frequency = parsed.frequency;
     }
-    if (*parsed.level_option) {
+    const bool automatic = *parsed.level_option && (parsed.level == "auto" || parsed.level == "AUTO");
+    if (automatic) {
+        if (!(parsed.level_below >= 0 && parsed.level_below <= 60)) {
+            throw bad_input("--level-below must be 0 to 60 LU");
+        }
+        options.level_below = parsed.level_below;
+    } else if (*parsed.level_option) {
         options.level = parse_level(parsed.level);
+    }
+    if (*parsed.level_below_option && !automatic) {
+        throw bad_input("--level-below applies to --level auto only");
     }
     for (const CLI::Option* option : parsed.recogniser_options) {
         if (*option) {

@@ -17,8 +17,10 @@ namespace zendrik_mask {
 struct ParsedOptions {
     float frequency = 0.0f;
     std::string level;
+    double level_below = 6.0;
     CLI::Option* frequency_option = nullptr;
     CLI::Option* level_option = nullptr;
+    CLI::Option* level_below_option = nullptr;
     std::vector<CLI::Option*> recogniser_options;
 };
 

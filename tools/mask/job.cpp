@@ -2,6 +2,7 @@
 #include "job.h"
 
 #include "audio_file.h"
+#include "auto_level.h"
 #include "copy_path.h"
 #include "errors.h"
 #include "formats.h"
@@ -150,6 +151,20 @@ struct Targets {
     std::vector<TimeRange> given_ranges;
 };
 
+// With --per-stream-finds: the ranges given, and the words found in audio
+// stream `stream` or in what belongs to no stream (a transcript).
+std::vector<TimeRange> own_ranges(const Targets& targets, int stream)
+{
+    std::vector<TimeRange> ranges = targets.given_ranges;
+    for (std::size_t i = 0; i < targets.findings.found.size(); ++i) {
+        const int heard_in = targets.findings.found[i].stream;
+        if (heard_in < 0 || heard_in == stream) {
+            ranges.push_back(targets.word_ranges[i]);
+        }
+    }
+    return ranges;
+}
+
 void print_warnings(const Options& options, const std::vector<std::string>& warnings)
 {
     for (const std::string& warning : warnings) {
@@ -188,6 +203,10 @@ AudioSetup set_up_audio(const Options& options, const InputFile& input, const st
 {
     const SF_INFO& input_info = input.info();
     AudioSetup audio;
+    if (!options.channels.empty()) {
+        throw bad_input("--channels applies to video and the files read through FFmpeg, not to '" + options.input
+                        + "'; convert it with ffmpeg -i " + options.input + " -c:a flac " + options.input + ".mka");
+    }
     audio.output_info = output_info_for(input_info, options, warnings);
     audio.mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, audio.output_info);
     warnings.push_back(widen_large_wav(audio.output_info, frames));
@@ -195,6 +214,10 @@ AudioSetup set_up_audio(const Options& options, const InputFile& input, const st
     audio.copy_path = takes_copy_path(samples, input, options.input, audio.output_info.format);
     audio.host = std::make_unique<Lv2Host>(ZENDRIK_MASK_URI, fallback_lv2_dir());
     configure_plugin(*audio.host, options);
+    if (options.level_below) {
+        InputFile sound(options.input);
+        set_automatic_level(*audio.host, options, sound, default_speakers(input_info.channels), "the sound", warnings);
+    }
     audio.host->instantiate(input_info.samplerate, static_cast<unsigned>(input_info.channels));
     warnings.push_back(nyquist_warning(tone_frequency(*audio.host, options), input_info.samplerate, options.input));
     return audio;
@@ -251,7 +274,8 @@ FileOutcome process(const Options& options)
     // Everything is checked: now the warnings are worth reading.
     print_warnings(options, warnings);
     // Written before the audio, committed after it: a failure in either leaves every target as it was.
-    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges};
+    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges,
+                        frames >= 0 ? time_of(frames, input_info.samplerate) : -1};
     review_files.write(review);
     FileOutcome outcome{0, {}, seconds, {}};
     for (const FoundWord& found : targets.findings.found) {
@@ -271,7 +295,10 @@ FileOutcome process(const Options& options)
     std::string metadata_lost; // or, for video, the holes filled
     if (media) {
         // Every stream but the masked audio is copied packet for packet.
-        const MediaWritten written = write_media(*media_setup, options, time_ranges, temp, show_progress);
+        const MediaWritten written = write_media(
+            *media_setup, options,
+            [&](int stream) { return options.per_stream_finds ? own_ranges(targets, stream) : time_ranges; }, temp,
+            show_progress);
         totals = {written.frames, written.masked};
         metadata_lost = written.warning;
     } else if (copy_path) {

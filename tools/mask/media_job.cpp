@@ -2,6 +2,8 @@
 #include "media_job.h"
 
 #include "audio_codec.h"
+#include "auto_level.h"
+#include "channel_pick.h"
 #include "errors.h"
 #include "host.h"
 #include "media_audio.h"
@@ -16,6 +18,7 @@ struct MediaSetup {
     std::vector<int> streams;
     MediaOutput output;
     std::vector<std::unique_ptr<Lv2Host>> hosts;
+    std::vector<std::vector<bool>> channels; // of each stream, those the tone goes to
 };
 
 void MediaSetupDeleter::operator()(MediaSetup* setup) const
@@ -37,8 +40,21 @@ MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& war
         const AVStream& stream = *setup.input->context()->streams[index];
         warnings.push_back(reencoding_warning(stream, index, setup.output.audio));
         const AVCodecParameters& codec = *stream.codecpar;
+        const AVChannelLayout& layout = codec.ch_layout;
+        std::vector<bool> channels = picked_channels(layout, options.channels, index, options.input);
         auto host = std::make_unique<Lv2Host>(ZENDRIK_MASK_URI, fallback_lv2_dir());
         configure_plugin(*host, options);
+        if (options.level_below) {
+            std::vector<Speaker> speakers;
+            for (int c = 0; c < layout.nb_channels; ++c) {
+                speakers.push_back(!channels[static_cast<std::size_t>(c)] || is_lfe_channel(layout, c) ? Speaker::unused
+                                       : is_surround_channel(layout, c) ? Speaker::surround
+                                                                        : Speaker::front);
+            }
+            InputFile sound(options.input, media_audio_fallback({std::to_string(index)}));
+            set_automatic_level(*host, options, sound, speakers, "audio stream " + std::to_string(index), warnings);
+        }
+        setup.channels.push_back(std::move(channels));
         host->instantiate(codec.sample_rate, static_cast<unsigned>(codec.ch_layout.nb_channels));
         warnings.push_back(nyquist_warning(tone_frequency(*host, options), codec.sample_rate, options.input));
         setup.hosts.push_back(std::move(host));
@@ -46,15 +62,16 @@ MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& war
     return owned;
 }
 
-MediaWritten write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges,
-                         TempFile& temp, bool show_progress)
+MediaWritten write_media(MediaSetup& setup, const Options& options, const StreamRanges& ranges, TempFile& temp,
+                         bool show_progress)
 {
     std::vector<MaskedStream> streams;
     for (std::size_t i = 0; i < setup.streams.size(); ++i) {
         const int index = setup.streams[i];
         const int rate = setup.input->context()->streams[index]->codecpar->sample_rate;
         // Each stream at its own rate; the first one's plan gave the warnings.
-        streams.push_back({index, plan_ranges(ranges, rate, -1), tone_of(*setup.hosts[i], options.block)});
+        streams.push_back(
+            {index, plan_ranges(ranges(index), rate, -1), tone_of(*setup.hosts[i], options.block), setup.channels[i]});
     }
     const MediaTotals totals = mask_media(*setup.input, std::move(streams), options.block, temp, setup.output,
                                           options.output, show_progress);

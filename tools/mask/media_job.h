@@ -13,6 +13,7 @@
 #include "temp_file.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,9 +37,12 @@ struct MediaWritten {
 // output cannot take and streams that cannot be encoded again; adds a warning for each stream re-encoded whole.
 MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& warnings);
 
+// The ranges to bleep in an audio stream, by its index.
+using StreamRanges = std::function<std::vector<TimeRange>(int stream)>;
+
 // Writes the masked file into `temp`.
-MediaWritten write_media(MediaSetup& setup, const Options& options, const std::vector<TimeRange>& ranges,
-                         TempFile& temp, bool show_progress);
+MediaWritten write_media(MediaSetup& setup, const Options& options, const StreamRanges& ranges, TempFile& temp,
+                         bool show_progress);
 
 // InputFile's reader for what libsndfile cannot read: the first of the
 // streams `picks` names, decoded.

@@ -30,7 +30,7 @@ MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& /*w
     no_media(options.input, "not an audio file libsndfile reads");
 }
 
-MediaWritten write_media(MediaSetup& /*setup*/, const Options& options, const std::vector<TimeRange>& /*ranges*/,
+MediaWritten write_media(MediaSetup& /*setup*/, const Options& options, const StreamRanges& /*ranges*/,
                          TempFile& /*temp*/, bool /*show_progress*/)
 {
     no_media(options.input, "not an audio file libsndfile reads");

@@ -17,6 +17,8 @@ struct Options {
     std::vector<std::string> label_files; // Audacity label files
     std::optional<float> frequency;
     std::optional<float> level;
+    // --level auto: the tone this many LU under the loudness of what it replaces.
+    std::optional<double> level_below;
     std::string preset;
     std::string format; // "[container][:encoding]"
     int bitrate = 0;    // MP3 output, kbps; 0 for the default
@@ -25,6 +27,8 @@ struct Options {
     bool force = false;               // replace a write-protected output
     std::vector<std::string> streams; // --stream: audio streams to mask, by index or language
     std::string edl_out;              // --write-edl
+    std::string channels;             // --channels: FFmpeg's channel names, or "centre"; empty for all
+    bool per_stream_finds = false;    // each audio stream bleeped for its own finds only
 
     // Words to find and bleep.
     std::vector<std::string> words;      // --word, a word or phrase each

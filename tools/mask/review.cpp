@@ -157,7 +157,10 @@ std::string edl_text(const Review& review)
     }
     std::string text;
     for (const TimeRange& range : merged) {
-        text += seconds_text(range.start_ns) + " " + seconds_text(range.end_ns) + " 1\n";
+        const int64_t end = review.length_ns >= 0 ? std::min(range.end_ns, review.length_ns) : range.end_ns;
+        if (range.start_ns < end) {
+            text += seconds_text(range.start_ns) + " " + seconds_text(end) + " 1\n";
+        }
     }
     return text;
 }

@@ -34,6 +34,7 @@ struct Review {
     const std::vector<FoundWord>& found;
     const std::vector<TimeRange>& word_ranges;  // one per find, padded
     const std::vector<TimeRange>& given_ranges; // from --mask and --labels
+    int64_t length_ns = -1;                     // the input's length; -1 when unknown
 };
 
 // Every range to bleep, one label each, times to the nanosecond so that the
@@ -41,7 +42,8 @@ struct Review {
 std::string labels_text(const Review& review);
 
 // Every range to bleep as an edit decision list, MPlayer's and Kodi's: "start
-// end 1" a line, 1 muting the sound there, ranges merged where they overlap.
+// end 1" a line, 1 muting the sound there, ranges merged where they overlap
+// and clipped at the input's end, as the masking clips them.
 std::string edl_text(const Review& review);
 
 // The finds as JSON: each word of the list with where it was found.

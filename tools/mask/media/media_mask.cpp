@@ -138,7 +138,8 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
                                          [&](const MaskedStream& s) { return s.index == static_cast<int>(i); });
         if (masked != streams.end()) {
             masks[i] = std::make_unique<StreamMask>(input, masked->index, *output, *to, std::move(masked->plan),
-                                                    std::move(masked->tone), block, chosen.audio);
+                                                    std::move(masked->tone), std::move(masked->channels), block,
+                                                    chosen.audio);
         } else if (is_attached_picture(from, *output)) {
             attach_picture(from, *to);
             continue;

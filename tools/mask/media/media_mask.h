@@ -21,11 +21,12 @@ namespace zendrik_mask {
 class TempFile;
 
 // An audio stream to mask: its index, its plan (samples from the input's
-// 0 at its rate) and the tone for it.
+// 0 at its rate), the tone for it and the channels it goes to.
 struct MaskedStream {
     int index;
     Plan plan;
     ToneSource tone;
+    std::vector<bool> channels;
 };
 
 struct MediaTotals {

@@ -59,9 +59,10 @@ void store_tone(AVFrame& frame, int channel, int offset, const float* tone, int 
 } // namespace
 
 StreamMask::StreamMask(const MediaInput& input, int stream, AVFormatContext& output, AVStream& output_stream, Plan plan,
-                       ToneSource tone, int64_t block, AVCodecID codec)
+                       ToneSource tone, std::vector<bool> channels, int64_t block, AVCodecID codec)
     : input_(input), stream_(stream), output_stream_(output_stream), plan_(std::move(plan)), tone_(std::move(tone)),
-      block_(block), decoded_(make_frame()), converted_(make_frame()), encoded_(make_frame()), packet_(make_packet())
+      channels_(std::move(channels)), block_(block), decoded_(make_frame()), converted_(make_frame()),
+      encoded_(make_frame()), packet_(make_packet())
 {
     const AVStream& in = *input.context()->streams[stream];
     decoder_ = open_decoder(in, input.path());
@@ -266,6 +267,10 @@ void StreamMask::put_tone(AVFrame& frame, int64_t position)
             const auto length = static_cast<uint32_t>(std::min(stop, (at / block_ + 1) * block_) - at);
             tone_samples_.resize(length);
             for (int c = 0; c < frame.ch_layout.nb_channels; ++c) {
+                // The channels left out keep their sound: the music and effects of a film.
+                if (static_cast<std::size_t>(c) < channels_.size() && !channels_[static_cast<std::size_t>(c)]) {
+                    continue;
+                }
                 tone_.render(static_cast<unsigned>(c), tone_samples_.data(), length);
                 store_tone(frame, c, static_cast<int>(at - position), tone_samples_.data(), static_cast<int>(length),
                            bits_);

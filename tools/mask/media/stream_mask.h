@@ -26,10 +26,11 @@ class StreamMask {
 public:
     // Decodes stream `stream` of `input` and writes it as stream `output_stream`
     // of `output`, the tone of `tone` over `plan` (samples from the input's
-    // 0), in blocks cut at multiples of `block` as the other paths cut them;
-    // with its own codec, or `codec` when one is given.
+    // 0) in the channels `channels` flags, in blocks cut at multiples of
+    // `block` as the other paths cut them; with its own codec, or `codec`
+    // when one is given.
     StreamMask(const MediaInput& input, int stream, AVFormatContext& output, AVStream& output_stream, Plan plan,
-               ToneSource tone, int64_t block, AVCodecID codec = AV_CODEC_ID_NONE);
+               ToneSource tone, std::vector<bool> channels, int64_t block, AVCodecID codec = AV_CODEC_ID_NONE);
     ~StreamMask();
     StreamMask(const StreamMask&) = delete;
     StreamMask& operator=(const StreamMask&) = delete;
@@ -57,6 +58,7 @@ private:
     AVStream& output_stream_;
     Plan plan_;
     ToneSource tone_;
+    std::vector<bool> channels_;
     int64_t block_;
     CodecContext decoder_, encoder_;
     SwrContext* converter_ = nullptr;

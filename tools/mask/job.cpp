@@ -148,6 +148,7 @@ struct Targets {
     WordFindings findings;
     std::vector<TimeRange> word_ranges;
     std::vector<TimeRange> given_ranges;
+    std::vector<TimeRange> near_ranges;
 };
 
 void print_warnings(const Options& options, const std::vector<std::string>& warnings)
@@ -243,6 +244,7 @@ FileOutcome process(const Options& options)
 
     targets.findings = find_words(targets.words, options, seconds);
     targets.word_ranges = word_ranges(targets.words, targets.findings.found, options.pad, seconds);
+    targets.near_ranges = word_ranges(targets.words, targets.findings.near_misses, options.pad, seconds);
     std::vector<TimeRange> time_ranges = targets.given_ranges;
     time_ranges.insert(time_ranges.end(), targets.word_ranges.begin(), targets.word_ranges.end());
     warnings.insert(warnings.end(), targets.findings.warnings.begin(), targets.findings.warnings.end());
@@ -251,7 +253,13 @@ FileOutcome process(const Options& options)
     // Everything is checked: now the warnings are worth reading.
     print_warnings(options, warnings);
     // Written before the audio, committed after it: a failure in either leaves every target as it was.
-    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges};
+    const Review review{targets.words,
+                        targets.findings.found,
+                        targets.word_ranges,
+                        targets.given_ranges,
+                        &targets.findings.near_misses,
+                        &targets.near_ranges,
+                        &options};
     review_files.write(review);
     FileOutcome outcome{0, {}, seconds, {}};
     for (const FoundWord& found : targets.findings.found) {

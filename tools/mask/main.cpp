@@ -114,6 +114,9 @@ int main(int argc, char** argv)
     app.add_option("--write-edl", options.edl_out, "Write every range as an edit decision list (MPlayer, Kodi)")
         ->type_name("FILE");
     app.add_option("--report", options.report_file, "Write the words found as JSON")->type_name("FILE");
+    app.add_option("--review", options.review_page,
+                   "Write a page to review every find in a browser, keep or drop each, and export labels")
+        ->type_name("FILE.html");
     app.add_flag("--dry-run", options.dry_run, "Find the words and write labels and report, but no audio");
 
     if (const std::optional<int> status = parse_command_line(app, argc, argv)) {

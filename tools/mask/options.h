@@ -38,6 +38,7 @@ struct Options {
     std::string model_dir;               // empty: the default model
     std::string labels_out;              // --write-labels
     std::string report_file;             // --report
+    std::string review_page;             // --review, an HTML page
     bool dry_run = false;                // find and review only, write no audio
     // The built-in recogniser's options the user gave, which a transcript makes moot.
     std::vector<std::string> recogniser_options;

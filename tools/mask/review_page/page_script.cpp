@@ -12,6 +12,7 @@ h1 { font-size: 1.3em; } h2 { font-size: 1.1em; margin-top: 1.5em; }
 .item { border: 2px solid #ddd; border-radius: 6px; padding: .5em; margin: .5em 0; }
 .item.current { border-color: #3469c9; }
 .item.dropped { opacity: .5; }
+.item .still { float: right; height: 90px; margin-left: .5em; }
 .item canvas { width: 100%; height: 70px; display: block; cursor: ew-resize; background: #f6f6f6; }
 .head { display: flex; gap: 1em; flex-wrap: wrap; align-items: baseline; }
 .word { font-weight: bold; } .state { margin-left: auto; font-weight: bold; }
@@ -111,12 +112,19 @@ function build(item) {
   item.range = el("span", "", "range");
   item.state = el("span", "", "state");
   head.append(item.range, item.state);
+  if (item.still) {
+    const still = el("img", undefined, "still");
+    still.src = item.still;
+    still.alt = "the picture at " + clock((item.start_ns + item.end_ns) / 2e9);
+    node.append(still);
+  }
   item.canvas = el("canvas");
   item.canvas.height = 70;
   const bar = el("div", undefined, "bar");
   item.audio = el("audio");
   item.audio.controls = true;
-  item.audio.preload = "auto";
+  // A thousand clips decoded at once would stall the page: each loads when played.
+  item.audio.preload = "metadata";
   if (item.sound) item.audio.src = item.sound;
   const bleeped = el("button", "Play bleeped");
   bleeped.addEventListener("click", () => { select(item.index); playBleeped(item); });
@@ -124,7 +132,8 @@ function build(item) {
   keep.addEventListener("click", () => { select(item.index); setKept(item, true); });
   drop.addEventListener("click", () => { select(item.index); setKept(item, false); });
   bar.append(item.audio, bleeped, keep, drop);
-  node.append(head, item.canvas, bar);
+  node.prepend(head);
+  node.append(item.canvas, bar);
   node.addEventListener("click", () => select(item.index));
   dragEdges(item);
   return node;

@@ -2,6 +2,7 @@
 #include "review_page.h"
 
 #include "sound_clips.h"
+#include "still_frame.h"
 
 #include <nlohmann/json.hpp>
 
@@ -80,6 +81,11 @@ std::string review_page_html(const PageData& data)
         windows.push_back(window_around(item));
     }
     const std::vector<SoundClip> clips = read_sound_clips(data.input, windows);
+    std::vector<double> times;
+    for (const PageItem& item : data.items) {
+        times.push_back(static_cast<double>(item.start_ns + item.end_ns) / 2e9);
+    }
+    const std::vector<std::string> stills = still_frames(data.input, times);
     nlohmann::json items = nlohmann::json::array();
     for (std::size_t i = 0; i < data.items.size(); ++i) {
         const PageItem& item = data.items[i];
@@ -95,7 +101,8 @@ std::string review_page_html(const PageData& data)
                          {"clip_start", clip.start},
                          {"clip_end", clip.end},
                          {"peaks", clip.peaks},
-                         {"sound", clip.ogg_opus.empty() ? "" : "data:audio/ogg;base64," + base64(clip.ogg_opus)}});
+                         {"sound", clip.ogg_opus.empty() ? "" : "data:audio/ogg;base64," + base64(clip.ogg_opus)},
+                         {"still", stills[i].empty() ? "" : "data:image/jpeg;base64," + base64(stills[i])}});
     }
     const nlohmann::json page = {{"input", data.input},
                                  {"output", data.output},

@@ -19,7 +19,7 @@ namespace {
 
 // libopus takes only a few rates; 24 kHz carries speech whole.
 constexpr int OPUS_RATE = 24000;
-constexpr int64_t BIT_RATE = 24000;
+constexpr int64_t BIT_RATE = 20000;
 
 void check(int result, const char* step)
 {

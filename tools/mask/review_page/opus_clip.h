@@ -8,7 +8,7 @@
 
 namespace zendrik_mask {
 
-// Speech at 24 kbps: a 10-second clip stays near 30 KB, 40 KB once in base64.
+// Speech at 20 kbps: a 10-second clip stays near 25 KB, 34 KB once in base64.
 // Throws write_failed when FFmpeg cannot encode.
 std::string encode_ogg_opus(const std::vector<float>& mono, int rate);
 

@@ -59,7 +59,7 @@ function draw(item) {
   context.fillRect(left, 0, right - left, height);
   context.fillStyle = "#335";
   item.peaks.forEach((peak, i) => {
-    const bar = Math.max(1, peak * height);
+    const bar = Math.max(1, peak / 255 * height);
     context.fillRect(i * width / item.peaks.length, (height - bar) / 2, Math.max(1, width / item.peaks.length), bar);
   });
   context.fillStyle = "#c22";

@@ -22,7 +22,7 @@ namespace {
 // Seconds of sound heard before and after a bleep, and the most a clip holds:
 // enough to know where one is, small enough for 50 KB a find.
 constexpr double CONTEXT_SECONDS = 1.5;
-constexpr double LONGEST_CLIP_SECONDS = 12;
+constexpr double LONGEST_CLIP_SECONDS = 10;
 
 std::string base64(const std::string& bytes)
 {

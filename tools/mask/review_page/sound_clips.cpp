@@ -19,14 +19,19 @@ int64_t read_block(InputFile& input, float* frames, int64_t count)
     return input.mp3() != nullptr ? input.mp3()->read(frames, count) : sf_readf_float(input.handle(), frames, count);
 }
 
-std::vector<float> peaks_of(const std::vector<float>& mono)
+// A byte a slice is all a picture 70 pixels high can show, and keeps the page small.
+std::vector<int> peaks_of(const std::vector<float>& mono)
 {
     std::vector<float> peaks(CLIP_PEAKS, 0.0F);
     for (std::size_t i = 0; i < mono.size(); ++i) {
         float& peak = peaks[i * CLIP_PEAKS / mono.size()];
         peak = std::max(peak, std::fabs(mono[i]));
     }
-    return peaks;
+    std::vector<int> bytes;
+    for (const float peak : peaks) {
+        bytes.push_back(static_cast<int>(std::lround(std::min(1.0F, peak) * 255)));
+    }
+    return bytes;
 }
 
 } // namespace

@@ -17,7 +17,7 @@ struct ClipWindow {
 struct SoundClip {
     double start = 0, end = 0; // seconds actually held, within the audio
     std::string ogg_opus;      // the stretch as an Ogg Opus file
-    std::vector<float> peaks;  // the largest magnitude of each of CLIP_PEAKS equal slices
+    std::vector<int> peaks;    // the largest magnitude of each of CLIP_PEAKS equal slices, 0 to 255
 };
 
 constexpr std::size_t CLIP_PEAKS = 400;

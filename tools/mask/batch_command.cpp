@@ -69,6 +69,10 @@ std::string options_hash(const Options& options)
     add("sensitivity", std::to_string(options.sensitivity));
     add_files("dict", options.dict_files);
     add("model", options.model_dir);
+    for (const std::string& range : options.excepts) {
+        add("except", range);
+    }
+    add_files("except_labels", options.except_label_files);
     return hex(fnv1a(text));
 }
 

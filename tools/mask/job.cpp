@@ -4,6 +4,7 @@
 #include "audio_file.h"
 #include "copy_path.h"
 #include "errors.h"
+#include "except_ranges.h"
 #include "formats.h"
 #include "host.h"
 #include "lossy.h"
@@ -211,6 +212,7 @@ FileOutcome process(const Options& options)
     Targets targets;
     targets.given_ranges = read_ranges(options, warnings);
     targets.words = read_word_request(options);
+    const std::vector<TimeRange> excepted = read_except_ranges(options);
     warnings.push_back(relabel_warning(options, targets.given_ranges));
     InputFile input(options.input);
     warnings.push_back(input.header_warning());
@@ -245,6 +247,8 @@ FileOutcome process(const Options& options)
     targets.findings = find_words(targets.words, options, seconds);
     targets.word_ranges = word_ranges(targets.words, targets.findings.found, options.pad, seconds);
     targets.near_ranges = word_ranges(targets.words, targets.findings.near_misses, options.pad, seconds);
+    drop_excepted(targets.findings.found, targets.word_ranges, excepted);
+    drop_excepted(targets.findings.near_misses, targets.near_ranges, excepted);
     std::vector<TimeRange> time_ranges = targets.given_ranges;
     time_ranges.insert(time_ranges.end(), targets.word_ranges.begin(), targets.word_ranges.end());
     warnings.insert(warnings.end(), targets.findings.warnings.begin(), targets.findings.warnings.end());

@@ -220,7 +220,7 @@ ReviewFiles::ReviewFiles(const Options& options, const std::string& output_file,
     }
     for (const auto& [what, list] :
          {std::pair("a word list", &options.word_files), std::pair("a dictionary", &options.dict_files),
-          std::pair("a label file", &options.label_files)}) {
+          std::pair("a label file", &options.label_files), std::pair("a label file", &options.except_label_files)}) {
         for (const std::string& path : *list) {
             claimed.push_back({what, path, path});
         }

@@ -35,12 +35,12 @@ void drop_excepted(std::vector<FoundWord>& found, std::vector<TimeRange>& ranges
     std::vector<FoundWord> kept_words;
     std::vector<TimeRange> kept_ranges;
     for (std::size_t i = 0; i < found.size(); ++i) {
-        // The word's middle decides: a cleared label is a word padded, and the
-        // next word may begin inside that padding.
-        const int64_t middle = std::llround((found[i].start + found[i].end) / 2 * 1e9);
+        // The word itself, unpadded, must lie inside: a dropped label is a word
+        // padded, and the words around it, or a phrase holding it, stay found.
+        const int64_t start = std::llround(found[i].start * 1e9), end = std::llround(found[i].end * 1e9);
         bool cleared = false;
         for (const TimeRange& range : excepted) {
-            cleared = cleared || (range.start_ns <= middle && middle < range.end_ns);
+            cleared = cleared || (range.start_ns <= start && end <= range.end_ns);
         }
         if (!cleared) {
             kept_words.push_back(found[i]);

@@ -15,8 +15,8 @@ namespace zendrik_mask {
 // Throws the bad-input Error for a malformed range or label file.
 std::vector<TimeRange> read_except_ranges(const Options& options);
 
-// Drops each find, with its range, whose word's middle lies in an excepted
-// range. `ranges` holds one range per find.
+// Drops each find, with its range, whose word lies wholly inside an
+// excepted range. `ranges` holds one range per find.
 void drop_excepted(std::vector<FoundWord>& found, std::vector<TimeRange>& ranges,
                    const std::vector<TimeRange>& excepted);
 

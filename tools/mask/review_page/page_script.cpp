@@ -48,9 +48,13 @@ function quote(word) {
   return /^[A-Za-z0-9_.,:\/+=@-]+$/.test(word) ? word : "'" + word.replace(/'/g, "'\\''") + "'";
 }
 
+// Read once, not per picture: asking each canvas its width lays the page out again.
+let canvasWidth = 800;
+
 function draw(item) {
+  if (!item.visible) return;
   const canvas = item.canvas, context = canvas.getContext("2d");
-  const width = canvas.width = canvas.clientWidth || 800, height = canvas.height;
+  const width = canvas.width = canvasWidth, height = canvas.height;
   const span = item.clip_end - item.clip_start;
   const x = seconds => (seconds - item.clip_start) / span * width;
   context.clearRect(0, 0, width, height);
@@ -92,13 +96,13 @@ function dragEdges(item) {
   canvas.addEventListener("pointerup", () => { edge = null; });
 }
 
-function show(item) {
+function show(item, quietly) {
   item.node.classList.toggle("kept", item.kept);
   item.node.classList.toggle("dropped", !item.kept);
   item.state.textContent = item.kept ? "bleep" : "leave";
   item.range.textContent = clock(item.start_ns / 1e9) + " to " + clock(item.end_ns / 1e9);
   draw(item);
-  updateCommand();
+  if (!quietly) updateCommand();
 }
 
 function build(item) {
@@ -123,8 +127,8 @@ function build(item) {
   const bar = el("div", undefined, "bar");
   item.audio = el("audio");
   item.audio.controls = true;
-  // A thousand clips decoded at once would stall the page: each loads when played.
-  item.audio.preload = "metadata";
+  // A thousand clips loaded at once would stall the page: each loads when played.
+  item.audio.preload = "none";
   if (item.sound) item.audio.src = item.sound;
   const bleeped = el("button", "Play bleeped");
   bleeped.addEventListener("click", () => { select(item.index); playBleeped(item); });
@@ -216,7 +220,16 @@ function page() {
   if (!items.some(item => item.near_miss)) document.body.append(el("p", "No near misses."));
   // Keys walk the page in the order it shows: finds, then near misses.
   items.sort((a, b) => a.near_miss - b.near_miss || a.start_ns - b.start_ns).forEach((item, i) => { item.index = i; });
-  items.forEach(show);
+  items.forEach(item => show(item, true));
+  if (items.length) canvasWidth = items[0].canvas.clientWidth || canvasWidth;
+  // Pictures are drawn as they scroll into view: a page of a thousand finds opens at once.
+  const byNode = new Map(items.map(item => [item.canvas, item]));
+  const observer = new IntersectionObserver(entries => entries.forEach(entry => {
+    const item = byNode.get(entry.target);
+    item.visible = entry.isIntersecting;
+    draw(item);
+  }));
+  items.forEach(item => observer.observe(item.canvas));
   if (items.length) select(0);
   updateCommand();
   document.addEventListener("keydown", event => {
@@ -230,7 +243,10 @@ function page() {
     };
     if (actions[event.key]) { event.preventDefault(); actions[event.key](); }
   });
-  window.addEventListener("resize", () => items.forEach(draw));
+  window.addEventListener("resize", () => {
+    if (items.length) canvasWidth = items[0].canvas.clientWidth || canvasWidth;
+    items.forEach(draw);
+  });
   document.body.dataset.ready = "yes";
 }
 page();

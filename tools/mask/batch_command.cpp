@@ -84,7 +84,7 @@ std::string options_hash(const Options& options)
 }
 
 // One file through the single-file command's code.
-MaskResult mask_one(const Options& shared, const BatchFile& file, const std::string& out_dir, ReviewIndex& index)
+MaskResult mask_one(const Options& shared, const BatchFile& file, const std::string& out_dir)
 {
     Options options = review_files_for(shared, file, out_dir);
     options.input = file.input;
@@ -100,9 +100,7 @@ MaskResult mask_one(const Options& shared, const BatchFile& file, const std::str
             EXIT_BAD_INPUT, "nothing to mask: no labels beside it and no --mask, --labels, --word or --words", -1, {}};
     }
     FileOutcome outcome = mask_file(options);
-    MaskResult result{outcome.status, outcome.message, outcome.seconds, std::move(outcome.words_found)};
-    index.add(file, options, result);
-    return result;
+    return {outcome.status, outcome.message, outcome.seconds, std::move(outcome.words_found)};
 }
 
 } // namespace
@@ -176,12 +174,11 @@ int run_batch_command(int argc, char** argv)
         load_plugin();
         record_folders(listed, tree.out_dir);
         settings.unreadable_folders = static_cast<int>(listed.unreadable.size());
-        ReviewIndex index;
-        const BatchTotals totals = run_batch(files, settings, [&](const BatchFile& file) {
-            return mask_one(options, file, manifest.empty() ? tree.out_dir : "", index);
-        });
-        if (!options.review_page.empty() && !tree.out_dir.empty()) {
-            index.write(tree.out_dir);
+        const std::string out_dir = manifest.empty() ? tree.out_dir : "";
+        const BatchTotals totals
+            = run_batch(files, settings, [&](const BatchFile& file) { return mask_one(options, file, out_dir); });
+        if (!options.review_page.empty() && !out_dir.empty()) {
+            write_review_index(files, options, out_dir);
         }
         // Refusals on record alone are nothing new: a scheduler that retries
         // on failure would rerun them forever.

@@ -2,6 +2,7 @@
 #include "batch_reviews.h"
 
 #include "errors.h"
+#include "record.h"
 #include "temp_file.h"
 
 #include <algorithm>
@@ -84,32 +85,32 @@ Options review_files_for(const Options& shared, const BatchFile& file, const std
     return options;
 }
 
-void ReviewIndex::add(const BatchFile& file, const Options& options, const MaskResult& result)
+void write_review_index(const std::vector<BatchFile>& files, const Options& shared, const std::string& out_dir)
 {
-    int found = 0;
-    for (const auto& [word, count] : result.words_found) {
-        found += count;
-    }
-    const std::lock_guard<std::mutex> hold(lock_);
-    entries_.push_back({file.key, options.review_page, result.status, result.message, found});
-}
-
-void ReviewIndex::write(const std::string& out_dir)
-{
-    std::sort(entries_.begin(), entries_.end(), [](const Entry& a, const Entry& b) { return a.name < b.name; });
     // No script at all, and nothing loaded: names are escaped text.
     std::string page
         = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
           "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'\">\n"
           "<title>zendrik-mask batch review</title>\n</head>\n<body>\n<h1>zendrik-mask batch review</h1>\n"
           "<table>\n<tr><th>File</th><th>Words found</th><th>Review</th></tr>\n";
-    for (const Entry& entry : entries_) {
-        const std::string relative = fs::path(entry.page).lexically_relative(out_dir).string();
-        page += "<tr><td>" + html_text(entry.name) + "</td><td>"
-            + (entry.status == 0 ? std::to_string(entry.found) : "failed: " + html_text(entry.message)) + "</td><td>"
-            + (entry.status == 0 && !entry.page.empty()
-                   ? "<a href=\"" + link_to(relative.empty() ? entry.page : relative) + "\">review</a>"
-                   : "")
+    for (const BatchFile& file : files) {
+        const std::optional<FileRecord> record = read_record(file.output);
+        const std::string review = review_files_for(shared, file, out_dir).review_page;
+        std::string found = "not done";
+        if (record && record->status == 0) {
+            int count = 0;
+            for (const auto& [word, times] : record->words_found) {
+                count += times;
+            }
+            found = std::to_string(count);
+        } else if (record) {
+            found = "failed: " + html_text(record->message);
+        }
+        std::error_code error;
+        const std::string relative = fs::path(review).lexically_relative(out_dir).string();
+        const bool linked = record && record->status == 0 && fs::is_regular_file(review, error);
+        page += "<tr><td>" + html_text(file.key) + "</td><td>" + found + "</td><td>"
+            + (linked ? "<a href=\"" + link_to(relative.empty() ? review : relative) + "\">review</a>" : "")
             + "</td></tr>\n";
     }
     page += "</table>\n</body>\n</html>\n";

@@ -3,7 +3,7 @@
 // --write-edl and --review, each a name pattern beside the output
 // ("{name}.html": {name} is the output's name without its extension) or a
 // folder mirroring the output tree; and OUT_DIR/index.html, which lists
-// every file of the run with its counts and its page.
+// every file of the batch with its counts and its page.
 #ifndef ZENDRIK_MASK_BATCH_REVIEWS_H
 #define ZENDRIK_MASK_BATCH_REVIEWS_H
 
@@ -11,7 +11,6 @@
 #include "file_list.h"
 #include "options.h"
 
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,23 +20,10 @@ namespace zendrik_mask {
 // Throws write_failed when a folder cannot be made.
 Options review_files_for(const Options& shared, const BatchFile& file, const std::string& out_dir);
 
-class ReviewIndex {
-public:
-    // Safe from the batch's threads.
-    void add(const BatchFile& file, const Options& options, const MaskResult& result);
-    // Writes OUT_DIR/index.html through a temporary file; throws write_failed.
-    void write(const std::string& out_dir);
-
-private:
-    struct Entry {
-        std::string name, page;
-        int status;
-        std::string message;
-        int found;
-    };
-    std::mutex lock_;
-    std::vector<Entry> entries_;
-};
+// OUT_DIR/index.html, written through a temporary file: each of `files`
+// with what its record says (those a rerun skipped too) and a link to its
+// page when there is one. Throws write_failed.
+void write_review_index(const std::vector<BatchFile>& files, const Options& shared, const std::string& out_dir);
 
 } // namespace zendrik_mask
 

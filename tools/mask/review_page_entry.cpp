@@ -3,11 +3,15 @@
 #include "review.h"
 #include "review_page.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <numeric>
 
 namespace zendrik_mask {
 
 namespace {
+
+constexpr std::size_t PAGE_NEAR_MISSES = 100;
 
 std::string number(double value)
 {
@@ -50,7 +54,22 @@ std::string review_page_text(const Review& review)
     };
     add_finds(review.found, review.word_ranges, false);
     if (review.near_misses != nullptr && review.near_ranges != nullptr) {
-        add_finds(*review.near_misses, *review.near_ranges, true);
+        // A long file heard with a long list may be unsure of hundreds of places: the page
+        // keeps the surest, in time order, so that its size stays that of the finds.
+        std::vector<std::size_t> order(review.near_misses->size());
+        std::iota(order.begin(), order.end(), 0);
+        const auto sureness = [&](std::size_t i) { return (*review.near_misses)[i].confidence.value_or(0.0); };
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return sureness(a) > sureness(b); });
+        order.resize(std::min(order.size(), PAGE_NEAR_MISSES));
+        std::sort(order.begin(), order.end());
+        std::vector<FoundWord> near;
+        std::vector<TimeRange> ranges;
+        for (const std::size_t i : order) {
+            near.push_back((*review.near_misses)[i]);
+            ranges.push_back((*review.near_ranges)[i]);
+        }
+        add_finds(near, ranges, true);
     }
     for (const TimeRange& range : review.given_ranges) {
         const bool masked = range.origin.rfind("--mask", 0) == 0;

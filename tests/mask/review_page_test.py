@@ -9,6 +9,7 @@ review_page_test.py ZENDRIK_MASK SCREENSHOT.png"""
 import array
 import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -64,6 +65,16 @@ finds = sorted((p["mask_start"], p["mask_end"]) for w in report["words"] for p i
 near = sorted((p["start"] - PAD, p["end"] + PAD) for w in report["words"] for p in w["near_misses"])
 assert len(finds) >= 4 and near and all(not p["bleeped"] for w in report["words"] for p in w["near_misses"]), report
 page_bytes = os.path.getsize(os.path.join(work, "page.html"))
+
+# Each clip starts where the page says it does: a burst at 2 s is heard 2 s in, whatever the encoder's delay.
+run("sox", "-n", "-r", "44100", "-b", "16", "burst.wav", "synth", "0.01", "sine", "1000", "pad", "2", "2")
+run(MASK, "burst.wav", "--dry-run", "-q", "--mask", "1.9-2.1", "--review", "burst.html")
+page = open(os.path.join(work, "burst.html")).read()
+clip = json.loads(re.search(r'id="data">(.*?)</script>', page).group(1))["items"][0]
+decoded = subprocess.run(["ffmpeg", "-v", "error", "-i", clip["sound"], "-f", "s16le", "-ac", "1", "-ar", str(RATE), "-"],
+                         check=True, capture_output=True).stdout
+heard = next(i for i, sample in enumerate(array.array("h", decoded)) if abs(sample) > 3000)
+assert abs(clip["clip_start"] + heard / RATE - 2.0) < 0.002, (clip["clip_start"], heard)
 assert page_bytes < 50_000 * (len(finds) + len(near)), page_bytes
 
 driver = browser()

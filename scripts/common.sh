@@ -12,9 +12,10 @@ ZENDRIK_BUILD_PACKAGES=(
   libpocketsphinx-dev pocketsphinx-en-us libespeak-ng-dev libsoxr-dev libutf8proc-dev nlohmann-json3-dev
   libavformat-dev libavcodec-dev libavutil-dev libswresample-dev libxxhash-dev libebur128-dev
 )
-# What the tests and the benchmarks build with.
+# What the tests and the benchmarks build with, and the browser the review
+# page's test drives.
 ZENDRIK_TEST_BUILD_PACKAGES=(
-  libgtest-dev libbenchmark-dev
+  libgtest-dev libbenchmark-dev chromium chromium-driver python3-selenium
 )
 # Hosts and tools the tests and the main job drive.
 ZENDRIK_HOST_PACKAGES=(

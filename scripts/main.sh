@@ -3,8 +3,8 @@
 # The main job: build the plugin and zendrik-mask (no tests: those are
 # scripts/test.sh's), install them for this user, and let zendrik-mask find
 # and bleep a handful of words in a real recording, offline. Leaves the
-# recording, the bleeped file, the labels of what was found and a
-# before-and-after spectrogram in out/demo, and says how to listen.
+# recording, the bleeped file, the labels of what was found, a review page
+# and a before-and-after spectrogram in out/demo, and says how to listen.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 ensure_packages "${ZENDRIK_BUILD_PACKAGES[@]}" "${ZENDRIK_HOST_PACKAGES[@]}"
@@ -39,7 +39,7 @@ WORDS
 # Only the standard locations, so this finds what any host here would find.
 unset LV2_PATH
 "$mask" "$out/reading.wav" "$out/reading-bleeped.wav" --words "$out/words.txt" --preset broadcast \
-  --write-labels "$out/found-labels.txt" --report "$out/found.json"
+  --write-labels "$out/found-labels.txt" --report "$out/found.json" --review "$out/review.html"
 
 # Before (top row) and after (bottom row) in one picture: the two files as the
 # two channels of one, which sox draws one above the other.
@@ -62,9 +62,12 @@ Files in $out:
   words.txt              the words to bleep
   found-labels.txt       what was bleeped (Audacity labels: open over reading.wav)
   found.json             the same, for scripts
+  review.html            every find with its sound, to keep or drop in a browser
   reading-bleeped.wav    the recording with the words bleeped
   spectrogram.png        before (top) and after (bottom)
 Listen with: play $out/reading-bleeped.wav   (or aplay, or any audio player)
+Review the finds: open $out/review.html in a browser (xdg-open, or drag it
+into a browser window); it works offline and exports the kept ranges as labels.
 MSG
 # The last words must work as they stand: the program by its full path, and
 # how to reach it by name when its folder is not on PATH (a fresh root's is not).

@@ -116,6 +116,26 @@ TEST_F(MaskBatch, FoldersAndOutputsThatCannotWorkAreRefusedAndNothingIsWritten)
     expect_refused(r, 2, "--shard 4/4", before);
 }
 
+TEST_F(MaskBatch, ADryRunWritesEachFilesReviewFilesAndAnIndexButNoAudio)
+{
+    make_tree();
+    const std::vector<std::string> dry_run{"--mask",         "0.1-0.2",          "--dry-run", "--quiet",
+                                           "--write-labels", "{name}.found.txt", "--review",  p("pages")};
+    EXPECT_EQ(batch(dry_run).status, 1); // the damaged files
+    // Run again, every file is skipped, and the index still lists them all.
+    EXPECT_EQ(batch(dry_run).status, 0);
+    EXPECT_FALSE(fs::exists(p("out/a.wav")));
+    EXPECT_EQ(slurp(p("out/sub/b.found.txt")),
+              "0.100000000\t0.200000000\t--mask 0.1-0.2\n0.500000000\t0.600000000\tname\n");
+    EXPECT_TRUE(fs::exists(p("pages/sub/c.aiff.review.html")));
+    const std::string index = slurp(p("out/index.html"));
+    EXPECT_NE(index.find("<a href=\"../pages/sub/b.flac.review.html\">"), std::string::npos) << index;
+    EXPECT_NE(index.find("<td>broken.wav</td><td>failed: "), std::string::npos) << index;
+    // Asked for audio now, the files are done again.
+    EXPECT_EQ(batch({"--mask", "0.1-0.2", "--quiet"}).status, 1);
+    EXPECT_TRUE(fs::exists(p("out/a.wav")));
+}
+
 TEST_F(MaskBatch, SharesTogetherMaskEveryFileOnce)
 {
     make_tree();

@@ -201,6 +201,17 @@ TEST_F(MaskWords, HyphenatedWordsAndLabelsOfAnEarlierRun)
     const Result alone = mask({p("in.wav"), "--dry-run", "--labels", p("found.txt")});
     EXPECT_EQ(alone.status, 0) << alone.err;
     EXPECT_EQ(alone.err.find("earlier run"), std::string::npos) << alone.err;
+
+    // Ranges a reviewer cleared keep the words inside them out; the phrase around one is still found.
+    for (const std::vector<std::string>& except : {std::vector<std::string>{"--except", "0.9-1.5"},
+                                                   std::vector<std::string>{"--except-labels", p("found.txt")}}) {
+        std::vector<std::string> args{p("in.wav"), "--dry-run", "--word",         "disposed",
+                                      "--word",    "not ill",   "--transcript",   p("t.json"),
+                                      "--pad",     "0",         "--write-labels", p("kept.txt")};
+        args.insert(args.end(), except.begin(), except.end());
+        ASSERT_EQ(mask(args).status, 0);
+        EXPECT_EQ(slurp(p("kept.txt")), "0.500000000\t1.400000000\tnot ill (transcript 0.80)\n") << except[0];
+    }
 }
 
 TEST_F(MaskWords, EveryTranscriptFormatMasksTheWordToTheSample)

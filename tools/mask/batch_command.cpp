@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "batch_command.h"
 
+#include "batch_reviews.h"
 #include "batch_run.h"
 #include "command_line.h"
 #include "errors.h"
@@ -79,13 +80,23 @@ std::string options_hash(const Options& options)
     add("sensitivity", std::to_string(options.sensitivity));
     add_files("dict", options.dict_files);
     add("model", options.model_dir);
+    for (const std::string& range : options.excepts) {
+        add("except", range);
+    }
+    add_files("except_labels", options.except_label_files);
+    // A rerun asking for review files, or for audio after a dry run, redoes the file.
+    add("dry_run", options.dry_run ? "yes" : "");
+    for (const std::string* pattern :
+         {&options.labels_out, &options.report_file, &options.edl_out, &options.review_page}) {
+        add("review_file", *pattern);
+    }
     return hex(fnv1a(text));
 }
 
 // One file through the single-file command's code.
-MaskResult mask_one(const Options& shared, const BatchFile& file)
+MaskResult mask_one(const Options& shared, const BatchFile& file, const std::string& out_dir)
 {
-    Options options = shared;
+    Options options = review_files_for(shared, file, out_dir);
     options.input = file.input;
     options.output = file.output;
     if (!file.labels.empty()) {
@@ -129,6 +140,19 @@ int run_batch_command(int argc, char** argv)
     app.add_option("--recogniser-jobs", options.jobs, "Recogniser threads within each file (default 1)")
         ->type_name("N");
     add_mask_options(app, options, parsed);
+    const char* const per_file
+        = ", per file: a name beside its output ({name}.EXT, {name} its name without "
+          "extension) or a folder mirroring the output tree";
+    app.add_option("--write-labels", options.labels_out, std::string("Write each file's ranges as labels") + per_file)
+        ->type_name("PATTERN|DIR");
+    app.add_option("--report", options.report_file, std::string("Write each file's finds as JSON") + per_file)
+        ->type_name("PATTERN|DIR");
+    app.add_option("--write-edl", options.edl_out, std::string("Write each file's ranges as an EDL") + per_file)
+        ->type_name("PATTERN|DIR");
+    app.add_option("--review", options.review_page,
+                   std::string("Write each file's review page") + per_file + "; OUT_DIR/index.html lists them")
+        ->type_name("PATTERN|DIR");
+    app.add_flag("--dry-run", options.dry_run, "Find the words and write the files above, but no audio");
     if (const std::optional<int> status = parse_command_line(app, argc, argv)) {
         return *status;
     }
@@ -160,8 +184,12 @@ int run_batch_command(int argc, char** argv)
         load_plugin();
         record_folders(listed, tree.out_dir);
         settings.unreadable_folders = static_cast<int>(listed.unreadable.size());
+        const std::string out_dir = manifest.empty() ? tree.out_dir : "";
         const BatchTotals totals
-            = run_batch(files, settings, [&options](const BatchFile& file) { return mask_one(options, file); });
+            = run_batch(files, settings, [&](const BatchFile& file) { return mask_one(options, file, out_dir); });
+        if (!options.review_page.empty() && !out_dir.empty()) {
+            write_review_index(files, options, out_dir);
+        }
         // Refusals on record alone are nothing new: a scheduler that retries
         // on failure would rerun them forever.
         const bool new_failures = totals.failed > totals.failed_before;

@@ -48,6 +48,13 @@ void add_mask_options(CLI::App& app, Options& options, ParsedOptions& parsed)
                    "File of words and phrases to find, one a line, or a shipped list: profanity; repeatable")
         ->type_name("FILE")
         ->allow_extra_args(false);
+    app.add_option("--except", options.excepts, "Range where finds are not bleeped, START-END; repeatable")
+        ->type_name("START-END")
+        ->allow_extra_args(false);
+    app.add_option("--except-labels", options.except_label_files,
+                   "Audacity label file of ranges where finds are not bleeped (those a review dropped); repeatable")
+        ->type_name("FILE")
+        ->allow_extra_args(false);
     app.add_option("--pad", options.pad, "Seconds added before and after each word found, 0 to 60 (default 0.05)")
         ->type_name("SECONDS");
     app.add_option("--transcript-format", options.transcript_format,

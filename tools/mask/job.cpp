@@ -5,6 +5,7 @@
 #include "auto_level.h"
 #include "copy_path.h"
 #include "errors.h"
+#include "except_ranges.h"
 #include "formats.h"
 #include "host.h"
 #include "lossy.h"
@@ -149,6 +150,7 @@ struct Targets {
     WordFindings findings;
     std::vector<TimeRange> word_ranges;
     std::vector<TimeRange> given_ranges;
+    std::vector<TimeRange> near_ranges;
 };
 
 // With --per-stream-finds: the ranges given, and the words found in audio
@@ -233,6 +235,7 @@ FileOutcome process(const Options& options)
     Targets targets;
     targets.given_ranges = read_ranges(options, warnings);
     targets.words = read_word_request(options);
+    const std::vector<TimeRange> excepted = read_except_ranges(options);
     warnings.push_back(relabel_warning(options, targets.given_ranges));
     InputFile input(options.input);
     warnings.push_back(input.header_warning());
@@ -266,6 +269,9 @@ FileOutcome process(const Options& options)
 
     targets.findings = find_words(targets.words, options, seconds);
     targets.word_ranges = word_ranges(targets.words, targets.findings.found, options.pad, seconds);
+    targets.near_ranges = word_ranges(targets.words, targets.findings.near_misses, options.pad, seconds);
+    drop_excepted(targets.findings.found, targets.word_ranges, excepted);
+    drop_excepted(targets.findings.near_misses, targets.near_ranges, excepted);
     std::vector<TimeRange> time_ranges = targets.given_ranges;
     time_ranges.insert(time_ranges.end(), targets.word_ranges.begin(), targets.word_ranges.end());
     warnings.insert(warnings.end(), targets.findings.warnings.begin(), targets.findings.warnings.end());
@@ -274,8 +280,14 @@ FileOutcome process(const Options& options)
     // Everything is checked: now the warnings are worth reading.
     print_warnings(options, warnings);
     // Written before the audio, committed after it: a failure in either leaves every target as it was.
-    const Review review{targets.words, targets.findings.found, targets.word_ranges, targets.given_ranges,
-                        frames >= 0 ? time_of(frames, input_info.samplerate) : -1};
+    const Review review{targets.words,
+                        targets.findings.found,
+                        targets.word_ranges,
+                        targets.given_ranges,
+                        frames >= 0 ? time_of(frames, input_info.samplerate) : -1,
+                        &targets.findings.near_misses,
+                        &targets.near_ranges,
+                        &options};
     review_files.write(review);
     FileOutcome outcome{0, {}, seconds, {}};
     for (const FoundWord& found : targets.findings.found) {

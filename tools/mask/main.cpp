@@ -64,7 +64,10 @@ std::string footer()
            "told apart by their content. Subtitle cues of several words bleep whole.\n"
            "--write-labels writes every range as Audacity labels; edit them and run again\n"
            "with --labels. --write-edl writes them as an edit decision list that players\n"
-           "mute while playing. --dry-run finds and writes these files, but no audio.\n"
+           "mute while playing. --review writes a page to hear each find and near miss in a\n"
+           "browser, keep or drop it, and export the kept ranges as labels. --dry-run finds\n"
+           "and writes these files, but no audio. --except and --except-labels keep finds\n"
+           "in ranges a review dropped from being bleeped again.\n"
            "\n"
            "Video and files libsndfile cannot read (MP4, M4A, MOV, MKV, WebM) go through\n"
            "FFmpeg's libraries: every stream but the masked audio is copied as it is; the\n"
@@ -114,6 +117,9 @@ int main(int argc, char** argv)
     app.add_option("--write-edl", options.edl_out, "Write every range as an edit decision list (MPlayer, Kodi)")
         ->type_name("FILE");
     app.add_option("--report", options.report_file, "Write the words found as JSON")->type_name("FILE");
+    app.add_option("--review", options.review_page,
+                   "Write a page to review every find in a browser, keep or drop each, and export labels")
+        ->type_name("FILE.html");
     app.add_flag("--dry-run", options.dry_run, "Find the words and write labels and report, but no audio");
 
     if (const std::optional<int> status = parse_command_line(app, argc, argv)) {

@@ -6,6 +6,7 @@
 #include "media_job.h"
 
 #include "errors.h"
+#include "review.h"
 
 namespace zendrik_mask {
 
@@ -46,6 +47,12 @@ AudioFallback media_audio_fallback(const std::vector<std::string>& /*picks*/)
 std::vector<int> masked_media_streams(const std::string& path, const std::vector<std::string>& /*picks*/)
 {
     no_media(path, "not an audio file libsndfile reads");
+}
+
+// The page's sound and pictures are encoded by FFmpeg.
+std::string review_page_text(const Review& /*review*/)
+{
+    throw bad_input("--review: this build of zendrik-mask has no FFmpeg to encode the page's sound");
 }
 
 } // namespace zendrik_mask

@@ -31,18 +31,21 @@ struct Options {
     bool per_stream_finds = false;    // each audio stream bleeped for its own finds only
 
     // Words to find and bleep.
-    std::vector<std::string> words;      // --word, a word or phrase each
-    std::vector<std::string> word_files; // --words
-    double pad = 0.05;                   // seconds added on both sides of each word
-    std::string transcript;              // word times from another recogniser
-    std::string transcript_format;       // empty: from the content
-    double sensitivity = 0.5;            // built-in recogniser, 0 to 1
-    unsigned jobs = 1;                   // recogniser threads
-    std::vector<std::string> dict_files; // extra pronunciations
-    std::string model_dir;               // empty: the default model
-    std::string labels_out;              // --write-labels
-    std::string report_file;             // --report
-    bool dry_run = false;                // find and review only, write no audio
+    std::vector<std::string> words;              // --word, a word or phrase each
+    std::vector<std::string> word_files;         // --words
+    double pad = 0.05;                           // seconds added on both sides of each word
+    std::string transcript;                      // word times from another recogniser
+    std::string transcript_format;               // empty: from the content
+    double sensitivity = 0.5;                    // built-in recogniser, 0 to 1
+    unsigned jobs = 1;                           // recogniser threads
+    std::vector<std::string> dict_files;         // extra pronunciations
+    std::string model_dir;                       // empty: the default model
+    std::string labels_out;                      // --write-labels
+    std::string report_file;                     // --report
+    std::string review_page;                     // --review, an HTML page
+    std::vector<std::string> excepts;            // --except START-END: no finds kept there
+    std::vector<std::string> except_label_files; // --except-labels
+    bool dry_run = false;                        // find and review only, write no audio
     // The built-in recogniser's options the user gave, which a transcript makes moot.
     std::vector<std::string> recogniser_options;
 };

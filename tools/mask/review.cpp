@@ -80,6 +80,22 @@ bool is_found_label(const std::string& text)
     return false;
 }
 
+// Finds below the confidence kept: never bleeped, listed for a reviewer.
+nlohmann::ordered_json near_miss_places(const std::vector<FoundWord>& near_misses, std::size_t pattern)
+{
+    nlohmann::ordered_json places = nlohmann::ordered_json::array();
+    for (const FoundWord& word : near_misses) {
+        if (word.pattern == pattern) {
+            places.push_back({{"start", microseconds(word.start)},
+                              {"end", microseconds(word.end)},
+                              {"heard", word.heard},
+                              {"confidence", word.confidence.value_or(0.0)},
+                              {"bleeped", false}});
+        }
+    }
+    return places;
+}
+
 } // namespace
 
 std::string relabel_warning(const Options& options, const std::vector<TimeRange>& given)
@@ -190,6 +206,9 @@ std::string report_text(const Review& review)
         }
         words.push_back(
             {{"word", pattern.text}, {"origin", pattern.origin}, {"found", places.size()}, {"places", places}});
+        if (review.near_misses != nullptr) {
+            words.back()["near_misses"] = near_miss_places(*review.near_misses, p);
+        }
     }
     const nlohmann::ordered_json report
         = {{"source", review.request.source}, {"words", words}, {"ranges_given", review.given_ranges.size()}};
@@ -204,7 +223,7 @@ ReviewFiles::ReviewFiles(const Options& options, const std::string& output_file,
     }
     for (const auto& [what, list] :
          {std::pair("a word list", &options.word_files), std::pair("a dictionary", &options.dict_files),
-          std::pair("a label file", &options.label_files)}) {
+          std::pair("a label file", &options.label_files), std::pair("a label file", &options.except_label_files)}) {
         for (const std::string& path : *list) {
             claimed.push_back({what, path, path});
         }
@@ -215,7 +234,8 @@ ReviewFiles::ReviewFiles(const Options& options, const std::string& output_file,
     }
     File files[] = {{"--write-labels", options.labels_out, "", "labels", labels_text, nullptr},
                     {"--write-edl", options.edl_out, "", "edit decision list", edl_text, nullptr},
-                    {"--report", options.report_file, "", "report", report_text, nullptr}};
+                    {"--report", options.report_file, "", "report", report_text, nullptr},
+                    {"--review", options.review_page, "", "review page", review_page_text, nullptr}};
     for (File& file : files) {
         const std::string& path = file.path;
         if (path.empty()) {

@@ -35,6 +35,10 @@ struct Review {
     const std::vector<TimeRange>& word_ranges;  // one per find, padded
     const std::vector<TimeRange>& given_ranges; // from --mask and --labels
     int64_t length_ns = -1;                     // the input's length; -1 when unknown
+    // Finds not sure enough to bleep, each with its padded range; for the page and the report.
+    const std::vector<FoundWord>* near_misses = nullptr;
+    const std::vector<TimeRange>* near_ranges = nullptr;
+    const Options* options = nullptr; // for the page: the input and the tone
 };
 
 // Every range to bleep, one label each, times to the nanosecond so that the
@@ -48,6 +52,9 @@ std::string edl_text(const Review& review);
 
 // The finds as JSON: each word of the list with where it was found.
 std::string report_text(const Review& review);
+
+// The --review page: every find and near miss with its sound (review_page_entry.cpp).
+std::string review_page_text(const Review& review);
 
 // The --write-labels and --report files, written as the audio is: to
 // temporary files beside their targets, renamed over them once everything

@@ -223,14 +223,15 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         }
         for (FoundWord& found : matcher.found()) {
             const double asked = request.patterns[found.pattern].sensitivity.value_or(options.sensitivity);
-            if (found.confidence.value_or(1.0) >= least_confidence(asked)) {
-                found.stream = stream;
-                findings.found.push_back(std::move(found));
-            }
+            found.stream = stream;
+            const bool sure = found.confidence.value_or(1.0) >= least_confidence(asked);
+            (sure ? findings.found : findings.near_misses).push_back(std::move(found));
         }
     }
-    std::stable_sort(findings.found.begin(), findings.found.end(),
-                     [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
+    for (std::vector<FoundWord>* list : {&findings.found, &findings.near_misses}) {
+        std::stable_sort(list->begin(), list->end(),
+                         [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
+    }
     for (const Pronunciation& guessed : planned->guessed) {
         findings.warnings.push_back("'" + guessed.word + "' is in no pronunciation dictionary: guessed as \""
                                     + guessed.phones + "\"; if it is said otherwise, give --dict FILE with a line \""

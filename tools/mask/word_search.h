@@ -43,7 +43,8 @@ struct WordRequest {
 WordRequest read_word_request(const Options& options);
 
 struct WordFindings {
-    std::vector<FoundWord> found; // in order of time
+    std::vector<FoundWord> found;       // in order of time
+    std::vector<FoundWord> near_misses; // heard, but less sure than the least confidence kept; in order of time
     std::vector<std::string> warnings;
 };
 

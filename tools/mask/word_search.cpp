@@ -54,44 +54,19 @@ TranscriptFinds read_transcript_file(const Options& options, const std::vector<W
         }
     }
     WordMatcher matcher(patterns);
+    CueCollector cues;
     TranscriptFinds finds;
     finds.warnings = read_transcript(in, format, options.transcript, [&](TimedWord&& word) {
+        const std::size_t found_before = matcher.found_count();
         matcher.add(word);
+        cues.add(word, matcher.found_count() > found_before);
         if (!finds.last || word.end > finds.last->end) {
             finds.last = std::move(word);
         }
     });
     finds.found = matcher.found();
+    finds.cues = cues.finish();
     return finds;
-}
-
-// The one file whose name ends in `ending` beside a model: in its folder or,
-// as Debian lays them out, in the folder above. Empty when there is none.
-std::string file_beside_model(const std::string& model_dir, const std::string& ending)
-{
-    for (const std::string& dir : {model_dir, model_dir + "/.."}) {
-        std::vector<std::string> found;
-        if (DIR* listing = opendir(dir.c_str())) {
-            while (const dirent* entry = readdir(listing)) {
-                const std::string name = entry->d_name;
-                const auto ends_in = [&](const std::string& tail) {
-                    return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-                };
-                // A phone language model (en-us-phone.lm.bin) is for decoding phones, not words.
-                if (ends_in(ending) && !ends_in("-phone" + ending)) {
-                    found.push_back(dir + "/" + name);
-                }
-            }
-            closedir(listing);
-        }
-        if (found.size() > 1) {
-            throw bad_input("several files *" + ending + " in '" + dir + "': cannot tell which belongs to the model");
-        }
-        if (found.size() == 1) {
-            return found.front();
-        }
-    }
-    return "";
 }
 
 // A time for a message, whatever a transcript claimed.
@@ -116,11 +91,6 @@ WordFindings find_in_transcript(const WordRequest& request, double seconds, cons
     WordFindings findings;
     findings.warnings = read.warnings;
     findings.found = read.found;
-    if (std::any_of(findings.found.begin(), findings.found.end(), [](const FoundWord& f) { return f.whole_cue; })) {
-        findings.warnings.push_back("'" + name
-                                    + "' gives times for whole subtitle cues only: each word found there bleeps "
-                                      "its whole cue");
-    }
     return findings;
 }
 
@@ -275,6 +245,33 @@ std::string word_list_path(const std::string& given)
 
 } // namespace
 
+std::string file_beside_model(const std::string& model_dir, const std::string& ending)
+{
+    for (const std::string& dir : {model_dir, model_dir + "/.."}) {
+        std::vector<std::string> found;
+        if (DIR* listing = opendir(dir.c_str())) {
+            while (const dirent* entry = readdir(listing)) {
+                const std::string name = entry->d_name;
+                const auto ends_in = [&](const std::string& tail) {
+                    return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+                };
+                // A phone language model (en-us-phone.lm.bin) is for decoding phones, not words.
+                if (ends_in(ending) && !ends_in("-phone" + ending)) {
+                    found.push_back(dir + "/" + name);
+                }
+            }
+            closedir(listing);
+        }
+        if (found.size() > 1) {
+            throw bad_input("several files *" + ending + " in '" + dir + "': cannot tell which belongs to the model");
+        }
+        if (found.size() == 1) {
+            return found.front();
+        }
+    }
+    return "";
+}
+
 WordRequest read_word_request(const Options& options)
 {
     WordRequest request;
@@ -296,6 +293,11 @@ WordRequest read_word_request(const Options& options)
         }
         request.transcript = read_transcript_file(options, request.patterns);
         request.source = "transcript";
+        const std::vector<CueText>& cues = request.transcript->cues;
+        if (std::any_of(cues.begin(), cues.end(), [](const CueText& cue) { return cue.censored; })) {
+            request.censored = request.patterns.size();
+            request.patterns.push_back({{}, "[censored]", std::nullopt, "a censored word of a caption"});
+        }
     } else {
         request.source = "recogniser";
     }
@@ -309,6 +311,9 @@ WordFindings find_words(const WordRequest& request, const Options& options, doub
     }
     WordFindings findings = request.transcript ? find_in_transcript(request, seconds, options.transcript)
                                                : find_by_recogniser(request, options);
+    if (request.transcript) {
+        align_cue_finds(request, options, findings);
+    }
     if (request.transcript && !options.recogniser_options.empty()) {
         std::string given;
         for (const std::string& option : options.recogniser_options) {

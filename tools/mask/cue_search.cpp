@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: ISC
+// The finds a subtitle cue gives, placed word by word: each cue that holds a
+// listed or censored word is aligned to the sound, and its finds take the
+// times of their own words; a cue whose text does not fit the sound keeps
+// its whole times, and the user is told which.
+#include "cue_alignment.h"
+#include "errors.h"
+#include "pronunciation_guess.h"
+#include "ranges.h"
+#include "word_search.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zendrik_mask {
+
+namespace {
+
+// A censored word aligned shorter than this was not said there.
+constexpr double SHORTEST_CENSORED_SECONDS = 0.1;
+// Cues named one by one in the warnings; the rest are counted.
+constexpr std::size_t NAMED_CUES = 10;
+
+bool in_cue(const FoundWord& found, const CueText& cue)
+{
+    return found.start == cue.start && found.end == cue.end;
+}
+
+// The finds of one aligned cue, each over its own words' times; nothing when
+// a find lies where the alignment does not fit the sound.
+std::optional<std::vector<FoundWord>> aligned_finds(const WordRequest& request, const AlignedCue& aligned)
+{
+    if (!aligned.fitted) {
+        return std::nullopt;
+    }
+    std::vector<FoundWord> finds;
+    WordMatcher matcher(request.patterns);
+    for (const TimedWord& word : aligned.words) {
+        matcher.add(word);
+    }
+    const auto least_fit = [&](double start, double end) {
+        double least = 0;
+        for (std::size_t i = 0; i < aligned.words.size(); ++i) {
+            if (aligned.words[i].start >= start && aligned.words[i].end <= end) {
+                least = std::min(least, aligned.fits[i]);
+            }
+        }
+        return least;
+    };
+    for (FoundWord& found : matcher.found()) {
+        if (least_fit(found.start, found.end) < LEAST_ALIGNED_FIT) {
+            return std::nullopt;
+        }
+        found.aligned = true;
+        finds.push_back(std::move(found));
+    }
+    // A censored word has no spelling to judge: the words around it must fit.
+    std::vector<double> spoken_fits;
+    for (std::size_t i = 0; i < aligned.words.size(); ++i) {
+        if (!aligned.censored[i]) {
+            spoken_fits.push_back(aligned.fits[i]);
+        }
+    }
+    std::sort(spoken_fits.begin(), spoken_fits.end());
+    const bool context_fits = spoken_fits.empty() || spoken_fits[spoken_fits.size() / 2] >= LEAST_ALIGNED_FIT;
+    for (std::size_t i = 0; i < aligned.words.size(); ++i) {
+        if (!aligned.censored[i] || (i > 0 && aligned.censored[i - 1])) {
+            continue;
+        }
+        const TimedWord& word = aligned.words[i];
+        if (!context_fits || word.end - word.start < SHORTEST_CENSORED_SECONDS) {
+            return std::nullopt;
+        }
+        finds.push_back({*request.censored, word.start, word.end, std::nullopt, false, "", -1, true});
+    }
+    return finds;
+}
+
+std::string cue_warning(const CueText& cue, const std::string& name)
+{
+    return cue.origin + ": the cue at " + format_time(std::llround(cue.start * 1e9)) + " \"" + cue_excerpt(cue)
+        + "\" does not fit the sound of '" + name + "' (music, other words, or far from its speech): its whole cue "
+          "is bleeped";
+}
+
+} // namespace
+
+void align_cue_finds(const WordRequest& request, const Options& options, WordFindings& findings)
+{
+    const std::vector<CueText>& cues = request.transcript->cues;
+    if (cues.empty()) {
+        return;
+    }
+    const std::string model_dir = options.model_dir.empty() ? DEFAULT_MODEL_DIR : options.model_dir;
+    const std::string dictionary = file_beside_model(model_dir, ".dict");
+    if (dictionary.empty()) {
+        throw bad_input("no pronouncing dictionary (*.dict) beside the model in '" + model_dir
+                        + "' to align the subtitles with (install Debian's pocketsphinx-en-us)");
+    }
+    const std::unique_ptr<Aligner> aligner = make_pocketsphinx_aligner({model_dir, dictionary, guess_pronunciation});
+    InputFile input(options.input);
+    const std::vector<AlignedCue> aligned = align_cues(input, cues, *aligner);
+
+    std::vector<FoundWord> found;
+    std::vector<const CueText*> unfitted;
+    for (std::size_t c = 0; c < cues.size(); ++c) {
+        if (std::optional<std::vector<FoundWord>> placed = aligned_finds(request, aligned[c])) {
+            found.insert(found.end(), placed->begin(), placed->end());
+            continue;
+        }
+        unfitted.push_back(&cues[c]);
+        if (cues[c].censored) {
+            found.push_back({*request.censored, cues[c].start, cues[c].end, std::nullopt, true, "", -1, false});
+        }
+    }
+    // The finds of the cues aligned are replaced; those of the others, and
+    // finds no cue holds whole (a phrase across two cues), stay.
+    for (const FoundWord& find : findings.found) {
+        const bool replaced = std::any_of(cues.begin(), cues.end(), [&](const CueText& cue) {
+            return in_cue(find, cue) && std::find(unfitted.begin(), unfitted.end(), &cue) == unfitted.end();
+        });
+        if (!replaced) {
+            found.push_back(find);
+        }
+    }
+    std::stable_sort(found.begin(), found.end(),
+                     [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
+    findings.found = std::move(found);
+    for (std::size_t i = 0; i < unfitted.size() && i < NAMED_CUES; ++i) {
+        findings.warnings.push_back(cue_warning(*unfitted[i], options.input));
+    }
+    if (unfitted.size() > NAMED_CUES) {
+        findings.warnings.push_back(std::to_string(unfitted.size() - NAMED_CUES)
+                                    + " more cues do not fit the sound: their whole cues are bleeped (see the labels)");
+    }
+}
+
+} // namespace zendrik_mask

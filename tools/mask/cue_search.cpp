@@ -5,12 +5,14 @@
 // its whole times, and the user is told which.
 #include "cue_alignment.h"
 #include "errors.h"
+#include "media_job.h"
 #include "pronunciation_guess.h"
 #include "ranges.h"
 #include "word_search.h"
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace zendrik_mask {
 
@@ -98,8 +100,13 @@ void align_cue_finds(const WordRequest& request, const Options& options, WordFin
                         + "' to align the subtitles with (install Debian's pocketsphinx-en-us)");
     }
     const std::unique_ptr<Aligner> aligner = make_pocketsphinx_aligner({model_dir, dictionary, guess_pronunciation});
-    InputFile input(options.input);
-    const std::vector<AlignedCue> aligned = align_cues(input, cues, *aligner);
+    // A video's subtitles align against its sound in their language, or its default sound.
+    std::optional<InputFile> input(std::in_place, options.input);
+    if (input->decoded() != nullptr) {
+        const int stream = audio_stream_in_language(options.input, request.transcript->language);
+        input.emplace(options.input, media_audio_fallback({std::to_string(stream)}));
+    }
+    const std::vector<AlignedCue> aligned = align_cues(*input, cues, *aligner);
 
     std::vector<FoundWord> found;
     std::vector<const CueText*> unfitted;

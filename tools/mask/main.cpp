@@ -104,6 +104,13 @@ int main(int argc, char** argv)
     app.add_flag("--list-presets", list_requested, "List the bundle's presets and exit");
     app.add_option("--transcript", options.transcript, "Take word times from this transcript, not the recogniser")
         ->type_name("FILE");
+    std::string subtitles;
+    // After the input and output, or as --subtitles=N: a value may follow.
+    auto* subtitles_option = app.add_option("--subtitles", subtitles,
+                                            "Take the words from the input's text subtitle stream (default: the "
+                                            "default one), aligned to the sound")
+                                 ->type_name("[N|LANG]")
+                                 ->expected(0, 1);
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
     auto* jobs_option = app.add_option("-j,--jobs", options.jobs, "Recogniser threads (default: the number of cores)")
                             ->type_name("N");
@@ -118,6 +125,9 @@ int main(int argc, char** argv)
 
     if (const std::optional<int> status = parse_command_line(app, argc, argv)) {
         return *status;
+    }
+    if (*subtitles_option) {
+        options.subtitles = subtitles;
     }
     try {
         finish_options(options, parsed);

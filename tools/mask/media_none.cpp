@@ -48,4 +48,15 @@ std::vector<int> masked_media_streams(const std::string& path, const std::vector
     no_media(path, "not an audio file libsndfile reads");
 }
 
+InputSubtitles read_input_subtitles(const std::string& path, const std::string& /*pick*/,
+                                    const std::function<void(double, double, const std::string&)>& /*cue*/)
+{
+    no_media(path, "its subtitles are read through FFmpeg");
+}
+
+int audio_stream_in_language(const std::string& path, const std::string& /*language*/)
+{
+    no_media(path, "not an audio file libsndfile reads");
+}
+
 } // namespace zendrik_mask

@@ -10,6 +10,7 @@
 #include "speech_search.h"
 #include "text_input.h"
 #include "transcript.h"
+#include "word_sources.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -33,41 +34,6 @@ namespace {
 
 // Transcripts round their times; a word may end a little after the audio.
 constexpr double TRANSCRIPT_SLACK_SECONDS = 0.1;
-
-// The transcript, read as a stream and matched as it is read: only the
-// finds are kept, and the word that ends last, to check the transcript
-// against the audio's length once it is known.
-TranscriptFinds read_transcript_file(const Options& options, const std::vector<WordPattern>& patterns)
-{
-    check_text_input(options.transcript, "transcript");
-    std::ifstream in(options.transcript, std::ios::binary);
-    if (!in) {
-        const int error = errno;
-        throw bad_input("cannot read transcript '" + options.transcript + "': " + std::strerror(error));
-    }
-    std::optional<TranscriptFormat> format;
-    if (!options.transcript_format.empty()) {
-        format = transcript_format_named(options.transcript_format);
-        if (!format) {
-            throw bad_input("unknown --transcript-format '" + options.transcript_format
-                            + "'; known: " + transcript_format_names(", "));
-        }
-    }
-    WordMatcher matcher(patterns);
-    CueCollector cues;
-    TranscriptFinds finds;
-    finds.warnings = read_transcript(in, format, options.transcript, [&](TimedWord&& word) {
-        const std::size_t found_before = matcher.found_count();
-        matcher.add(word);
-        cues.add(word, matcher.found_count() > found_before);
-        if (!finds.last || word.end > finds.last->end) {
-            finds.last = std::move(word);
-        }
-    });
-    finds.found = matcher.found();
-    finds.cues = cues.finish();
-    return finds;
-}
 
 // A time for a message, whatever a transcript claimed.
 std::string time_for_message(double seconds)
@@ -287,12 +253,23 @@ WordRequest read_word_request(const Options& options)
         }
         request.patterns.insert(request.patterns.end(), listed.begin(), listed.end());
     }
+    if (!options.transcript.empty() && options.subtitles) {
+        throw bad_input("give --transcript or --subtitles, not both");
+    }
     if (!options.transcript.empty()) {
         if (request.patterns.empty()) {
             throw bad_input("--transcript needs words to find: give --word or --words");
         }
         request.transcript = read_transcript_file(options, request.patterns);
         request.source = "transcript";
+    } else if (options.subtitles) {
+        if (request.patterns.empty()) {
+            throw bad_input("--subtitles needs words to find: give --word or --words");
+        }
+        request.transcript = read_subtitle_words(options, request.patterns);
+        request.source = "subtitles";
+    }
+    if (request.transcript) {
         const std::vector<CueText>& cues = request.transcript->cues;
         if (std::any_of(cues.begin(), cues.end(), [](const CueText& cue) { return cue.censored; })) {
             request.censored = request.patterns.size();

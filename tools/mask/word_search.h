@@ -32,6 +32,9 @@ struct TranscriptFinds {
     std::vector<std::string> warnings;
     // The subtitle cues that hold a find or a censored word, to align.
     std::vector<CueText> cues;
+    // From --subtitles: the stream read and its language ("" when unsaid).
+    int subtitle_stream = -1;
+    std::string language;
 };
 
 // What --word, --words and --transcript ask for, read and checked before any

@@ -18,8 +18,9 @@ namespace zendrik_mask {
 
 namespace {
 
-// A censored word aligned shorter than this was not said there.
+// A censored word aligned shorter or longer than these was not said there.
 constexpr double SHORTEST_CENSORED_SECONDS = 0.1;
+constexpr double LONGEST_CENSORED_SECONDS = 1.5;
 // Cues named one by one in the warnings; the rest are counted.
 constexpr std::size_t NAMED_CUES = 10;
 
@@ -70,7 +71,8 @@ std::optional<std::vector<FoundWord>> aligned_finds(const WordRequest& request, 
             continue;
         }
         const TimedWord& word = aligned.words[i];
-        if (!context_fits || word.end - word.start < SHORTEST_CENSORED_SECONDS) {
+        const double length = word.end - word.start;
+        if (!context_fits || length < SHORTEST_CENSORED_SECONDS || length > LONGEST_CENSORED_SECONDS) {
             return std::nullopt;
         }
         finds.push_back({*request.censored, word.start, word.end, std::nullopt, false, "", -1, true});
@@ -78,21 +80,36 @@ std::optional<std::vector<FoundWord>> aligned_finds(const WordRequest& request, 
     return finds;
 }
 
-std::string cue_warning(const CueText& cue, const std::string& name)
+// A passage of a text without times, between two anchors, too long to
+// bleep whole: its words are left as they are.
+bool left_out(const CueText& cue, bool passage)
 {
-    return cue.origin + ": the cue at " + format_time(std::llround(cue.start * 1e9)) + " \"" + cue_excerpt(cue)
-        + "\" does not fit the sound of '" + name + "' (music, other words, or far from its speech): its whole cue "
-          "is bleeped";
+    return passage && cue.end - cue.start > LONGEST_ALIGNED_CUE_SECONDS;
+}
+
+std::string cue_warning(const CueText& cue, const std::string& name, bool passage)
+{
+    const std::string at = format_time(std::llround(cue.start * 1e9));
+    if (!passage) {
+        return cue.origin + ": the cue at " + at + " \"" + cue_excerpt(cue) + "\" does not fit the sound of '" + name
+            + "' (music, other words, or far from its speech): its whole cue is bleeped";
+    }
+    return cue.origin + ": the passage \"" + cue_excerpt(cue) + "\" (heard somewhere from " + at + " to "
+        + format_time(std::llround(cue.end * 1e9)) + ") could not be aligned to the sound of '" + name + "'"
+        + (left_out(cue, passage) ? ": its words are not bleeped; check it, or give --listen"
+                                  : ": all of it is bleeped");
 }
 
 } // namespace
 
-void align_cue_finds(const WordRequest& request, const Options& options, WordFindings& findings)
+void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, const Options& options,
+                     WordFindings& findings)
 {
-    const std::vector<CueText>& cues = request.transcript->cues;
+    const std::vector<CueText>& cues = read.cues;
     if (cues.empty()) {
         return;
     }
+    const bool passages = request.plain_text.has_value();
     const std::string model_dir = options.model_dir.empty() ? DEFAULT_MODEL_DIR : options.model_dir;
     const std::string dictionary = file_beside_model(model_dir, ".dict");
     if (dictionary.empty()) {
@@ -103,7 +120,7 @@ void align_cue_finds(const WordRequest& request, const Options& options, WordFin
     // A video's subtitles align against its sound in their language, or its default sound.
     std::optional<InputFile> input(std::in_place, options.input);
     if (input->decoded() != nullptr) {
-        const int stream = audio_stream_in_language(options.input, request.transcript->language);
+        const int stream = audio_stream_in_language(options.input, read.language);
         input.emplace(options.input, media_audio_fallback({std::to_string(stream)}));
     }
     const std::vector<AlignedCue> aligned = align_cues(*input, cues, *aligner);
@@ -116,7 +133,7 @@ void align_cue_finds(const WordRequest& request, const Options& options, WordFin
             continue;
         }
         unfitted.push_back(&cues[c]);
-        if (cues[c].censored) {
+        if (cues[c].censored && !left_out(cues[c], passages)) {
             found.push_back({*request.censored, cues[c].start, cues[c].end, std::nullopt, true, "", -1, false});
         }
     }
@@ -124,7 +141,8 @@ void align_cue_finds(const WordRequest& request, const Options& options, WordFin
     // finds no cue holds whole (a phrase across two cues), stay.
     for (const FoundWord& find : findings.found) {
         const bool replaced = std::any_of(cues.begin(), cues.end(), [&](const CueText& cue) {
-            return in_cue(find, cue) && std::find(unfitted.begin(), unfitted.end(), &cue) == unfitted.end();
+            const bool fitted = std::find(unfitted.begin(), unfitted.end(), &cue) == unfitted.end();
+            return in_cue(find, cue) && (fitted || left_out(cue, passages));
         });
         if (!replaced) {
             found.push_back(find);
@@ -134,11 +152,11 @@ void align_cue_finds(const WordRequest& request, const Options& options, WordFin
                      [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
     findings.found = std::move(found);
     for (std::size_t i = 0; i < unfitted.size() && i < NAMED_CUES; ++i) {
-        findings.warnings.push_back(cue_warning(*unfitted[i], options.input));
+        findings.warnings.push_back(cue_warning(*unfitted[i], options.input, passages));
     }
     if (unfitted.size() > NAMED_CUES) {
-        findings.warnings.push_back(std::to_string(unfitted.size() - NAMED_CUES)
-                                    + " more cues do not fit the sound: their whole cues are bleeped (see the labels)");
+        findings.warnings.push_back(std::to_string(unfitted.size() - NAMED_CUES) + " more "
+                                    + (passages ? "passages" : "cues") + " do not fit the sound (see the labels)");
     }
 }
 

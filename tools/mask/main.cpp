@@ -111,6 +111,8 @@ int main(int argc, char** argv)
                                             "default one), aligned to the sound")
                                  ->type_name("[N|LANG]")
                                  ->expected(0, 1);
+    app.add_flag("--listen", options.listen,
+                 "With --transcript or --subtitles: bleep what the recogniser hears as well");
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
     auto* jobs_option = app.add_option("-j,--jobs", options.jobs, "Recogniser threads (default: the number of cores)")
                             ->type_name("N");

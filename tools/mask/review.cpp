@@ -134,8 +134,9 @@ std::string labels_text(const Review& review)
     for (std::size_t i = 0; i < review.found.size(); ++i) {
         const FoundWord& word = review.found[i];
         add(review.word_ranges[i],
-            label_text(review.request.patterns[word.pattern].text, word.heard, review.request.source, word.confidence,
-                       word.whole_cue, word.stream, word.aligned));
+            label_text(review.request.patterns[word.pattern].text, word.heard,
+                       word.source.empty() ? review.request.source : word.source, word.confidence, word.whole_cue,
+                       word.stream, word.aligned));
     }
     for (const TimeRange& range : review.given_ranges) {
         add(range, range.label.empty() ? range.origin : range.label);
@@ -184,6 +185,9 @@ std::string report_text(const Review& review)
             place["confidence"] = word.confidence ? nlohmann::ordered_json(*word.confidence) : nullptr;
             place["whole_cue"] = word.whole_cue;
             place["aligned"] = word.aligned;
+            if (!word.source.empty()) {
+                place["source"] = word.source;
+            }
             if (word.stream >= 0) {
                 place["stream"] = word.stream;
             }

@@ -46,9 +46,8 @@ std::string time_for_message(double seconds)
     return text;
 }
 
-WordFindings find_in_transcript(const WordRequest& request, double seconds, const std::string& name)
+WordFindings find_in_transcript(const TranscriptFinds& read, double seconds, const std::string& name)
 {
-    const TranscriptFinds& read = *request.transcript;
     if (const auto& last = read.last; last && seconds >= 0 && last->end > seconds + TRANSCRIPT_SLACK_SECONDS) {
         throw bad_input(last->origin + ": '" + last->text + "' ends at " + time_for_message(last->end)
                         + ", past the end of the audio (" + time_for_message(seconds) + "); is '" + name
@@ -139,7 +138,10 @@ std::shared_ptr<const PlannedDecoding> plan_for(const WordRequest& request, cons
     return last;
 }
 
-WordFindings find_by_recogniser(const WordRequest& request, const Options& options)
+// The finds of the recogniser; `heard_first`, when given, gets every word it
+// heard in the first stream, for a text without times to be anchored on.
+WordFindings find_by_recogniser(const WordRequest& request, const Options& options,
+                                std::vector<TimedWord>* heard_first = nullptr)
 {
     const std::shared_ptr<const PlannedDecoding> planned = plan_for(request, options);
     SpeechSearch search;
@@ -150,7 +152,7 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         return process_recognisers().lend(planned->key, [&planned] { return make_pocketsphinx(planned->setup); });
     };
     WordFindings findings;
-    for (const auto& [stream, heard] : hear_every_stream(options, search)) {
+    for (auto& [stream, heard] : hear_every_stream(options, search)) {
         // The list matched against every word heard, as against a transcript's;
         // a find is kept when its least sure word is sure enough for its line.
         WordMatcher matcher(request.patterns);
@@ -163,6 +165,9 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
                 found.stream = stream;
                 findings.found.push_back(std::move(found));
             }
+        }
+        if (heard_first && heard_first->empty()) {
+            *heard_first = std::move(heard);
         }
     }
     std::stable_sort(findings.found.begin(), findings.found.end(),
@@ -260,7 +265,11 @@ WordRequest read_word_request(const Options& options)
         if (request.patterns.empty()) {
             throw bad_input("--transcript needs words to find: give --word or --words");
         }
-        request.transcript = read_transcript_file(options, request.patterns);
+        if (is_plain_text(options)) {
+            request.plain_text = read_plain_text(options.transcript);
+        } else {
+            request.transcript = read_transcript_file(options, request.patterns);
+        }
         request.source = "transcript";
     } else if (options.subtitles) {
         if (request.patterns.empty()) {
@@ -269,13 +278,17 @@ WordRequest read_word_request(const Options& options)
         request.transcript = read_subtitle_words(options, request.patterns);
         request.source = "subtitles";
     }
-    if (request.transcript) {
-        const std::vector<CueText>& cues = request.transcript->cues;
-        if (std::any_of(cues.begin(), cues.end(), [](const CueText& cue) { return cue.censored; })) {
-            request.censored = request.patterns.size();
-            request.patterns.push_back({{}, "[censored]", std::nullopt, "a censored word of a caption"});
-        }
-    } else {
+    const bool censored = request.transcript
+        ? std::any_of(request.transcript->cues.begin(), request.transcript->cues.end(),
+                      [](const CueText& cue) { return cue.censored; })
+        : request.plain_text
+            && std::any_of(request.plain_text->begin(), request.plain_text->end(),
+                           [](const TextWord& word) { return is_censored(word.written); });
+    if (censored) {
+        request.censored = request.patterns.size();
+        request.patterns.push_back({{}, "[censored]", std::nullopt, "a censored word of a caption"});
+    }
+    if (!request.transcript && !request.plain_text) {
         request.source = "recogniser";
     }
     return request;
@@ -286,18 +299,49 @@ WordFindings find_words(const WordRequest& request, const Options& options, doub
     if (request.patterns.empty()) {
         return {};
     }
-    WordFindings findings = request.transcript ? find_in_transcript(request, seconds, options.transcript)
-                                               : find_by_recogniser(request, options);
-    if (request.transcript) {
-        align_cue_finds(request, options, findings);
+    const bool text = request.transcript || request.plain_text;
+    WordFindings findings;
+    // A text without times is anchored on what the recogniser heard, whose
+    // own finds are kept only with --listen.
+    std::vector<TimedWord> heard;
+    if (!text || options.listen || request.plain_text) {
+        findings = find_by_recogniser(request, options, request.plain_text ? &heard : nullptr);
+        for (FoundWord& found : findings.found) {
+            found.source = text ? "recogniser" : "";
+        }
+        if (!options.listen && text) {
+            findings.found.clear();
+        }
     }
-    if (request.transcript && !options.recogniser_options.empty()) {
+    if (text) {
+        const TranscriptFinds read = request.transcript
+            ? *request.transcript
+            : place_plain_text(*request.plain_text, request.patterns, heard, seconds);
+        // A film's subtitles may run past its sound; a transcript may not.
+        WordFindings from_text
+            = find_in_transcript(read, request.source == "subtitles" ? -1 : seconds, options.transcript);
+        align_cue_finds(request, read, options, from_text);
+        // What the recogniser heard where the text has the same word adds nothing.
+        const auto read_too = [&](const FoundWord& heard_find) {
+            return std::any_of(from_text.found.begin(), from_text.found.end(), [&](const FoundWord& read_find) {
+                return read_find.pattern == heard_find.pattern && read_find.start < heard_find.end
+                    && heard_find.start < read_find.end;
+            });
+        };
+        findings.found.erase(std::remove_if(findings.found.begin(), findings.found.end(), read_too),
+                             findings.found.end());
+        findings.found.insert(findings.found.end(), from_text.found.begin(), from_text.found.end());
+        findings.warnings.insert(findings.warnings.end(), from_text.warnings.begin(), from_text.warnings.end());
+        std::stable_sort(findings.found.begin(), findings.found.end(),
+                         [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
+    }
+    if (request.transcript && !options.listen && !options.recogniser_options.empty()) {
         std::string given;
         for (const std::string& option : options.recogniser_options) {
             given += (given.empty() ? "" : ", ") + option;
         }
         findings.warnings.push_back(given + ": for the built-in recogniser only, and the words come from the "
-                                            "transcript: ignored");
+                                            "transcript: ignored (give --listen to hear the sound too)");
     }
     if (findings.found.empty()) {
         const std::size_t listed = request.patterns.size();

@@ -9,6 +9,7 @@
 #include "cue_text.h"
 #include "options.h"
 #include "ranges.h"
+#include "text_anchors.h"
 #include "timed_words.h"
 #include "transcript.h"
 #include "word_list.h"
@@ -42,6 +43,8 @@ struct TranscriptFinds {
 struct WordRequest {
     std::vector<WordPattern> patterns;
     std::optional<TranscriptFinds> transcript;
+    // A transcript without times, placed on the sound once it is heard.
+    std::optional<std::vector<TextWord>> plain_text;
     std::string source; // "transcript" or "recogniser", for labels and the report
     // The pattern "[censored]" stands for, added when a cue holds a censored word.
     std::optional<std::size_t> censored;
@@ -67,7 +70,8 @@ std::string file_beside_model(const std::string& model_dir, const std::string& e
 // The finds of the transcript's cues placed in the sound of the input, each
 // over its own words' times (cue_search.cpp); cues that do not fit keep
 // their whole times, with a warning naming each.
-void align_cue_finds(const WordRequest& request, const Options& options, WordFindings& findings);
+void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, const Options& options,
+                     WordFindings& findings);
 
 // Each find widened by `pad` seconds on both sides, kept within the audio,
 // one range per find. Finds left with nothing to bleep (a word of no length

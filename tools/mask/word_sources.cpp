@@ -4,6 +4,8 @@
 #include "cue_text.h"
 #include "errors.h"
 #include "media_job.h"
+#include "text.h"
+#include "text_anchors.h"
 #include "text_input.h"
 #include "transcript.h"
 
@@ -117,6 +119,63 @@ TranscriptFinds read_subtitle_words(const Options& options, const std::vector<Wo
     matcher.finish(finds);
     finds.language = subtitles.language;
     finds.subtitle_stream = subtitles.stream;
+    return finds;
+}
+
+bool is_plain_text(const Options& options)
+{
+    if (!options.transcript_format.empty()) {
+        return lower_case(options.transcript_format) == "text";
+    }
+    const std::string name = lower_case(options.transcript);
+    return name.size() > 4 && (name.compare(name.size() - 4, 4, ".txt") == 0);
+}
+
+std::vector<TextWord> read_plain_text(const std::string& path)
+{
+    // A published transcript: a book's length is a few MB.
+    TextInput in(path, "transcript", {LONGEST_LINE, 64 * 1024 * 1024});
+    std::vector<TextWord> words;
+    std::string line;
+    for (std::size_t number = 1; read_line(in, line); ++number) {
+        std::string_view text = line;
+        if (number == 1 && starts_with(text, UTF8_BOM)) {
+            text.remove_prefix(UTF8_BOM.size());
+        }
+        if (const std::size_t bad = invalid_utf8_at(text); bad != std::string_view::npos) {
+            throw bad_input(path + ":" + std::to_string(number) + ": not UTF-8 text");
+        }
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t begin = text.find_first_not_of(WHITESPACE, at);
+            if (begin == std::string_view::npos) {
+                break;
+            }
+            const std::size_t stop = std::min(text.find_first_of(WHITESPACE, begin), text.size());
+            words.push_back({std::string(text.substr(begin, stop - begin)), path + ":" + std::to_string(number)});
+            at = stop;
+        }
+    }
+    if (words.empty()) {
+        throw bad_input("transcript '" + path + "' holds no words");
+    }
+    return words;
+}
+
+TranscriptFinds place_plain_text(const std::vector<TextWord>& text, const std::vector<WordPattern>& patterns,
+                                 const std::vector<TimedWord>& heard, double seconds)
+{
+    TranscriptMatcher matcher(patterns);
+    for (TimedWord& word : anchor_text(text, heard, seconds)) {
+        matcher.add(word);
+    }
+    TranscriptFinds finds;
+    matcher.finish(finds);
+    finds.last.reset();
+    // Anchored words were heard where the text has them: placed, not guessed.
+    for (FoundWord& found : finds.found) {
+        found.aligned = true;
+        found.confidence.reset();
+    }
     return finds;
 }
 

@@ -20,6 +20,20 @@ TranscriptFinds read_transcript_file(const Options& options, const std::vector<W
 // given its cue's times.
 TranscriptFinds read_subtitle_words(const Options& options, const std::vector<WordPattern>& patterns);
 
+// A transcript without times (`--transcript-format text`, or a name ending
+// in .txt): published text, any line breaks.
+bool is_plain_text(const Options& options);
+
+// Its words with their lines. Throws the bad-input Error for a file that
+// cannot be read, is not UTF-8 or holds no words.
+std::vector<TextWord> read_plain_text(const std::string& path);
+
+// The text's words placed on the sound by what the recogniser `heard` (see
+// text_anchors.h) and matched: the passages between anchors that hold a
+// find become cues to align.
+TranscriptFinds place_plain_text(const std::vector<TextWord>& text, const std::vector<WordPattern>& patterns,
+                                 const std::vector<TimedWord>& heard, double seconds);
+
 } // namespace zendrik_mask
 
 #endif

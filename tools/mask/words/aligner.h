@@ -31,7 +31,7 @@ struct AlignedWord {
 constexpr double LEAST_ALIGNED_FIT = -8.0;
 
 // A slot of the text for speech it does not spell out: a censored caption's
-// "[ __ ]" or "f***", where any word was said.
+// "[ __ ]" or "f***", where any word of up to six phones was said.
 constexpr const char* UNSPOKEN_SLOT = "";
 
 class Aligner {

@@ -87,8 +87,10 @@ public:
             slot[i] = token.empty();
             text += slot[i] ? " <slot>" : " " + token;
         }
-        const std::string grammar = "#JSGF V1.0;\ngrammar cue;\n<edge> = (" + edge_phones_ + ")+;\n<phone> = "
-            + slot_phones_ + ";\n<slot> = <phone>+;\npublic <cue> = [<edge>]" + text + " [<edge>];\n";
+        const std::string grammar = "#JSGF V1.0;\ngrammar cue;\n<edge> = (" + edge_phones_
+            + ")+;\n<phone> = " + slot_phones_
+            + ";\n<slot> = <phone> [<phone>] [<phone>] [<phone>] [<phone>] [<phone>];\npublic <cue> = [<edge>]" + text
+            + " [<edge>];\n";
         const std::vector<Segment> aligned = decode(grammar, samples, count);
         if (aligned.empty()) {
             return std::nullopt;

@@ -77,6 +77,7 @@ struct FoundWord {
     std::string heard;                // the words matched, normalised: "damned" for "damn*"
     int stream = -1;                  // the audio stream heard, when a file's several were; -1 otherwise
     bool aligned = false;             // placed by aligning its cue's text to the sound
+    std::string source;               // who found it, when not the one the run names ("recogniser")
 };
 
 // Every place where a pattern's words occur in a row in `words`, which come in

@@ -60,8 +60,10 @@ std::string footer()
            "Words missing from the dictionary need a pronunciation: --dict FILE, CMU format.\n"
            "Transcripts (--transcript): " +
            zendrik_mask::transcript_format_names(", ") +
-           ",\n"
-           "told apart by their content. Subtitle cues of several words bleep whole.\n"
+           ", told apart by their content, or plain text without times (.txt). Subtitle cues\n"
+           "holding a listed word are aligned to the sound and each word bleeped over its own\n"
+           "times; a cue that does not fit is bleeped whole, with a warning. --subtitles reads\n"
+           "the input's own text subtitle stream; --listen bleeps what the recogniser hears too.\n"
            "--write-labels writes every range as Audacity labels; edit them and run again\n"
            "with --labels. --write-edl writes them as an edit decision list that players\n"
            "mute while playing. --dry-run finds and writes these files, but no audio.\n"

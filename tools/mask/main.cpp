@@ -131,6 +131,11 @@ int main(int argc, char** argv)
         return *status;
     }
     if (*subtitles_option) {
+        // A file name taken for the stream: the value is optional, so it took the next word.
+        if (subtitles.find_first_of("./") != std::string::npos) {
+            return report(bad_input("--subtitles takes a stream index or a language, not '" + subtitles
+                                    + "': give it after the input and output, or as --subtitles=N"));
+        }
         options.subtitles = subtitles;
     }
     try {

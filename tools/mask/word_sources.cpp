@@ -9,6 +9,8 @@
 #include "text_input.h"
 #include "transcript.h"
 
+#include <sys/stat.h>
+
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -128,7 +130,25 @@ bool is_plain_text(const Options& options)
         return lower_case(options.transcript_format) == "text";
     }
     const std::string name = lower_case(options.transcript);
-    return name.size() > 4 && (name.compare(name.size() - 4, 4, ".txt") == 0);
+    if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".txt") != 0) {
+        return false;
+    }
+    // Subtitles or JSON saved as .txt are what their content says; a pipe
+    // is read once, as text.
+    struct stat status {};
+    if (stat(options.transcript.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        return true;
+    }
+    std::ifstream in(options.transcript, std::ios::binary);
+    std::string start(64 * 1024, '\0');
+    in.read(start.data(), static_cast<std::streamsize>(start.size()));
+    start.resize(static_cast<std::size_t>(in.gcount()));
+    try {
+        detect_transcript_format(start, options.transcript);
+        return false;
+    } catch (const Error&) {
+        return true;
+    }
 }
 
 std::vector<TextWord> read_plain_text(const std::string& path)

@@ -71,6 +71,12 @@ std::vector<AlignedCue> align_cues(InputFile& input, const std::vector<CueText>&
         const int64_t read = first + static_cast<int64_t>(pending.size());
         for (; next < order.size(); ++next) {
             const auto [start, end] = window(order[next]);
+            const CueText& cue = cues[order[next]];
+            // Not waited for: its sound would be held for as long as it lasts.
+            if (cue.end - cue.start > LONGEST_ALIGNED_CUE_SECONDS) {
+                results[order[next]] = align_one(cue, nullptr, 0, 0, aligner);
+                continue;
+            }
             if (end > read && !at_end) {
                 break;
             }

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
-#include <mutex>
 
 namespace zendrik_mask {
 
@@ -128,9 +127,6 @@ private:
                 return word;
             }
         } else if (guess_) {
-            // eSpeak NG is not safe on several threads at once.
-            static std::mutex guessing;
-            const std::lock_guard<std::mutex> hold(guessing);
             phones = guess_(word).value_or("");
         }
         std::string token;

@@ -116,14 +116,21 @@ void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, co
         throw bad_input("no pronouncing dictionary (*.dict) beside the model in '" + model_dir
                         + "' to align the subtitles with (install Debian's pocketsphinx-en-us)");
     }
-    const std::unique_ptr<Aligner> aligner = make_pocketsphinx_aligner({model_dir, dictionary, guess_pronunciation});
+    // No more aligners (a dictionary each) than there are cues to align; made
+    // one after another, as loading a model is not safe on several threads.
+    std::vector<std::unique_ptr<Aligner>> owned;
+    std::vector<Aligner*> aligners;
+    for (std::size_t j = 0; j < std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, cues.size())); ++j) {
+        owned.push_back(make_pocketsphinx_aligner({model_dir, dictionary, guess_pronunciation}));
+        aligners.push_back(owned.back().get());
+    }
     // A video's subtitles align against its sound in their language, or its default sound.
     std::optional<InputFile> input(std::in_place, options.input);
     if (input->decoded() != nullptr) {
         const int stream = audio_stream_in_language(options.input, read.language);
         input.emplace(options.input, media_audio_fallback({std::to_string(stream)}));
     }
-    const std::vector<AlignedCue> aligned = align_cues(*input, cues, *aligner);
+    const std::vector<AlignedCue> aligned = align_cues(*input, cues, aligners);
 
     std::vector<FoundWord> found;
     std::vector<const CueText*> unfitted;

@@ -6,7 +6,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <numeric>
+#include <thread>
 
 namespace zendrik_mask {
 
@@ -51,13 +56,63 @@ AlignedCue align_one(const CueText& cue, const int16_t* samples, std::size_t cou
 
 } // namespace
 
-std::vector<AlignedCue> align_cues(InputFile& input, const std::vector<CueText>& cues, Aligner& aligner)
+std::vector<AlignedCue> align_cues(InputFile& input, const std::vector<CueText>& cues,
+                                   const std::vector<Aligner*>& aligners)
 {
     std::vector<AlignedCue> results(cues.size());
+    if (cues.empty()) {
+        return results;
+    }
     std::vector<std::size_t> order(cues.size());
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return cues[a].start < cues[b].start; });
+    // Cues with their sound, from the reader to the aligners, a few at a
+    // time so that memory stays that of a few cues.
+    struct Task {
+        std::size_t cue;
+        std::vector<int16_t> sound;
+        double offset;
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<Task> tasks;
+    bool done = false;
+    std::exception_ptr error;
+    const std::size_t capacity = 2 * aligners.size();
+    const auto work = [&](Aligner& aligner) {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(mutex);
+            changed.wait(lock, [&] { return !tasks.empty() || done || error; });
+            if (tasks.empty() || error) {
+                return;
+            }
+            Task task = std::move(tasks.front());
+            tasks.pop_front();
+            changed.notify_all();
+            lock.unlock();
+            try {
+                results[task.cue]
+                    = align_one(cues[task.cue], task.sound.data(), task.sound.size(), task.offset, aligner);
+            } catch (...) {
+                const std::lock_guard<std::mutex> hold(mutex);
+                error = error ? error : std::current_exception();
+                changed.notify_all();
+            }
+        }
+    };
+    // False once an aligner failed: reading stops.
+    const auto hand_over = [&](Task task) {
+        std::unique_lock<std::mutex> lock(mutex);
+        changed.wait(lock, [&] { return tasks.size() < capacity || error; });
+        if (error) {
+            return false;
+        }
+        tasks.push_back(std::move(task));
+        changed.notify_all();
+        return true;
+    };
+
     std::vector<int16_t> pending; // the sound from sample `first` on
     int64_t first = 0;
     std::size_t next = 0;
@@ -65,26 +120,25 @@ std::vector<AlignedCue> align_cues(InputFile& input, const std::vector<CueText>&
         return std::pair(sample_at(cues[cue].start - CUE_WIDENING_SECONDS),
                          sample_at(cues[cue].end + CUE_WIDENING_SECONDS));
     };
-    // Aligns the cues whose sound is all read (every one left at the end),
-    // then drops the sound no cue left needs.
-    const auto align_ready = [&](bool at_end) {
+    // Hands over the cues whose sound is all read (every one left at the
+    // end), then drops the sound no cue left needs.
+    const auto hand_over_ready = [&](bool at_end) {
         const int64_t read = first + static_cast<int64_t>(pending.size());
         for (; next < order.size(); ++next) {
             const auto [start, end] = window(order[next]);
             const CueText& cue = cues[order[next]];
             // Not waited for: its sound would be held for as long as it lasts.
-            if (cue.end - cue.start > LONGEST_ALIGNED_CUE_SECONDS) {
-                results[order[next]] = align_one(cue, nullptr, 0, 0, aligner);
-                continue;
-            }
-            if (end > read && !at_end) {
+            const bool too_long = cue.end - cue.start > LONGEST_ALIGNED_CUE_SECONDS;
+            if (end > read && !at_end && !too_long) {
                 break;
             }
-            const int64_t from = std::clamp(start, first, read);
-            const int64_t to = std::clamp(end, from, read);
-            results[order[next]]
-                = align_one(cues[order[next]], pending.data() + (from - first), static_cast<std::size_t>(to - from),
-                            static_cast<double>(from) / RECOGNISER_RATE, aligner);
+            const int64_t from = too_long ? first : std::clamp(start, first, read);
+            const int64_t to = too_long ? first : std::clamp(end, from, read);
+            if (!hand_over({order[next],
+                            {pending.begin() + (from - first), pending.begin() + (to - first)},
+                            static_cast<double>(from) / RECOGNISER_RATE})) {
+                return false;
+            }
         }
         const int64_t keep = next < order.size() ? std::min(window(order[next]).first, read) : read;
         if (keep > first) {
@@ -93,11 +147,28 @@ std::vector<AlignedCue> align_cues(InputFile& input, const std::vector<CueText>&
         }
         return true;
     };
-    if (cues.empty()) {
-        return results;
+    std::vector<std::thread> threads;
+    try {
+        for (Aligner* aligner : aligners) {
+            threads.emplace_back(work, std::ref(*aligner));
+        }
+        read_downmixed(input, pending, [&] { return hand_over_ready(false); });
+        hand_over_ready(true);
+    } catch (...) {
+        const std::lock_guard<std::mutex> hold(mutex);
+        error = error ? error : std::current_exception();
     }
-    read_downmixed(input, pending, [&] { return align_ready(false); });
-    align_ready(true);
+    {
+        const std::lock_guard<std::mutex> hold(mutex);
+        done = true;
+        changed.notify_all();
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    if (error) {
+        std::rethrow_exception(error);
+    }
     return results;
 }
 

@@ -29,10 +29,12 @@ struct AlignedCue {
     std::vector<bool> censored;
 };
 
-// One for each cue, in the order given. Reads `input` to its end; only the
+// One for each cue, in the order given, each aligned by whichever of
+// `aligners` (one a thread) is free. Reads `input` to its end; only the
 // sound of the cues being aligned is held. Throws the bad-input Error when
-// the input cannot be read whole.
-std::vector<AlignedCue> align_cues(InputFile& input, const std::vector<CueText>& cues, Aligner& aligner);
+// the input cannot be read whole, and what an aligner threw.
+std::vector<AlignedCue> align_cues(InputFile& input, const std::vector<CueText>& cues,
+                                   const std::vector<Aligner*>& aligners);
 
 } // namespace zendrik_mask
 

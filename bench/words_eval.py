@@ -180,8 +180,9 @@ def text_finds(set_dir, part, kind, path):
 
 def score_text(set_dir, part, kind, path):
     """A find is a hit for the first spoken instance of its word, not yet
-    found, in an utterance its bleep overlaps by half the word's share of
-    it or more; a whole cue covers every utterance it holds."""
+    found, in an utterance that holds its middle (as the finder's are
+    scored) or that its bleep overlaps by half the word's share of it or
+    more: a whole cue covers every utterance it holds."""
     info = json.load(open(os.path.join(set_dir, part + ".json")))
     counts = json.load(open(os.path.join(set_dir, "counts.json")))[part]
     finds, lengths = text_finds(set_dir, part, kind, path)
@@ -192,7 +193,8 @@ def score_text(set_dir, part, kind, path):
             overlap = min(end, u["end"]) - max(start, u["start"])
             share = (u["end"] - u["start"]) / max(len(u["tokens"]), 1)
             spoken = sum(1 for t in u["tokens"] if matches(entry, t))
-            if overlap >= share / 2 and used.get((entry, i), 0) < spoken:
+            inside = u["start"] <= (start + end) / 2 <= u["end"]
+            if (inside or overlap >= share / 2) and used.get((entry, i), 0) < spoken:
                 used[(entry, i)] = used.get((entry, i), 0) + 1
                 hit = True
                 break

@@ -41,17 +41,32 @@ std::optional<std::vector<FoundWord>> aligned_finds(const WordRequest& request, 
     for (const TimedWord& word : aligned.words) {
         matcher.add(word);
     }
-    const auto least_fit = [&](double start, double end) {
+    // A find fits when its words do, or fit fairly amid words that fit well.
+    const auto fits = [&](double start, double end) {
+        std::size_t first = aligned.words.size(), last = 0;
         double least = 0;
         for (std::size_t i = 0; i < aligned.words.size(); ++i) {
             if (aligned.words[i].start >= start && aligned.words[i].end <= end) {
+                first = std::min(first, i);
+                last = i;
                 least = std::min(least, aligned.fits[i]);
             }
         }
-        return least;
+        if (least >= LEAST_ALIGNED_FIT) {
+            return true;
+        }
+        double beside = 0;
+        int count = 0;
+        for (const std::size_t i : {first - 1, last + 1}) {
+            if (first <= last && i < aligned.words.size() && !aligned.censored[i]) {
+                beside += aligned.fits[i];
+                ++count;
+            }
+        }
+        return least >= LEAST_FIT_AMID_FITTING && count > 0 && beside / count >= 0;
     };
     for (FoundWord& found : matcher.found()) {
-        if (least_fit(found.start, found.end) < LEAST_ALIGNED_FIT) {
+        if (!fits(found.start, found.end)) {
             return std::nullopt;
         }
         found.aligned = true;

@@ -22,14 +22,26 @@ int64_t sample_at(double seconds)
     return std::max<int64_t>(0, std::llround(seconds * RECOGNISER_RATE));
 }
 
+// "JOHN:", "MAN 2:": who speaks, as captions name them.
+bool is_speaker(const std::string& written)
+{
+    return written.size() > 1 && written.back() == ':'
+        && std::none_of(written.begin(), written.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+}
+
 AlignedCue align_one(const CueText& cue, const int16_t* samples, std::size_t count, double offset, Aligner& aligner)
 {
     AlignedCue result;
     std::vector<std::string> text;
+    int brackets = 0; // open around the word: "(laughs)", "[MUSIC PLAYS]" are not speech
     for (const std::string& written : cue.written) {
         const bool censored = is_censored(written);
+        const bool described = brackets > 0 || written.front() == '(' || written.front() == '[';
+        for (const char c : written) {
+            brackets = std::max(0, brackets + (c == '(' || c == '[') - (c == ')' || c == ']'));
+        }
         std::string word = censored ? std::string(UNSPOKEN_SLOT) : normalise_word(written);
-        if (!censored && word.empty()) {
+        if (!censored && (word.empty() || described || is_speaker(written))) {
             continue;
         }
         text.push_back(std::move(word));

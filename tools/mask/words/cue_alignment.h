@@ -16,12 +16,14 @@ namespace zendrik_mask {
 
 // Seconds of sound added before and after each cue.
 constexpr double CUE_WIDENING_SECONDS = 1.0;
-// Longer cues are left as they are: their text is rarely what is said word for word.
-constexpr double LONGEST_ALIGNED_CUE_SECONDS = 30.0;
+// Longer cues are left as they are: their text is rarely what is said word
+// for word, and their sound would be held whole.
+constexpr double LONGEST_ALIGNED_CUE_SECONDS = 60.0;
 
 struct AlignedCue {
     bool fitted = false; // the text could be fitted to the sound at all
-    // Each word of the text that is a word (punctuation left out), as
+    // Each word of the text that is a word (punctuation, descriptions of
+    // sounds in brackets and speakers' names before a colon left out), as
     // written, with the times the alignment gave it; `fits[i]` is words[i]'s
     // (see AlignedWord) and `censored[i]` whether it is a censored one.
     std::vector<TimedWord> words;

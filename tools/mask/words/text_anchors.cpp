@@ -20,6 +20,10 @@ std::string run_at(const std::vector<std::string>& words, std::size_t at)
     return key;
 }
 
+// A passage needs this long a word, give or take PASSAGE_SLACK_SECONDS.
+constexpr double SHORTEST_WORD_SECONDS = 0.1;
+constexpr double PASSAGE_SLACK_SECONDS = 0.5;
+
 struct Candidate {
     std::size_t heard, text;
 };
@@ -93,6 +97,36 @@ std::vector<TimedWord> anchor_text(const std::vector<TextWord>& text, const std:
             }
         }
     }
+    // A passage with too little time for its words lies between anchors
+    // that cannot both be right (a phrase the text says twice, heard once):
+    // the runs anchored on either side join it, until every passage has room.
+    const auto start_of = [&](std::size_t t) { return t > 0 ? heard[anchored[t - 1]].end : 0.0; };
+    const auto end_of = [&](std::size_t end) { return end < text.size() ? heard[anchored[end]].start : seconds; };
+    for (bool joined = true; joined;) {
+        joined = false;
+        for (std::size_t t = 0; t < text.size(); ++t) {
+            std::size_t end = t;
+            while (end < text.size() && anchored[end] == SIZE_MAX) {
+                ++end;
+            }
+            if (end > t
+                && end_of(end) - start_of(t) + PASSAGE_SLACK_SECONDS
+                    < static_cast<double>(end - t) * SHORTEST_WORD_SECONDS) {
+                for (std::size_t b = t; b > 0 && anchored[b - 1] != SIZE_MAX; --b) {
+                    anchored[b - 1] = SIZE_MAX;
+                    joined = true;
+                }
+                for (std::size_t a = end; a < text.size() && anchored[a] != SIZE_MAX; ++a) {
+                    anchored[a] = SIZE_MAX;
+                    joined = true;
+                }
+                if (joined) {
+                    break;
+                }
+            }
+            t = end;
+        }
+    }
     std::vector<TimedWord> timed;
     for (std::size_t t = 0; t < text.size();) {
         if (anchored[t] != SIZE_MAX) {
@@ -105,8 +139,8 @@ std::vector<TimedWord> anchor_text(const std::vector<TextWord>& text, const std:
         while (end < text.size() && anchored[end] == SIZE_MAX) {
             ++end;
         }
-        const double start = t > 0 ? heard[anchored[t - 1]].end : 0.0;
-        const double stop = end < text.size() ? heard[anchored[end]].start : std::max(seconds, start);
+        const double start = start_of(t);
+        const double stop = std::max(end_of(end), start);
         for (std::size_t p = t; p < end; ++p) {
             timed.push_back({text[p].written, start, stop, std::nullopt, end - t > 1, text[t].origin, true});
         }

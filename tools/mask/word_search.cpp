@@ -335,11 +335,13 @@ WordFindings find_words(const WordRequest& request, const Options& options, doub
         std::stable_sort(findings.found.begin(), findings.found.end(),
                          [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
     }
-    if (request.transcript && !options.listen && !options.recogniser_options.empty()) {
-        std::string given;
-        for (const std::string& option : options.recogniser_options) {
-            given += (given.empty() ? "" : ", ") + option;
-        }
+    // The aligner of cues uses --model too.
+    std::string given;
+    for (const std::string& option : options.recogniser_options) {
+        given += option == "--model" || given.empty() ? "" : ", ";
+        given += option == "--model" ? "" : option;
+    }
+    if (request.transcript && !options.listen && !given.empty()) {
         findings.warnings.push_back(given + ": for the built-in recogniser only, and the words come from the "
                                             "transcript: ignored (give --listen to hear the sound too)");
     }

@@ -7,12 +7,17 @@
 #include "errors.h"
 #include "media_job.h"
 #include "pronunciation_guess.h"
+#include "pronunciations.h"
 #include "ranges.h"
+#include "text_input.h"
 #include "word_search.h"
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <memory>
 #include <optional>
+#include <set>
 
 namespace zendrik_mask {
 
@@ -115,6 +120,47 @@ std::string cue_warning(const CueText& cue, const std::string& name, bool passag
                                   : ": all of it is bleeped");
 }
 
+// Every pronunciation of the cues' words: from --dict files first, then the
+// model's dictionary, else guessed by eSpeak NG; a word without any is a
+// slot in its cue's grammar.
+std::vector<Pronunciation> pronunciations_of(const std::vector<CueText>& cues, const Options& options,
+                                             const std::string& model_dir)
+{
+    std::set<std::string> words;
+    for (const CueText& cue : cues) {
+        for (const std::string& written : cue.written) {
+            if (std::string word = normalise_word(written); !word.empty()) {
+                words.insert(std::move(word));
+            }
+        }
+    }
+    std::vector<std::string> paths = options.dict_files;
+    const std::string own = file_beside_model(model_dir, ".dict");
+    if (own.empty()) {
+        throw bad_input("no pronouncing dictionary (*.dict) beside the model in '" + model_dir
+                        + "' to align the text with (install Debian's pocketsphinx-en-us)");
+    }
+    paths.push_back(own);
+    std::vector<std::unique_ptr<TextInput>> files;
+    std::vector<Dictionary> dictionaries;
+    for (const std::string& path : paths) {
+        files.push_back(std::make_unique<TextInput>(path, "dictionary", DICTIONARY_LIMITS));
+        dictionaries.push_back({path, files.back().get()});
+    }
+    std::vector<Pronunciation> pronunciations;
+    const std::map<std::string, std::vector<std::string>> known = look_up_words(words, dictionaries);
+    for (const std::string& word : words) {
+        if (const auto found = known.find(word); found != known.end()) {
+            for (const std::string& phones : found->second) {
+                pronunciations.push_back({word, phones});
+            }
+        } else if (std::optional<std::string> guessed = guess_pronunciation(word)) {
+            pronunciations.push_back({word, *guessed});
+        }
+    }
+    return pronunciations;
+}
+
 } // namespace
 
 void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, const Options& options,
@@ -126,17 +172,13 @@ void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, co
     }
     const bool passages = request.plain_text.has_value();
     const std::string model_dir = options.model_dir.empty() ? DEFAULT_MODEL_DIR : options.model_dir;
-    const std::string dictionary = file_beside_model(model_dir, ".dict");
-    if (dictionary.empty()) {
-        throw bad_input("no pronouncing dictionary (*.dict) beside the model in '" + model_dir
-                        + "' to align the subtitles with (install Debian's pocketsphinx-en-us)");
-    }
+    const std::vector<Pronunciation> pronunciations = pronunciations_of(cues, options, model_dir);
     // No more aligners (a dictionary each) than there are cues to align; made
     // one after another, as loading a model is not safe on several threads.
     std::vector<std::unique_ptr<Aligner>> owned;
     std::vector<Aligner*> aligners;
     for (std::size_t j = 0; j < std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, cues.size())); ++j) {
-        owned.push_back(make_pocketsphinx_aligner({model_dir, dictionary, guess_pronunciation}));
+        owned.push_back(make_pocketsphinx_aligner({model_dir, pronunciations}));
         aligners.push_back(owned.back().get());
     }
     // A video's subtitles align against its sound in their language, or its default sound.

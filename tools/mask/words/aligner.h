@@ -44,21 +44,23 @@ public:
     // Each word of `words` (dictionary spellings, or UNSPOKEN_SLOT) placed in
     // `count` samples at 16 kHz, in order, with speech the text leaves out
     // allowed before and after it; nothing when the text cannot be fitted to
-    // the sound at all. Words the dictionary lacks are guessed (see
-    // AlignerSetup); a word that cannot be is a slot of its own.
+    // the sound at all. A word without a pronunciation (see AlignerSetup) is
+    // a slot of its own.
     virtual std::optional<std::vector<AlignedWord>> align(const int16_t* samples, std::size_t count,
                                                           const std::vector<std::string>& words)
         = 0;
 };
 
+// The words the texts hold, and nothing else: a dictionary of the whole
+// language would take more memory than the model, once per thread.
 struct AlignerSetup {
     std::string model_dir;
-    std::string dictionary;
-    Guesser guess; // for words the dictionary lacks; may be empty
+    std::vector<Pronunciation> pronunciations;
 };
 
 // PocketSphinx with a JSGF grammar made of the text. Throws the bad-input
-// Error when the model or the dictionary cannot be loaded.
+// Error when the model cannot be loaded or a pronunciation uses phones it
+// does not have.
 std::unique_ptr<Aligner> make_pocketsphinx_aligner(const AlignerSetup& setup);
 
 } // namespace zendrik_mask

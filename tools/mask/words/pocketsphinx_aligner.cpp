@@ -7,15 +7,19 @@
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 namespace zendrik_mask {
 
 namespace {
 
-// The US English model's phones. A model without some of them leaves those out.
+// The US English model's phones.
 constexpr const char* PHONES[] = {"AA", "AE", "AH", "AO", "AW", "AY", "B",  "CH", "D", "DH", "EH", "ER", "EY",
                                   "F",  "G",  "HH", "IH", "IY", "JH", "K",  "L",  "M", "N",  "NG", "OW", "OY",
                                   "P",  "R",  "S",  "SH", "T",  "TH", "UH", "UW", "V", "W",  "Y",  "Z",  "ZH"};
@@ -47,31 +51,69 @@ struct Segment {
     int32 acoustic;
 };
 
+// The decoder reads its dictionary only from a file: the texts' words, and
+// each phone as a word, written for it and removed once read. Words that
+// are no plain JSGF token go by an alias.
+class DictionaryFile {
+public:
+    DictionaryFile(const std::vector<Pronunciation>& pronunciations, std::map<std::string, std::string>& tokens)
+    {
+        const char* dir = std::getenv("TMPDIR");
+        path_ = std::string(dir && *dir ? dir : "/tmp") + "/zendrik-mask-align-XXXXXX";
+        const int fd = mkstemp(path_.data());
+        if (fd < 0) {
+            const int error = errno;
+            throw write_failed("cannot write the aligner's dictionary in '" + path_ + "': " + std::strerror(error));
+        }
+        std::string text;
+        std::map<std::string, int> variants;
+        for (const Pronunciation& pronunciation : pronunciations) {
+            auto [token, added] = tokens.emplace(pronunciation.word, pronunciation.word);
+            if (added && !plain_token(pronunciation.word)) {
+                token->second = ALIAS_PREFIX + std::to_string(tokens.size());
+            }
+            const int variant = ++variants[token->second];
+            text += token->second + (variant > 1 ? "(" + std::to_string(variant) + ")" : "") + " "
+                + pronunciation.phones + "\n";
+        }
+        for (const char* phone : PHONES) {
+            text += EDGE_PREFIX + std::string(phone) + " " + phone + "\n" + SLOT_PREFIX + phone + " " + phone + "\n";
+        }
+        const bool written = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+        close(fd);
+        if (!written) {
+            unlink(path_.c_str());
+            throw write_failed("cannot write the aligner's dictionary in '" + path_ + "'");
+        }
+    }
+    ~DictionaryFile() { unlink(path_.c_str()); }
+    DictionaryFile(const DictionaryFile&) = delete;
+    DictionaryFile& operator=(const DictionaryFile&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
 class PocketSphinxAligner : public Aligner {
 public:
-    explicit PocketSphinxAligner(const AlignerSetup& setup) : guess_(setup.guess)
+    explicit PocketSphinxAligner(const AlignerSetup& setup)
     {
         err_set_logfp(nullptr);
         const std::string hmm = setup.model_dir;
+        const DictionaryFile dictionary(setup.pronunciations, tokens_);
         // Full quality: a cue is short, and its times are what is bleeped.
-        config_.reset(cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", setup.dictionary.c_str(),
+        config_.reset(cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dictionary.path().c_str(),
                                   "-bestpath", "no", "-remove_silence", "no", "-remove_noise", "no", nullptr));
         decoder_.reset(config_ ? ps_init(config_.get()) : nullptr);
         if (!decoder_) {
-            throw bad_input("cannot load the PocketSphinx acoustic model in '" + hmm + "' with the dictionary '"
-                            + setup.dictionary + "'");
+            throw bad_input("cannot load the PocketSphinx acoustic model in '" + hmm
+                            + "' for the aligner, or a pronunciation uses phones it does not have");
         }
         for (const char* phone : PHONES) {
-            const std::string edge = EDGE_PREFIX + std::string(phone);
-            const std::string slot = SLOT_PREFIX + std::string(phone);
-            if (ps_add_word(decoder_.get(), edge.c_str(), phone, FALSE) >= 0
-                && ps_add_word(decoder_.get(), slot.c_str(), phone, FALSE) >= 0) {
-                edge_phones_ += (edge_phones_.empty() ? "" : " | ") + std::string(EDGE_PHONE_WEIGHT) + " " + edge;
-                slot_phones_ += (slot_phones_.empty() ? "" : " | ") + slot;
-            }
-        }
-        if (slot_phones_.empty()) {
-            throw bad_input("the acoustic model in '" + hmm + "' has none of US English's phones");
+            edge_phones_
+                += (edge_phones_.empty() ? "" : " | ") + std::string(EDGE_PHONE_WEIGHT) + " " + EDGE_PREFIX + phone;
+            slot_phones_ += (slot_phones_.empty() ? "" : " | ") + std::string(SLOT_PREFIX) + phone;
         }
         frame_rate_ = cmd_ln_int32_r(config_.get(), "-frate");
     }
@@ -111,33 +153,10 @@ public:
 
 private:
     // The grammar's token for a word, "" for a slot.
-    std::string token_for(const std::string& word)
+    std::string token_for(const std::string& word) const
     {
-        if (word.empty()) {
-            return "";
-        }
-        if (const auto alias = aliases_.find(word); alias != aliases_.end()) {
-            return alias->second;
-        }
-        std::string phones;
-        if (char* known = ps_lookup_word(decoder_.get(), word.c_str())) {
-            phones = known;
-            std::free(known);
-            if (plain_token(word)) {
-                return word;
-            }
-        } else if (guess_) {
-            phones = guess_(word).value_or("");
-        }
-        std::string token;
-        if (!phones.empty()) {
-            token = ALIAS_PREFIX + std::to_string(aliases_.size());
-            if (ps_add_word(decoder_.get(), token.c_str(), phones.c_str(), FALSE) < 0) {
-                token.clear();
-            }
-        }
-        aliases_.emplace(word, token);
-        return token;
+        const auto token = tokens_.find(word);
+        return token == tokens_.end() ? "" : token->second;
     }
 
     // The segments of the best path through `grammar`, silence and noise
@@ -219,9 +238,8 @@ private:
 
     std::unique_ptr<cmd_ln_t, int (*)(cmd_ln_t*)> config_{nullptr, cmd_ln_free_r};
     std::unique_ptr<ps_decoder_t, int (*)(ps_decoder_t*)> decoder_{nullptr, ps_free};
-    Guesser guess_;
     std::string edge_phones_, slot_phones_;
-    std::map<std::string, std::string> aliases_; // word to token; "" for none
+    std::map<std::string, std::string> tokens_; // each word with a pronunciation, to its token
     int frame_rate_ = 100;
 };
 

@@ -23,6 +23,8 @@ std::string run_at(const std::vector<std::string>& words, std::size_t at)
 // A passage needs this long a word, give or take PASSAGE_SLACK_SECONDS.
 constexpr double SHORTEST_WORD_SECONDS = 0.1;
 constexpr double PASSAGE_SLACK_SECONDS = 0.5;
+// Anchored runs this long never give way to a passage beside them.
+constexpr std::size_t TRUSTED_RUN_WORDS = 2 * ANCHOR_WORDS;
 
 struct Candidate {
     std::size_t heard, text;
@@ -99,7 +101,9 @@ std::vector<TimedWord> anchor_text(const std::vector<TextWord>& text, const std:
     }
     // A passage with too little time for its words lies between anchors
     // that cannot both be right (a phrase the text says twice, heard once):
-    // the runs anchored on either side join it, until every passage has room.
+    // the short runs anchored on either side join it, until every passage
+    // has room. At the text's start and end it is more likely what was not
+    // said at all: a title, a sign-off.
     const auto start_of = [&](std::size_t t) { return t > 0 ? heard[anchored[t - 1]].end : 0.0; };
     const auto end_of = [&](std::size_t end) { return end < text.size() ? heard[anchored[end]].start : seconds; };
     for (bool joined = true; joined;) {
@@ -109,16 +113,22 @@ std::vector<TimedWord> anchor_text(const std::vector<TextWord>& text, const std:
             while (end < text.size() && anchored[end] == SIZE_MAX) {
                 ++end;
             }
-            if (end > t
+            if (end > t && t > 0 && end < text.size()
                 && end_of(end) - start_of(t) + PASSAGE_SLACK_SECONDS
                     < static_cast<double>(end - t) * SHORTEST_WORD_SECONDS) {
-                for (std::size_t b = t; b > 0 && anchored[b - 1] != SIZE_MAX; --b) {
-                    anchored[b - 1] = SIZE_MAX;
-                    joined = true;
+                std::size_t before = t, after = end;
+                while (before > 0 && anchored[before - 1] != SIZE_MAX) {
+                    --before;
                 }
-                for (std::size_t a = end; a < text.size() && anchored[a] != SIZE_MAX; ++a) {
-                    anchored[a] = SIZE_MAX;
-                    joined = true;
+                while (after < text.size() && anchored[after] != SIZE_MAX) {
+                    ++after;
+                }
+                // A long run heard as written is right: the text there was not said.
+                for (const auto& [from, to] : {std::pair(before, t), std::pair(end, after)}) {
+                    for (std::size_t w = from; to - from < TRUSTED_RUN_WORDS && w < to; ++w) {
+                        anchored[w] = SIZE_MAX;
+                        joined = true;
+                    }
                 }
                 if (joined) {
                     break;

@@ -11,10 +11,14 @@
 # given, the keyword spotting that zendrik-mask used before it decoded
 # (commit be2cb66). Prints spoken words found, false alarms an hour, speed
 # and peak memory, and writes them with a plot into the word finder's
-# section of docs/performance.md.
+# section of docs/performance.md. Then the texts that come with a recording:
+# the same speech's text as SubRip cues with loose edges and as plain
+# paragraphs, each aligned to the sound, against bleeping whole cues, into
+# a section of its own.
 #
 #   bench/words_eval.sh [BUILD_DIR] [SENSITIVITIES] [SPOTTING_BUILD_DIR]
 #   (default: build/release "0 0.25 0.5 0.75 1", no spotting rows)
+#   WORDS_EVAL_MODES="words text" (default) runs both; "text" or "words" one.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 ensure_packages sox ffmpeg time gnuplot-nox python3 pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
@@ -50,6 +54,7 @@ for part in "${parts[@]}"; do
 done
 rm "$tmp/bed.wav"
 
+modes=" ${WORDS_EVAL_MODES:-words text} "
 runs="$tmp/runs.tsv"
 # row BED METHOD SETTING PART WALL_S PEAK_KIB KIND FOUND: scores one part's finds into runs.tsv.
 row() {
@@ -69,6 +74,7 @@ mask() {
   echo "words_eval: $1, $2 at $4 done" >&2
 }
 for bed in clean music; do
+  [[ "$modes" == *" words "* ]] || break
   for sensitivity in "${sensitivities[@]}"; do
     mask "$bed" finder "$exe" "$sensitivity"
   done
@@ -89,4 +95,25 @@ for bed in clean music; do
   echo "words_eval: $bed, full decoding done" >&2
 done
 
-python3 "$helper" report "$tmp" "$runs" "$ZENDRIK_ROOT/docs"
+[[ "$modes" != *" words "* ]] || python3 "$helper" report "$tmp" "$runs" "$ZENDRIK_ROOT/docs"
+
+[[ "$modes" == *" text "* ]] || exit 0
+text_runs="$tmp/text-runs.tsv"
+# text_row BED MODE PART WALL_S KIND FOUND: scores one part's finds into text-runs.tsv.
+text_row() {
+  printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$(python3 "$helper" score-text "$tmp" "$3" "$5" "$6")" "$4" >>"$text_runs"
+}
+for bed in clean music; do
+  for part in "${parts[@]}"; do
+    text_row "$bed" cues "$part" 0 cues -
+    for mode in aligned text; do
+      extension=srt
+      [ "$mode" = aligned ] || extension=txt
+      /usr/bin/time -f '%e' -o "$tmp/time" "$exe" "$tmp/$bed/$part-48k.wav" --dry-run --pad 0 --jobs 2 \
+        --words "$tmp/words.txt" --transcript "$tmp/$part.$extension" --report "$tmp/report.json" -q
+      text_row "$bed" "$mode" "$part" "$(cat "$tmp/time")" mask "$tmp/report.json"
+    done
+  done
+  echo "words_eval: $bed, subtitles and plain text done" >&2
+done
+python3 "$helper" report-text "$tmp" "$text_runs" "$ZENDRIK_ROOT/docs"

@@ -146,6 +146,44 @@ TEST_F(MaskWords, RecogniserFindsAWordThatEndsOrBeginsTheFile)
     }
 }
 
+// A published text without times: placed on the readings, with a caption's
+// censored word, a passage nobody reads, and a word the text leaves out
+// that only --listen bleeps.
+TEST_F(MaskWords, APlainTextIsPlacedOnTheRecordingAndListenAddsWhatItLeavesOut)
+{
+    make_speech("speech.wav");
+    write_text(p("book.txt"),
+               "Chapter one. The family of Dashwood had long been settled in Sussex, damn them.\n\n"
+               "And Mister John Dashwood had then leisure to consider how much there might be prudently in\n"
+               "his power to do for them. He was not an ill-disposed young man, unless to be rather\n"
+               "cold-hearted and rather s***** is to be ill-disposed. Had he married a more amiable woman,\n"
+               "he might have been made still more respectable than he was. He might even have been made himself.\n");
+    const std::pair<double, double> dashwood{0.98, 1.58}, selfish{12.85, 13.70}, amiable{16.70, 17.30},
+        unread_amiable{23.15, 23.70};
+    for (const bool listen : {false, true}) {
+        std::vector<std::string> args{p("speech.wav"), "--dry-run", "--transcript",   p("book.txt"),  "--word",
+                                      "dashwood",      "--word",    "amiable",        "--word",       "damn",
+                                      "--pad",         "0",         "--write-labels", p("labels.txt")};
+        if (listen) {
+            args.push_back("--listen");
+        }
+        const Result r = mask(args);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_NE(r.err.find("book.txt:1: the passage \"Chapter one. The family"), std::string::npos) << r.err;
+        const std::vector<Label> labels = read_labels(p("labels.txt"));
+        const auto bleeped = [&](const std::string& label, std::pair<double, double> word) {
+            return std::any_of(labels.begin(), labels.end(), [&](const Label& l) {
+                return l.text == label && l.start <= word.first + 0.12 && l.end >= word.second - 0.12
+                    && l.end - l.start < 1.2;
+            });
+        };
+        EXPECT_TRUE(bleeped("dashwood (transcript, aligned)", dashwood)) << slurp(p("labels.txt"));
+        EXPECT_TRUE(bleeped("[censored] (transcript, aligned)", selfish)) << slurp(p("labels.txt"));
+        EXPECT_TRUE(bleeped("amiable (transcript, aligned)", amiable)) << slurp(p("labels.txt"));
+        EXPECT_EQ(bleeped("amiable (recogniser 1.00)", unread_amiable), listen) << slurp(p("labels.txt"));
+    }
+}
+
 TEST_F(MaskWords, ShippedListsGoByTheirNameAndTheSummaryCountsEachWord)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1, 3 * 16000);

@@ -60,8 +60,10 @@ std::string footer()
            "Words missing from the dictionary need a pronunciation: --dict FILE, CMU format.\n"
            "Transcripts (--transcript): " +
            zendrik_mask::transcript_format_names(", ") +
-           ",\n"
-           "told apart by their content. Subtitle cues of several words bleep whole.\n"
+           ", told apart by their content, or plain text without times (.txt). Subtitle cues\n"
+           "holding a listed word are aligned to the sound and each word bleeped over its own\n"
+           "times; a cue that does not fit is bleeped whole, with a warning. --subtitles reads\n"
+           "the input's own text subtitle stream; --listen bleeps what the recogniser hears too.\n"
            "--write-labels writes every range as Audacity labels; edit them and run again\n"
            "with --labels. --write-edl writes them as an edit decision list that players\n"
            "mute while playing. --review writes a page to hear each find and near miss in a\n"
@@ -107,6 +109,15 @@ int main(int argc, char** argv)
     app.add_flag("--list-presets", list_requested, "List the bundle's presets and exit");
     app.add_option("--transcript", options.transcript, "Take word times from this transcript, not the recogniser")
         ->type_name("FILE");
+    std::string subtitles;
+    // After the input and output, or as --subtitles=N: a value may follow.
+    auto* subtitles_option = app.add_option("--subtitles", subtitles,
+                                            "Take the words from the input's text subtitle stream (default: the "
+                                            "default one), aligned to the sound")
+                                 ->type_name("[N|LANG]")
+                                 ->expected(0, 1);
+    app.add_flag("--listen", options.listen,
+                 "With --transcript or --subtitles: bleep what the recogniser hears as well");
     options.jobs = std::max(1u, std::thread::hardware_concurrency());
     auto* jobs_option = app.add_option("-j,--jobs", options.jobs, "Recogniser threads (default: the number of cores)")
                             ->type_name("N");
@@ -124,6 +135,14 @@ int main(int argc, char** argv)
 
     if (const std::optional<int> status = parse_command_line(app, argc, argv)) {
         return *status;
+    }
+    if (*subtitles_option) {
+        // A file name taken for the stream: the value is optional, so it took the next word.
+        if (subtitles.find_first_of("./") != std::string::npos) {
+            return report(bad_input("--subtitles takes a stream index or a language, not '" + subtitles
+                                    + "': give it after the input and output, or as --subtitles=N"));
+        }
+        options.subtitles = subtitles;
     }
     try {
         finish_options(options, parsed);

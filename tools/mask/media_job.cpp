@@ -10,6 +10,7 @@
 #include "media_input.h"
 #include "media_mask.h"
 #include "plugin_settings.h"
+#include "subtitle_stream.h"
 
 namespace zendrik_mask {
 
@@ -88,6 +89,19 @@ AudioFallback media_audio_fallback(const std::vector<std::string>& picks)
 std::vector<int> masked_media_streams(const std::string& path, const std::vector<std::string>& picks)
 {
     return masked_streams(MediaInput(path), picks);
+}
+
+InputSubtitles read_input_subtitles(const std::string& path, const std::string& pick,
+                                    const std::function<void(double start, double end, const std::string& text)>& cue)
+{
+    const SubtitleStream stream = choose_subtitle_stream(path, pick);
+    read_subtitle_cues(path, stream, [&](SubtitleCue&& read) { cue(read.start, read.end, read.text); });
+    return {stream.index, stream.language};
+}
+
+int audio_stream_in_language(const std::string& path, const std::string& language)
+{
+    return audio_stream_for(path, language);
 }
 
 } // namespace zendrik_mask

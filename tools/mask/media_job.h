@@ -51,6 +51,21 @@ AudioFallback media_audio_fallback(const std::vector<std::string>& picks);
 // The indexes of the audio streams of `path` that `picks` masks.
 std::vector<int> masked_media_streams(const std::string& path, const std::vector<std::string>& picks);
 
+// The text subtitle stream --subtitles names (`pick`: an index, a language,
+// or "" for the default text stream): its cues handed to `cue` in the order
+// stored, times from the input's 0, styling dropped. Throws the bad-input
+// Error for a bitmap stream and for a pick that names no subtitle stream.
+struct InputSubtitles {
+    int stream = -1;
+    std::string language; // "" when the stream does not say
+};
+InputSubtitles read_input_subtitles(const std::string& path, const std::string& pick,
+                                    const std::function<void(double start, double end, const std::string& text)>& cue);
+
+// The audio stream the subtitles in `language` are aligned against: the
+// stream in that language, else the default one, else the first.
+int audio_stream_in_language(const std::string& path, const std::string& language);
+
 } // namespace zendrik_mask
 
 #endif

@@ -55,4 +55,15 @@ std::string review_page_text(const Review& /*review*/)
     throw bad_input("--review: this build of zendrik-mask has no FFmpeg to encode the page's sound");
 }
 
+InputSubtitles read_input_subtitles(const std::string& path, const std::string& /*pick*/,
+                                    const std::function<void(double, double, const std::string&)>& /*cue*/)
+{
+    no_media(path, "its subtitles are read through FFmpeg");
+}
+
+int audio_stream_in_language(const std::string& path, const std::string& /*language*/)
+{
+    no_media(path, "not an audio file libsndfile reads");
+}
+
 } // namespace zendrik_mask

@@ -65,11 +65,12 @@ bool is_found_label(const std::string& text)
         && std::all_of(inside.begin() + stream + 9, inside.end(), digit)) {
         inside.remove_suffix(inside.size() - stream);
     }
-    const std::string_view cue = ", whole cue";
-    if (inside.size() > cue.size() && inside.substr(inside.size() - cue.size()) == cue) {
-        inside.remove_suffix(cue.size());
+    for (const std::string_view placed : {std::string_view(", whole cue"), std::string_view(", aligned")}) {
+        if (inside.size() > placed.size() && inside.substr(inside.size() - placed.size()) == placed) {
+            inside.remove_suffix(placed.size());
+        }
     }
-    for (const std::string_view source : {"recogniser", "transcript"}) {
+    for (const std::string_view source : {"recogniser", "transcript", "subtitles"}) {
         if (inside.substr(0, source.size()) == source) {
             const std::string_view confidence = inside.substr(source.size());
             return confidence.empty()
@@ -115,7 +116,7 @@ std::string relabel_warning(const Options& options, const std::vector<TimeRange>
 }
 
 std::string label_text(const std::string& word, const std::string& heard, const std::string& source,
-                       std::optional<double> confidence, bool whole_cue, int stream)
+                       std::optional<double> confidence, bool whole_cue, int stream, bool aligned)
 {
     std::string text;
     for (const char c : heard.empty() || heard == word ? word : heard + " for " + word) {
@@ -131,6 +132,8 @@ std::string label_text(const std::string& word, const std::string& heard, const 
     }
     if (whole_cue) {
         text += ", whole cue";
+    } else if (aligned) {
+        text += ", aligned";
     }
     if (stream >= 0) {
         text += ", stream " + std::to_string(stream);
@@ -147,8 +150,9 @@ std::string labels_text(const Review& review)
     for (std::size_t i = 0; i < review.found.size(); ++i) {
         const FoundWord& word = review.found[i];
         add(review.word_ranges[i],
-            label_text(review.request.patterns[word.pattern].text, word.heard, review.request.source, word.confidence,
-                       word.whole_cue, word.stream));
+            label_text(review.request.patterns[word.pattern].text, word.heard,
+                       word.source.empty() ? review.request.source : word.source, word.confidence, word.whole_cue,
+                       word.stream, word.aligned));
     }
     for (const TimeRange& range : review.given_ranges) {
         add(range, range.label.empty() ? range.origin : range.label);
@@ -199,6 +203,10 @@ std::string report_text(const Review& review)
             place["heard"] = word.heard;
             place["confidence"] = word.confidence ? nlohmann::ordered_json(*word.confidence) : nullptr;
             place["whole_cue"] = word.whole_cue;
+            place["aligned"] = word.aligned;
+            if (!word.source.empty()) {
+                place["source"] = word.source;
+            }
             if (word.stream >= 0) {
                 place["stream"] = word.stream;
             }

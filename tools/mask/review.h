@@ -20,9 +20,10 @@ namespace zendrik_mask {
 // "damn (transcript 0.87)", "damned for damn* (recogniser 0.42)", "damn (transcript, whole cue)": the Audacity
 // label text for a found word, naming the words heard when they are not the listed text itself. The confidence
 // has two decimals, whatever the C locale; control characters become spaces, since a tab or a line end would
-// break the label file. "damn (recogniser 0.87, stream 2)" names the audio stream when `stream` is one.
+// break the label file. "damn (recogniser 0.87, stream 2)" names the audio stream when `stream` is one;
+// "damn (transcript, aligned)" a word placed by aligning its cue to the sound.
 std::string label_text(const std::string& word, const std::string& heard, const std::string& source,
-                       std::optional<double> confidence, bool whole_cue, int stream = -1);
+                       std::optional<double> confidence, bool whole_cue, int stream = -1, bool aligned = false);
 
 // A warning when `given` holds a label that --write-labels wrote for a found
 // word while words are to be found too: the words a reviewer deleted from

@@ -10,6 +10,7 @@
 #include "speech_search.h"
 #include "text_input.h"
 #include "transcript.h"
+#include "word_sources.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -34,66 +35,6 @@ namespace {
 // Transcripts round their times; a word may end a little after the audio.
 constexpr double TRANSCRIPT_SLACK_SECONDS = 0.1;
 
-// The transcript, read as a stream and matched as it is read: only the
-// finds are kept, and the word that ends last, to check the transcript
-// against the audio's length once it is known.
-TranscriptFinds read_transcript_file(const Options& options, const std::vector<WordPattern>& patterns)
-{
-    check_text_input(options.transcript, "transcript");
-    std::ifstream in(options.transcript, std::ios::binary);
-    if (!in) {
-        const int error = errno;
-        throw bad_input("cannot read transcript '" + options.transcript + "': " + std::strerror(error));
-    }
-    std::optional<TranscriptFormat> format;
-    if (!options.transcript_format.empty()) {
-        format = transcript_format_named(options.transcript_format);
-        if (!format) {
-            throw bad_input("unknown --transcript-format '" + options.transcript_format
-                            + "'; known: " + transcript_format_names(", "));
-        }
-    }
-    WordMatcher matcher(patterns);
-    TranscriptFinds finds;
-    finds.warnings = read_transcript(in, format, options.transcript, [&](TimedWord&& word) {
-        matcher.add(word);
-        if (!finds.last || word.end > finds.last->end) {
-            finds.last = std::move(word);
-        }
-    });
-    finds.found = matcher.found();
-    return finds;
-}
-
-// The one file whose name ends in `ending` beside a model: in its folder or,
-// as Debian lays them out, in the folder above. Empty when there is none.
-std::string file_beside_model(const std::string& model_dir, const std::string& ending)
-{
-    for (const std::string& dir : {model_dir, model_dir + "/.."}) {
-        std::vector<std::string> found;
-        if (DIR* listing = opendir(dir.c_str())) {
-            while (const dirent* entry = readdir(listing)) {
-                const std::string name = entry->d_name;
-                const auto ends_in = [&](const std::string& tail) {
-                    return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-                };
-                // A phone language model (en-us-phone.lm.bin) is for decoding phones, not words.
-                if (ends_in(ending) && !ends_in("-phone" + ending)) {
-                    found.push_back(dir + "/" + name);
-                }
-            }
-            closedir(listing);
-        }
-        if (found.size() > 1) {
-            throw bad_input("several files *" + ending + " in '" + dir + "': cannot tell which belongs to the model");
-        }
-        if (found.size() == 1) {
-            return found.front();
-        }
-    }
-    return "";
-}
-
 // A time for a message, whatever a transcript claimed.
 std::string time_for_message(double seconds)
 {
@@ -105,9 +46,8 @@ std::string time_for_message(double seconds)
     return text;
 }
 
-WordFindings find_in_transcript(const WordRequest& request, double seconds, const std::string& name)
+WordFindings find_in_transcript(const TranscriptFinds& read, double seconds, const std::string& name)
 {
-    const TranscriptFinds& read = *request.transcript;
     if (const auto& last = read.last; last && seconds >= 0 && last->end > seconds + TRANSCRIPT_SLACK_SECONDS) {
         throw bad_input(last->origin + ": '" + last->text + "' ends at " + time_for_message(last->end)
                         + ", past the end of the audio (" + time_for_message(seconds) + "); is '" + name
@@ -116,11 +56,6 @@ WordFindings find_in_transcript(const WordRequest& request, double seconds, cons
     WordFindings findings;
     findings.warnings = read.warnings;
     findings.found = read.found;
-    if (std::any_of(findings.found.begin(), findings.found.end(), [](const FoundWord& f) { return f.whole_cue; })) {
-        findings.warnings.push_back("'" + name
-                                    + "' gives times for whole subtitle cues only: each word found there bleeps "
-                                      "its whole cue");
-    }
     return findings;
 }
 
@@ -203,7 +138,10 @@ std::shared_ptr<const PlannedDecoding> plan_for(const WordRequest& request, cons
     return last;
 }
 
-WordFindings find_by_recogniser(const WordRequest& request, const Options& options)
+// The finds of the recogniser; `heard_first`, when given, gets every word it
+// heard in the first stream, for a text without times to be anchored on.
+WordFindings find_by_recogniser(const WordRequest& request, const Options& options,
+                                std::vector<TimedWord>* heard_first = nullptr)
 {
     const std::shared_ptr<const PlannedDecoding> planned = plan_for(request, options);
     SpeechSearch search;
@@ -214,7 +152,7 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         return process_recognisers().lend(planned->key, [&planned] { return make_pocketsphinx(planned->setup); });
     };
     WordFindings findings;
-    for (const auto& [stream, heard] : hear_every_stream(options, search)) {
+    for (auto& [stream, heard] : hear_every_stream(options, search)) {
         // The list matched against every word heard, as against a transcript's;
         // a find is kept when its least sure word is sure enough for its line.
         WordMatcher matcher(request.patterns);
@@ -226,6 +164,9 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
             found.stream = stream;
             const bool sure = found.confidence.value_or(1.0) >= least_confidence(asked);
             (sure ? findings.found : findings.near_misses).push_back(std::move(found));
+        }
+        if (heard_first && heard_first->empty()) {
+            *heard_first = std::move(heard);
         }
     }
     for (std::vector<FoundWord>* list : {&findings.found, &findings.near_misses}) {
@@ -276,6 +217,33 @@ std::string word_list_path(const std::string& given)
 
 } // namespace
 
+std::string file_beside_model(const std::string& model_dir, const std::string& ending)
+{
+    for (const std::string& dir : {model_dir, model_dir + "/.."}) {
+        std::vector<std::string> found;
+        if (DIR* listing = opendir(dir.c_str())) {
+            while (const dirent* entry = readdir(listing)) {
+                const std::string name = entry->d_name;
+                const auto ends_in = [&](const std::string& tail) {
+                    return name.size() > tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+                };
+                // A phone language model (en-us-phone.lm.bin) is for decoding phones, not words.
+                if (ends_in(ending) && !ends_in("-phone" + ending)) {
+                    found.push_back(dir + "/" + name);
+                }
+            }
+            closedir(listing);
+        }
+        if (found.size() > 1) {
+            throw bad_input("several files *" + ending + " in '" + dir + "': cannot tell which belongs to the model");
+        }
+        if (found.size() == 1) {
+            return found.front();
+        }
+    }
+    return "";
+}
+
 WordRequest read_word_request(const Options& options)
 {
     WordRequest request;
@@ -291,13 +259,37 @@ WordRequest read_word_request(const Options& options)
         }
         request.patterns.insert(request.patterns.end(), listed.begin(), listed.end());
     }
+    if (!options.transcript.empty() && options.subtitles) {
+        throw bad_input("give --transcript or --subtitles, not both");
+    }
     if (!options.transcript.empty()) {
         if (request.patterns.empty()) {
             throw bad_input("--transcript needs words to find: give --word or --words");
         }
-        request.transcript = read_transcript_file(options, request.patterns);
+        if (is_plain_text(options)) {
+            request.plain_text = read_plain_text(options.transcript);
+        } else {
+            request.transcript = read_transcript_file(options, request.patterns);
+        }
         request.source = "transcript";
-    } else {
+    } else if (options.subtitles) {
+        if (request.patterns.empty()) {
+            throw bad_input("--subtitles needs words to find: give --word or --words");
+        }
+        request.transcript = read_subtitle_words(options, request.patterns);
+        request.source = "subtitles";
+    }
+    const bool censored = request.transcript
+        ? std::any_of(request.transcript->cues.begin(), request.transcript->cues.end(),
+                      [](const CueText& cue) { return cue.censored; })
+        : request.plain_text
+            && std::any_of(request.plain_text->begin(), request.plain_text->end(),
+                           [](const TextWord& word) { return is_censored(word.written); });
+    if (censored) {
+        request.censored = request.patterns.size();
+        request.patterns.push_back({{}, "[censored]", std::nullopt, "a censored word of a caption"});
+    }
+    if (!request.transcript && !request.plain_text) {
         request.source = "recogniser";
     }
     return request;
@@ -308,15 +300,51 @@ WordFindings find_words(const WordRequest& request, const Options& options, doub
     if (request.patterns.empty()) {
         return {};
     }
-    WordFindings findings = request.transcript ? find_in_transcript(request, seconds, options.transcript)
-                                               : find_by_recogniser(request, options);
-    if (request.transcript && !options.recogniser_options.empty()) {
-        std::string given;
-        for (const std::string& option : options.recogniser_options) {
-            given += (given.empty() ? "" : ", ") + option;
+    const bool text = request.transcript || request.plain_text;
+    WordFindings findings;
+    // A text without times is anchored on what the recogniser heard, whose
+    // own finds are kept only with --listen.
+    std::vector<TimedWord> heard;
+    if (!text || options.listen || request.plain_text) {
+        findings = find_by_recogniser(request, options, request.plain_text ? &heard : nullptr);
+        for (FoundWord& found : findings.found) {
+            found.source = text ? "recogniser" : "";
         }
+        if (!options.listen && text) {
+            findings.found.clear();
+        }
+    }
+    if (text) {
+        const TranscriptFinds read = request.transcript
+            ? *request.transcript
+            : place_plain_text(*request.plain_text, request.patterns, heard, seconds);
+        // A film's subtitles may run past its sound; a transcript may not.
+        WordFindings from_text
+            = find_in_transcript(read, request.source == "subtitles" ? -1 : seconds, options.transcript);
+        align_cue_finds(request, read, options, from_text);
+        // What the recogniser heard where the text has the same word adds nothing.
+        const auto read_too = [&](const FoundWord& heard_find) {
+            return std::any_of(from_text.found.begin(), from_text.found.end(), [&](const FoundWord& read_find) {
+                return read_find.pattern == heard_find.pattern && read_find.start < heard_find.end
+                    && heard_find.start < read_find.end;
+            });
+        };
+        findings.found.erase(std::remove_if(findings.found.begin(), findings.found.end(), read_too),
+                             findings.found.end());
+        findings.found.insert(findings.found.end(), from_text.found.begin(), from_text.found.end());
+        findings.warnings.insert(findings.warnings.end(), from_text.warnings.begin(), from_text.warnings.end());
+        std::stable_sort(findings.found.begin(), findings.found.end(),
+                         [](const FoundWord& a, const FoundWord& b) { return a.start < b.start; });
+    }
+    // The aligner of cues uses --model too.
+    std::string given;
+    for (const std::string& option : options.recogniser_options) {
+        given += option == "--model" || given.empty() ? "" : ", ";
+        given += option == "--model" ? "" : option;
+    }
+    if (request.transcript && !options.listen && !given.empty()) {
         findings.warnings.push_back(given + ": for the built-in recogniser only, and the words come from the "
-                                            "transcript: ignored");
+                                            "transcript: ignored (give --listen to hear the sound too)");
     }
     if (findings.found.empty()) {
         const std::size_t listed = request.patterns.size();

@@ -6,8 +6,10 @@
 #define ZENDRIK_MASK_WORD_SEARCH_H
 
 #include "audio_file.h"
+#include "cue_text.h"
 #include "options.h"
 #include "ranges.h"
+#include "text_anchors.h"
 #include "timed_words.h"
 #include "transcript.h"
 #include "word_list.h"
@@ -29,6 +31,11 @@ struct TranscriptFinds {
     std::vector<FoundWord> found;
     std::optional<TimedWord> last;
     std::vector<std::string> warnings;
+    // The subtitle cues that hold a find or a censored word, to align.
+    std::vector<CueText> cues;
+    // From --subtitles: the stream read and its language ("" when unsaid).
+    int subtitle_stream = -1;
+    std::string language;
 };
 
 // What --word, --words and --transcript ask for, read and checked before any
@@ -36,7 +43,11 @@ struct TranscriptFinds {
 struct WordRequest {
     std::vector<WordPattern> patterns;
     std::optional<TranscriptFinds> transcript;
+    // A transcript without times, placed on the sound once it is heard.
+    std::optional<std::vector<TextWord>> plain_text;
     std::string source; // "transcript" or "recogniser", for labels and the report
+    // The pattern "[censored]" stands for, added when a cue holds a censored word.
+    std::optional<std::size_t> censored;
 };
 
 // Throws the bad-input Error for unreadable or malformed lists and transcripts.
@@ -52,6 +63,16 @@ struct WordFindings {
 // (opened anew, read to its end). `seconds` is the input's length; a
 // transcript that runs past it is refused.
 WordFindings find_words(const WordRequest& request, const Options& options, double seconds);
+
+// The one file whose name ends in `ending` beside a model: in its folder or,
+// as Debian lays them out, in the folder above. Empty when there is none.
+std::string file_beside_model(const std::string& model_dir, const std::string& ending);
+
+// The finds of the transcript's cues placed in the sound of the input, each
+// over its own words' times (cue_search.cpp); cues that do not fit keep
+// their whole times, with a warning naming each.
+void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, const Options& options,
+                     WordFindings& findings);
 
 // Each find widened by `pad` seconds on both sides, kept within the audio,
 // one range per find. Finds left with nothing to bleep (a word of no length

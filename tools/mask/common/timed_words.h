@@ -18,6 +18,9 @@ struct TimedWord {
     bool whole_cue = false;
     // Where it was read, for messages: "talk.json: segments[3].words[2]", "talk.srt:12".
     std::string origin;
+    // The times are a subtitle cue's (or a stretch of one between timestamp
+    // tags), however many words it holds: loose, so worth aligning to the sound.
+    bool cue = false;
 };
 
 } // namespace zendrik_mask

@@ -4,6 +4,7 @@
 #include <espeak-ng/speak_lib.h>
 
 #include <array>
+#include <mutex>
 #include <string_view>
 #include <utility>
 
@@ -67,6 +68,10 @@ std::string cmu_phones_of_ipa(const std::string& ipa)
 
 std::optional<std::string> guess_pronunciation(const std::string& word)
 {
+    // eSpeak NG keeps one state for the process: the finder's plan and the
+    // aligners of a batch's files ask one at a time.
+    static std::mutex speaking;
+    const std::lock_guard<std::mutex> hold(speaking);
     static const bool ready = [] {
         return espeak_Initialize(AUDIO_OUTPUT_SYNCHRONOUS, 0, nullptr, espeakINITIALIZE_DONT_EXIT) > 0
             && espeak_SetVoiceByName("en-us") == EE_OK;

@@ -15,7 +15,7 @@ std::string cmu_phones_of_ipa(const std::string& ipa);
 
 // eSpeak NG, loaded once on first use and kept: the phones of `word`, or
 // nothing when eSpeak NG or its English voice is missing or the IPA has a
-// symbol without a phone. Not safe on several threads at once.
+// symbol without a phone. Callers on several threads take turns.
 std::optional<std::string> guess_pronunciation(const std::string& word);
 
 } // namespace zendrik_mask

@@ -22,6 +22,7 @@ bool is_wildcard(const std::string& word)
 // dictionaries' order.
 class Lexicon {
 public:
+    explicit Lexicon(std::set<std::string> words) : wanted_(std::move(words)) {}
     explicit Lexicon(const std::vector<WordPattern>& patterns)
     {
         for (const WordPattern& pattern : patterns) {
@@ -92,6 +93,8 @@ public:
         return words;
     }
 
+    std::map<std::string, std::vector<std::string>> take() { return std::move(pronunciations_); }
+
 private:
     bool wanted(const std::string& word) const
     {
@@ -117,6 +120,16 @@ double listed_word_boost(double sensitivity)
 double least_confidence(double sensitivity)
 {
     return 0.4 * (1.0 - sensitivity);
+}
+
+std::map<std::string, std::vector<std::string>> look_up_words(std::set<std::string> words,
+                                                              const std::vector<Dictionary>& dictionaries)
+{
+    Lexicon lexicon(std::move(words));
+    for (const Dictionary& dictionary : dictionaries) {
+        lexicon.read(dictionary);
+    }
+    return lexicon.take();
 }
 
 DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,

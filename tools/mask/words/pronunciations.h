@@ -53,6 +53,12 @@ double listed_word_boost(double sensitivity);
 // firmer threshold finds more words for the same false alarms than either alone.
 double least_confidence(double sensitivity);
 
+// Every pronunciation the dictionaries give each of `words` (folded as the
+// list's are), read as plan_decoding reads them; words none has are left
+// out. Throws the bad-input Error for a malformed line.
+std::map<std::string, std::vector<std::string>> look_up_words(std::set<std::string> words,
+                                                              const std::vector<Dictionary>& dictionaries);
+
 // Earlier dictionaries win: a word found in one is not looked up in the
 // next; a word none has is given to `guess`, when there is one. A word listed
 // with several sensitivities gets the lowest, as a word held back on purpose

@@ -2,10 +2,9 @@
 #include "speech_search.h"
 
 #include "cpu_time.h"
+#include "downmix.h"
 #include "errors.h"
 #include "progress.h"
-
-#include <soxr.h>
 
 #include <algorithm>
 #include <cmath>
@@ -31,92 +30,6 @@ struct Stretch {
     std::size_t index;
     std::vector<int16_t> samples;
     bool last = false;
-};
-
-// Mono at the recogniser's rate, block by block, in the order of the file.
-class Downmix {
-public:
-    explicit Downmix(int input_rate) : rate_(input_rate)
-    {
-        if (input_rate == RECOGNISER_RATE) {
-            return;
-        }
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        soxr_error_t error = nullptr;
-        resampler_ = soxr_create(input_rate, RECOGNISER_RATE, 1, &error, &io, &quality, nullptr);
-        if (error) {
-            throw bad_input(std::string("cannot resample for the recogniser: ") + error);
-        }
-    }
-    ~Downmix()
-    {
-        if (resampler_) {
-            soxr_delete(resampler_);
-        }
-    }
-    Downmix(const Downmix&) = delete;
-    Downmix& operator=(const Downmix&) = delete;
-
-    // `count` interleaved frames of `channels`.
-    void add(const float* frames, std::size_t count, std::size_t channels, std::vector<int16_t>& out)
-    {
-        mono_.resize(count);
-        for (std::size_t i = 0; i < count; ++i) {
-            float sum = 0.0f;
-            for (std::size_t c = 0; c < channels; ++c) {
-                sum += frames[i * channels + c];
-            }
-            mono_[i] = sum / static_cast<float>(channels);
-        }
-        if (!resampler_) {
-            append(mono_.data(), count, out);
-            return;
-        }
-        resampled_.resize(count * RECOGNISER_RATE / static_cast<std::size_t>(rate_) + 64);
-        for (std::size_t used = 0; used < count;) {
-            std::size_t taken = 0;
-            std::size_t produced = 0;
-            check(soxr_process(resampler_, mono_.data() + used, count - used, &taken, resampled_.data(),
-                               resampled_.size(), &produced));
-            append(resampled_.data(), produced, out);
-            used += taken;
-        }
-    }
-
-    void finish(std::vector<int16_t>& out)
-    {
-        if (!resampler_) {
-            return;
-        }
-        resampled_.resize(4096);
-        std::size_t produced = 0;
-        do {
-            check(soxr_process(resampler_, nullptr, 0, nullptr, resampled_.data(), resampled_.size(), &produced));
-            append(resampled_.data(), produced, out);
-        } while (produced > 0);
-    }
-
-private:
-    static void check(soxr_error_t error)
-    {
-        if (error) {
-            throw write_failed(std::string("resampling for the recogniser failed: ") + error);
-        }
-    }
-
-    static void append(const float* samples, std::size_t count, std::vector<int16_t>& out)
-    {
-        for (std::size_t i = 0; i < count; ++i) {
-            const float scaled = std::clamp(samples[i] * 32767.0f, -32768.0f, 32767.0f);
-            out.push_back(static_cast<int16_t>(std::lrint(scaled)));
-        }
-    }
-
-    int rate_;
-    soxr_t resampler_ = nullptr;
-    std::vector<float> mono_;
-    std::vector<float> resampled_;
 };
 
 // Stretches from the reader to the recognisers, a few at a time, so that
@@ -272,40 +185,22 @@ void listen_to_stretches(Recogniser& recogniser, StretchQueue& queue, Findings& 
 // Reads the input, cutting the stretches off as they fill.
 void read_stretches(InputFile& input, StretchQueue& queue, bool show_progress)
 {
-    const auto channels = static_cast<std::size_t>(input.info().channels);
-    constexpr std::size_t BLOCK = 8192;
-    std::vector<float> block(BLOCK * channels);
-    Downmix downmix(input.info().samplerate);
     Progress progress(show_progress, input.frames(), "finding words");
     std::vector<int16_t> pending; // from the start of the next stretch on
     std::size_t next = 0;
-    int64_t frames_read = 0;
+    bool stopped = false;
     auto emit_full = [&] {
         while (pending.size() >= STRETCH) {
             if (!queue.push({next++, std::vector<int16_t>(pending.begin(), pending.begin() + STRETCH), false})) {
+                stopped = true;
                 return false;
             }
             pending.erase(pending.begin(), pending.begin() + HOP);
         }
         return true;
     };
-    for (;;) {
-        const int64_t count = input.decoded() ? input.decoded()->read(block.data(), BLOCK)
-            : input.mp3()                     ? input.mp3()->read(block.data(), BLOCK)
-                                              : sf_readf_float(input.handle(), block.data(), BLOCK);
-        if (count <= 0) {
-            break;
-        }
-        frames_read += count;
-        downmix.add(block.data(), static_cast<std::size_t>(count), channels, pending);
-        if (!emit_full()) {
-            return;
-        }
-        progress.update(frames_read);
-    }
-    input.check_read_whole(frames_read);
-    downmix.finish(pending);
-    if (!emit_full()) {
+    read_downmixed(input, pending, emit_full, [&](int64_t frames) { progress.update(frames); });
+    if (stopped || !emit_full()) {
         return;
     }
     // The last stretch, shorter (never empty after a full one). Even when the

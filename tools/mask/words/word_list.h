@@ -76,6 +76,8 @@ struct FoundWord {
     bool whole_cue;                   // any matched word had only its cue's times
     std::string heard;                // the words matched, normalised: "damned" for "damn*"
     int stream = -1;                  // the audio stream heard, when a file's several were; -1 otherwise
+    bool aligned = false;             // placed by aligning its cue's text to the sound
+    std::string source;               // who found it, when not the one the run names ("recogniser")
 };
 
 // Every place where a pattern's words occur in a row in `words`, which come in
@@ -95,6 +97,7 @@ public:
     explicit WordMatcher(const std::vector<WordPattern>& patterns);
     void add(const TimedWord& word);
     std::vector<FoundWord> found() const; // in order of start time
+    std::size_t found_count() const { return done_.size(); }
 
 private:
     struct Open {

@@ -116,7 +116,7 @@ void add_cue_words(std::string_view text, double start, double end, const std::s
         pos = static_cast<std::size_t>(stop - text.begin());
     }
     for (const auto word : cue) {
-        sink({std::string(word), start, end, std::nullopt, cue.size() > 1, origin});
+        sink({std::string(word), start, end, std::nullopt, cue.size() > 1, origin, true});
     }
 }
 
@@ -207,7 +207,8 @@ void add_cue(const std::vector<Line>& text_lines, double cue_start, double cue_e
     for (Piece& p : pieces) {
         const double start = p.tags_before == 0 ? cue_start : tags[p.tags_before - 1];
         const double end = p.tags_before_end < tags.size() ? tags[p.tags_before_end] : cue_end;
-        sink({std::move(p.text), start, end, std::nullopt, words_in_stretch[p.tags_before] > 1, at_line(name, p.line)});
+        sink({std::move(p.text), start, end, std::nullopt, words_in_stretch[p.tags_before] > 1, at_line(name, p.line),
+              true});
     }
 }
 

@@ -31,15 +31,15 @@ struct Options {
     bool per_stream_finds = false;    // each audio stream bleeped for its own finds only
 
     // Words to find and bleep.
-    std::vector<std::string> words;              // --word, a word or phrase each
-    std::vector<std::string> word_files;         // --words
-    double pad = 0.05;                           // seconds added on both sides of each word
-    std::string transcript;                      // word times from another recogniser
-    std::string transcript_format;               // empty: from the content
+    std::vector<std::string> words;      // --word, a word or phrase each
+    std::vector<std::string> word_files; // --words
+    double pad = 0.05;                   // seconds added on both sides of each word
+    std::string transcript;              // word times from another recogniser
+    std::string transcript_format;       // empty: from the content
     // --subtitles: the input's text subtitle stream, by index or language;
     // "" for the default one. Unset when not given.
     std::optional<std::string> subtitles;
-    bool listen = false; // with a text: the recogniser's finds too
+    bool listen = false;                         // with a text: the recogniser's finds too
     double sensitivity = 0.5;                    // built-in recogniser, 0 to 1
     unsigned jobs = 1;                           // recogniser threads
     std::vector<std::string> dict_files;         // extra pronunciations

@@ -27,7 +27,15 @@ if ! strace -f -qq -o /dev/null true 2>"$work/strace.err"; then
 fi
 between() {
   strace -f -qq -o "$work/trace" "$probe" markers "$@" >/dev/null
-  awk '/zendrik-run-end/ {on=0} on {print} /zendrik-run-begin/ {on=1}' "$work/trace"
+  # Only the calls of the thread that ran the blocks: the plugin may have
+  # threads of its own (strace -f starts each line with the caller's id), and
+  # their calls may split the marker's line in two (the end, "resumed").
+  awk '/zendrik-run-begin/ {on=1; first=1; tid=$1; next}
+       $1 != tid {next}
+       first && /<[.][.][.] write resumed>/ {first=0; next}
+       {first=0}
+       /zendrik-run-end/ {on=0}
+       on {print}' "$work/trace"
 }
 calls=$(between canary)
 grep -q getpid <<<"$calls" || fail "strace did not see the canary's getpid between the markers"

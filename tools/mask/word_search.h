@@ -7,6 +7,7 @@
 
 #include "audio_file.h"
 #include "cue_text.h"
+#include "model_files.h"
 #include "options.h"
 #include "ranges.h"
 #include "text_anchors.h"
@@ -20,10 +21,6 @@
 #include <vector>
 
 namespace zendrik_mask {
-
-// The default acoustic model: Debian's pocketsphinx-en-us. Its dictionary
-// lies in the folder above.
-constexpr const char* DEFAULT_MODEL_DIR = "/usr/share/pocketsphinx/model/en-us/en-us";
 
 // What a transcript gave for the patterns: the finds, the word that ends
 // last, and the warnings, told with the findings'.
@@ -63,10 +60,6 @@ struct WordFindings {
 // (opened anew, read to its end). `seconds` is the input's length; a
 // transcript that runs past it is refused.
 WordFindings find_words(const WordRequest& request, const Options& options, double seconds);
-
-// The one file whose name ends in `ending` beside a model: in its folder or,
-// as Debian lays them out, in the folder above. Empty when there is none.
-std::string file_beside_model(const std::string& model_dir, const std::string& ending);
 
 // The finds of the transcript's cues placed in the sound of the input, each
 // over its own words' times (cue_search.cpp); cues that do not fit keep

@@ -1,0 +1,196 @@
+// SPDX-License-Identifier: ISC
+// zendrik live as an LV2 host runs it: found by lilv on LV2_PATH, its ports
+// reached by their symbols, its controls starting at the bundle's defaults,
+// audio run through it a block at a time. And the test's speech: Debian's
+// LibriVox readings one after another.
+#ifndef ZENDRIK_TESTS_LIVE_HOST_H
+#define ZENDRIK_TESTS_LIVE_HOST_H
+
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/state/state.h>
+#include <lv2/urid/urid.h>
+#include <sndfile.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zendrik_test {
+
+constexpr const char* READINGS = "/usr/share/pocketsphinx/test/data/librivox/sense_and_sensibility_01_austen_64kb-";
+constexpr double READINGS_RATE = 16000.0;
+
+// The five readings at 16 kHz, each followed by half a second of silence.
+inline std::vector<float> readings()
+{
+    std::vector<float> speech;
+    for (const char* part : {"0870", "0880", "0890", "0920", "0930"}) {
+        SF_INFO info{};
+        const std::string path = std::string(READINGS) + part + ".wav";
+        SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+        if (!file || info.channels != 1 || info.samplerate != 16000) {
+            throw std::runtime_error("cannot read " + path + " (install pocketsphinx-testdata)");
+        }
+        std::vector<float> samples(static_cast<std::size_t>(info.frames));
+        sf_readf_float(file, samples.data(), info.frames);
+        sf_close(file);
+        speech.insert(speech.end(), samples.begin(), samples.end());
+        speech.insert(speech.end(), 8000, 0.0f);
+    }
+    return speech;
+}
+
+class LiveHost {
+public:
+    explicit LiveHost(double rate) : rate_(rate)
+    {
+        world_ = lilv_world_new();
+        lilv_world_load_all(world_);
+        LilvNode* uri = lilv_new_uri(world_, ZENDRIK_LIVE_URI);
+        plugin_ = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world_), uri);
+        lilv_node_free(uri);
+        if (!plugin_) {
+            lilv_world_free(world_);
+            throw std::runtime_error("no zendrik live on LV2_PATH");
+        }
+        const uint32_t ports = lilv_plugin_get_num_ports(plugin_);
+        values_.assign(ports, 0.0f);
+        std::vector<float> defaults(ports);
+        lilv_plugin_get_port_ranges_float(plugin_, nullptr, nullptr, defaults.data());
+        instance_ = lilv_plugin_instantiate(plugin_, rate, features_);
+        if (!instance_) {
+            lilv_world_free(world_);
+            throw std::runtime_error("zendrik live did not instantiate");
+        }
+        for (uint32_t i = 0; i < ports; ++i) {
+            const LilvPort* port = lilv_plugin_get_port_by_index(plugin_, i);
+            ports_.emplace(lilv_node_as_string(lilv_port_get_symbol(plugin_, port)), i);
+            values_[i] = defaults[i] == defaults[i] ? defaults[i] : 0.0f;
+            lilv_instance_connect_port(instance_, i, &values_[i]);
+        }
+        in_ = index("in");
+        out_ = index("out");
+        lilv_instance_activate(instance_);
+    }
+    ~LiveHost()
+    {
+        lilv_instance_deactivate(instance_);
+        lilv_instance_free(instance_);
+        lilv_world_free(world_);
+    }
+    LiveHost(const LiveHost&) = delete;
+    LiveHost& operator=(const LiveHost&) = delete;
+
+    // A control port's value, input or output, by its symbol (found without
+    // allocating, for the real-time checks).
+    float& control(const char* symbol)
+    {
+        const auto port = ports_.find(std::string_view(symbol));
+        if (port == ports_.end()) {
+            throw std::runtime_error(std::string("no port ") + symbol);
+        }
+        return values_[port->second];
+    }
+
+    // `in` through the plugin in blocks of `block` samples; `before` is
+    // told each block's first input position first, to set controls.
+    std::vector<float> process(const std::vector<float>& in, uint32_t block,
+                               const std::function<void(std::size_t)>& before = {})
+    {
+        std::vector<float> out(in.size());
+        std::vector<float> in_block(block), out_block(block);
+        lilv_instance_connect_port(instance_, index("in"), in_block.data());
+        lilv_instance_connect_port(instance_, index("out"), out_block.data());
+        for (std::size_t at = 0; at < in.size(); at += block) {
+            const auto n = static_cast<uint32_t>(std::min<std::size_t>(block, in.size() - at));
+            std::copy(in.begin() + static_cast<std::ptrdiff_t>(at), in.begin() + static_cast<std::ptrdiff_t>(at + n),
+                      in_block.begin());
+            if (before) {
+                before(at);
+            }
+            lilv_instance_run(instance_, n);
+            std::copy(out_block.begin(), out_block.begin() + n, out.begin() + static_cast<std::ptrdiff_t>(at));
+        }
+        return out;
+    }
+    // One block from `in` to `out`, allocating nothing: for the real-time checks.
+    void run(const float* in, float* out, uint32_t n)
+    {
+        lilv_instance_connect_port(instance_, in_, const_cast<float*>(in));
+        lilv_instance_connect_port(instance_, out_, out);
+        lilv_instance_run(instance_, n);
+    }
+    double rate() const { return rate_; }
+
+    // The word list, restored as a host restores the plugin's state.
+    bool restore_words(const std::string& path)
+    {
+        const auto* state = static_cast<const LV2_State_Interface*>(
+            lilv_instance_get_extension_data(instance_, LV2_STATE__interface));
+        words_ = path;
+        const auto retrieve = [](LV2_State_Handle handle, uint32_t key, std::size_t* size, uint32_t* type,
+                                 uint32_t* flags) -> const void* {
+            auto* self = static_cast<LiveHost*>(handle);
+            if (key != self->map_uri(ZENDRIK_LIVE_URI "-words")) {
+                return nullptr;
+            }
+            *size = self->words_.size() + 1;
+            *type = self->map_uri(LV2_ATOM__Path);
+            *flags = LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE;
+            return self->words_.c_str();
+        };
+        return state
+            && state->restore(lilv_instance_get_handle(instance_), retrieve, this, 0, features_) == LV2_STATE_SUCCESS;
+    }
+
+private:
+    uint32_t index(const char* symbol) const
+    {
+        LilvNode* name = lilv_new_string(world_, symbol);
+        const LilvPort* port = lilv_plugin_get_port_by_symbol(plugin_, name);
+        lilv_node_free(name);
+        if (!port) {
+            throw std::runtime_error(std::string("no port ") + symbol);
+        }
+        return lilv_port_get_index(plugin_, port);
+    }
+
+    // The host's URIDs: each URI's place in the list, from 1.
+    LV2_URID map_uri(const char* uri)
+    {
+        for (std::size_t i = 0; i < uris_.size(); ++i) {
+            if (uris_[i] == uri) {
+                return static_cast<LV2_URID>(i + 1);
+            }
+        }
+        uris_.emplace_back(uri);
+        return static_cast<LV2_URID>(uris_.size());
+    }
+    static LV2_URID map(LV2_URID_Map_Handle handle, const char* uri)
+    {
+        return static_cast<LiveHost*>(handle)->map_uri(uri);
+    }
+
+    std::vector<std::string> uris_;
+    std::string words_;
+    LV2_URID_Map map_{this, map};
+    LV2_Feature map_feature_{LV2_URID__map, &map_};
+    const LV2_Feature* features_[2] = {&map_feature_, nullptr};
+    double rate_;
+    LilvWorld* world_ = nullptr;
+    const LilvPlugin* plugin_ = nullptr;
+    LilvInstance* instance_ = nullptr;
+    std::vector<float> values_;
+    std::map<std::string, uint32_t, std::less<>> ports_;
+    uint32_t in_ = 0;
+    uint32_t out_ = 0;
+};
+
+} // namespace zendrik_test
+
+#endif

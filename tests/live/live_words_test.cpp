@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: ISC
+// zendrik live's own bleeps: every listed word that zendrik-mask, the
+// offline finder, finds in the readings is bleeped when it airs. The host
+// freewheels, so the plugin waits for its recogniser as an export would, and
+// the result does not depend on the machine's speed.
+#include "live_host.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+using zendrik_test::LiveHost;
+
+struct Span {
+    double start, end;
+    std::string label;
+};
+
+// zendrik-mask's finds in `speech` for the words in `list`, without pad, from
+// the Audacity labels it writes.
+std::vector<Span> offline_finds(const std::vector<float>& speech, const std::string& list, const std::string& dir)
+{
+    SF_INFO info{};
+    info.samplerate = 16000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open((dir + "/speech.wav").c_str(), SFM_WRITE, &info);
+    sf_writef_float(file, speech.data(), static_cast<sf_count_t>(speech.size()));
+    sf_close(file);
+    const std::string command = std::string(ZENDRIK_MASK_EXE) + " -q " + dir + "/speech.wav --dry-run --pad 0 --words "
+        + list + " --write-labels " + dir + "/found.txt";
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::vector<Span> found;
+    std::ifstream labels(dir + "/found.txt");
+    for (std::string line; std::getline(labels, line);) {
+        std::istringstream fields(line);
+        Span span;
+        if (fields >> span.start >> span.end) {
+            std::getline(fields, span.label);
+            found.push_back(span);
+        }
+    }
+    return found;
+}
+
+TEST(LiveWords, EveryWordTheOfflineFinderFindsIsBleepedWhenItAirs)
+{
+    char dir[] = "/tmp/zendrik-live-words-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string list = std::string(dir) + "/words.txt";
+    std::ofstream(list) << "dashwood\nleisure\ndisposed\nselfish\namiable\nrespectable\nmarried\nprudently\n"
+                           "consider\nhearted\nwoman\nyoung man\n";
+    const std::vector<float> speech = zendrik_test::readings();
+    const std::vector<Span> offline = offline_finds(speech, list, dir);
+    ASSERT_GE(offline.size(), 8u) << "the offline finder found too few words to compare with";
+
+    constexpr double RATE = 16000.0;
+    constexpr float DELAY = 5.0f;
+    const auto delay = static_cast<std::size_t>(DELAY * RATE);
+    LiveHost host(RATE);
+    ASSERT_TRUE(host.restore_words(list));
+    host.control("delay") = DELAY;
+    host.control("pad") = 0.05f;
+    host.control("freewheel") = 1.0f;
+    std::vector<float> in = speech;
+    in.insert(in.end(), delay, 0.0f);
+    const std::vector<float> out = host.process(in, 512);
+
+    // A sample is bleeped where the output is not the input delay late.
+    const auto bleeped = [&](std::size_t heard) {
+        return std::bit_cast<uint32_t>(out[heard + delay]) != std::bit_cast<uint32_t>(in[heard]);
+    };
+    for (const Span& word : offline) {
+        const auto from = static_cast<std::size_t>(word.start * RATE);
+        const auto to = static_cast<std::size_t>(word.end * RATE);
+        std::size_t count = 0;
+        for (std::size_t heard = from; heard < to; ++heard) {
+            count += bleeped(heard) ? 1u : 0u;
+        }
+        // Decoded in shorter windows, a word's ends may move by a few
+        // hundredths of a second; most of it is bleeped, its middle surely.
+        EXPECT_GE(count, (to - from) * 8 / 10) << word.label << " at " << word.start << " s";
+        EXPECT_TRUE(bleeped((from + to) / 2)) << word.label << " at " << word.start << " s";
+    }
+    EXPECT_GE(host.control("bleeped"), static_cast<float>(offline.size()));
+    EXPECT_EQ(host.control("overrun"), 0.0f);
+    EXPECT_LT(host.control("lag"), DELAY);
+    std::system((std::string("rm -rf ") + dir).c_str());
+}
+
+} // namespace

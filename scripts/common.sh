@@ -26,9 +26,11 @@ ZENDRIK_CLUSTER_PACKAGES=(
   slurmctld slurmd slurm-client munge
 )
 # Hardening: memory and system-call checkers, a real-time host under JACK,
-# and clang with its sanitizer and libFuzzer runtimes.
+# clang with its sanitizer and libFuzzer runtimes, and PipeWire with
+# WirePlumber (and the D-Bus it needs) for zendrik live's virtual microphone.
 ZENDRIK_HARDENING_PACKAGES=(
   valgrind strace jalv jackd2 clang-14 libclang-rt-14-dev
+  pipewire pipewire-bin wireplumber dbus-daemon
 )
 # The style checks the default workflow runs.
 ZENDRIK_STYLE_PACKAGES=(

@@ -70,6 +70,7 @@ struct LiveInstance {
     bool dump_was_down;
     double phase;
     uint64_t trouble_until; // the overrun flag stays up until this input position
+    uint64_t marking_until; // a find's pad reaches input not written yet
     uint64_t lost_seen;
     float words;
     Shared* shared;
@@ -180,6 +181,9 @@ void take_finds(LiveInstance* self, uint64_t pad)
             self->trouble_until = self->written + self->delay_samples;
         }
         mark(self, from > airing(self) ? from : airing(self), find.end + pad);
+        if (find.end + pad > self->marking_until) {
+            self->marking_until = find.end + pad;
+        }
         self->words += 1.0f;
     }
 }
@@ -273,7 +277,7 @@ void run(LV2_Handle instance, uint32_t n_samples)
         for (uint32_t i = 0; i < count; ++i) {
             const uint64_t at = (self->written + i) % self->length;
             self->line[at] = in[i];
-            self->marks[at] = held ? 1 : 0;
+            self->marks[at] = held || self->written + i < self->marking_until ? 1 : 0;
         }
         self->written += count;
         if (freewheel) {

@@ -5,7 +5,7 @@
 // word was spoken was measured once on the recording, by ear and eye on its
 // spectrogram, and is written here; what was bleeped is read back with
 // ffmpeg, not with the program under test.
-#include "cli_harness.h"
+#include "media_harness.h"
 
 namespace mask_test {
 
@@ -31,7 +31,7 @@ const char* const CUES
       "made\nstill more respectable than he was.\n\n"
       "5\n00:00:21,900 --> 00:00:24,300\nHe might even have been made [ __ ] himself.\n";
 
-class MaskSubtitles : public MaskCli {
+class MaskSubtitles : public MaskMedia {
 protected:
     void ffmpeg(std::vector<std::string> args)
     {
@@ -39,8 +39,8 @@ protected:
         const Result r = finish(spawn(args, logs, {}), logs);
         ASSERT_EQ(r.status, 0) << r.err;
     }
-    // A film: pictures, the readings in a lossless codec, the cues as subtitles.
-    void make_film(const std::string& name, const std::string& audio_codec, const std::string& subtitle_codec)
+    // The readings one after another, and their cues.
+    void make_speech()
     {
         std::string join = "sox";
         for (const char* reading : READINGS) {
@@ -50,6 +50,11 @@ protected:
         join += " '" + p("speech.wav") + "'";
         ASSERT_EQ(std::system(join.c_str()), 0) << join;
         std::ofstream(p("cues.srt")) << CUES;
+    }
+    // A film: pictures, the readings in a lossless codec, the cues as subtitles.
+    void make_film(const std::string& name, const std::string& audio_codec, const std::string& subtitle_codec)
+    {
+        make_speech();
         ffmpeg({"-f",
                 "lavfi",
                 "-i",
@@ -143,15 +148,23 @@ TEST_F(MaskSubtitles, OnlyTheListedWordsAreBleepedNotTheirCues)
     }
 }
 
-TEST_F(MaskSubtitles, BitmapSubtitlesAndAFilmGivenAsATranscriptAreRefused)
+TEST_F(MaskSubtitles, BitmapSubtitlesAreReadForNoWordsAndCopiedWithAWarning)
 {
     make_film("film.mkv", "flac", "srt");
-    // The SubRip stream declared a PGS one: Matroska pads a codec name with zeros.
-    std::string bytes = slurp(p("film.mkv"));
-    const std::size_t codec = bytes.find("S_TEXT/UTF8");
-    ASSERT_NE(codec, std::string::npos);
-    bytes.replace(codec, 11, std::string("S_HDMV/PGS\0", 11));
-    std::ofstream(p("pgs.mkv"), std::ios::binary) << bytes;
+    // A PGS stream of two empty pictures, as a .sup file holds it: each
+    // segment after "PG" and its times at 90 kHz; a composition, then its end.
+    std::string sup;
+    for (const uint32_t pts : {90000u, 180000u}) {
+        std::string times(8, '\0');
+        for (int byte = 0; byte < 4; ++byte) {
+            times[static_cast<std::size_t>(byte)] = static_cast<char>(pts >> (24 - 8 * byte));
+        }
+        sup += "PG" + times + std::string("\x16\x00\x0B\x00\x40\x00\x30\x10\x00\x00\x80\x00\x00\x00", 14);
+        sup += "PG" + times + std::string("\x80\x00\x00", 3);
+    }
+    std::ofstream(p("pictures.sup"), std::ios::binary) << sup;
+    tool({"-i", p("film.mkv"), "-i", p("pictures.sup"), "-map", "0:v", "-map", "0:a", "-map", "1", "-c", "copy",
+          p("pgs.mkv")});
 
     const auto before = snapshot();
     expect_refused(mask({p("pgs.mkv"), p("out.mkv"), "--word", "damn", "--subtitles"}), 2,
@@ -160,6 +173,98 @@ TEST_F(MaskSubtitles, BitmapSubtitlesAndAFilmGivenAsATranscriptAreRefused)
                    "--subtitles fre: no subtitle stream", before);
     expect_refused(mask({p("film.mkv"), p("out.mkv"), "--word", "damn", "--transcript", p("film.mkv")}), 2,
                    "is a media file, not a transcript; .* give --subtitles", before);
+
+    // Masked from a transcript, the pictures are copied, with a warning.
+    const Result r = mask({p("pgs.mkv"), p("out.mkv"), "--word", "dashwood", "--transcript", p("cues.srt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("subtitle stream 2 (hdmv_pgs_subtitle) is drawn as pictures and copied as it is"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(packets(p("out.mkv"), 2), packets(p("pgs.mkv"), 2));
+}
+
+// Every line of `text` that `other` does not hold at the same place.
+std::size_t lines_changed(const std::string& text, const std::string& other)
+{
+    std::istringstream a(text), b(other);
+    std::size_t changed = 0;
+    for (std::string left, right; std::getline(a, left) && std::getline(b, right);) {
+        changed += left != right ? 1U : 0U;
+    }
+    return changed;
+}
+
+TEST_F(MaskSubtitles, TheSubtitleStreamShowsTheMaskWhereTheWordsWere)
+{
+    for (const auto& [name, audio, subtitles] :
+         {std::tuple("film.mkv", "flac", "srt"), std::tuple("film.mp4", "alac", "mov_text")}) {
+        SCOPED_TRACE(name);
+        make_film(name, audio, subtitles);
+        const std::string out = p(std::string("out-") + name);
+        // Dashwood and selfish aligned, damn in a cue bleeped whole.
+        const Result r = mask(
+            {p(name), out, "--subtitles", "--word", "dashwood", "--word", "selfish", "--word", "damn", "--pad", "0"});
+        ASSERT_EQ(r.status, 0) << r.err;
+        tool({"-i", p(name), "-map", "0:s:0", p("in.srt")});
+        tool({"-i", out, "-map", "0:s:0", p("out.srt")});
+        std::string expected = slurp(p("in.srt"));
+        for (const std::string word : {"Dashwood", "damn", "selfish"}) {
+            expected.replace(expected.find(word), word.size(), "****");
+        }
+        EXPECT_EQ(slurp(p("out.srt")), expected);
+        // The pictures, and the cues that held no find, packet for packet.
+        EXPECT_EQ(packets(out, 0), packets(p(name), 0));
+        const std::string cues = packets(out, 2), input_cues = packets(p(name), 2);
+        EXPECT_EQ(std::count(cues.begin(), cues.end(), '\n'), std::count(input_cues.begin(), input_cues.end(), '\n'));
+        EXPECT_EQ(lines_changed(cues, input_cues), 3u);
+    }
+}
+
+TEST_F(MaskSubtitles, AnAssOverrideTagStaysAroundTheMaskedWord)
+{
+    make_film("film.mkv", "flac", "srt");
+    std::ofstream(p("cues.ass"))
+        << "[Script Info]\nScriptType: v4.00+\n\n[V4+ Styles]\nFormat: Name, Fontname, Fontsize, PrimaryColour, Bold\n"
+           "Style: Default,Arial,20,&H00FFFFFF,0\n\n[Events]\n"
+           "Format: Layer, Start, End, Style, Name, MarginL, MarginR, MarginV, Effect, Text\n"
+           "Dialogue: 0,0:00:00.40,0:00:06.70,Default,,0,0,0,,{\\pos(10,20)}And Mister John {\\i1}Dashwood{\\i0} "
+           "had then\\Nleisure to consider\n"
+           "Dialogue: 0,0:00:15.20,0:00:21.80,Default,,0,0,0,,Had he married a more amiable woman\n";
+    tool({"-i", p("film.mkv"), "-i", p("cues.ass"), "-map", "0:v", "-map", "0:a", "-map", "1", "-c", "copy", "-c:s",
+          "ass", p("ass.mkv")});
+    const Result r = mask(
+        {p("ass.mkv"), p("out.mkv"), "--subtitles", "--word", "dashwood", "--subtitle-mask", "initial", "--pad", "0"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    tool({"-i", p("ass.mkv"), "-map", "0:s:0", "-c", "copy", p("in.ass")});
+    tool({"-i", p("out.mkv"), "-map", "0:s:0", "-c", "copy", p("out.ass")});
+    std::string expected = slurp(p("in.ass"));
+    ASSERT_NE(expected.find("{\\i1}Dashwood{\\i0}"), std::string::npos) << expected;
+    expected.replace(expected.find("{\\i1}Dashwood{\\i0}"), 18, "{\\i1}D*******{\\i0}");
+    EXPECT_EQ(slurp(p("out.ass")), expected);
+}
+
+TEST_F(MaskSubtitles, WriteSubtitlesCleansTheSubtitlesRead)
+{
+    make_speech();
+    const Result r = mask({p("speech.wav"), p("out.wav"), "--transcript", p("cues.srt"), "--word", "dashwood", "--word",
+                           "wicked old", "--subtitle-mask", "[bleep]", "--write-subtitles", p("clean.srt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(slurp(p("clean.srt")),
+              "1\n00:00:00,400 --> 00:00:06,700\nAnd Mister John [bleep] had then leisure to consider\n"
+              "how much there might be prudently in his power to do for them.\n\n"
+              "2\n00:00:07,300 --> 00:00:10,000\nShe was never a damn [bleep] [bleep] woman.\n\n"
+              "3\n00:00:10,500 --> 00:00:15,100\nunless to be rather cold-hearted and rather selfish\n"
+              "is to be ill-disposed.\n\n"
+              "4\n00:00:15,200 --> 00:00:21,800\nHad he married a more amiable woman, he might have been "
+              "made\nstill more respectable than he was.\n\n"
+              "5\n00:00:21,900 --> 00:00:24,300\nHe might even have been made [ __ ] himself.\n");
+
+    const auto before = snapshot();
+    expect_refused(mask({p("speech.wav"), p("out2.wav"), "--transcript", p("cues.srt"), "--word", "damn",
+                         "--write-subtitles", p("cues.srt")}),
+                   2, "--write-subtitles .* is the same file as the transcript", before);
+    expect_refused(mask({p("speech.wav"), p("out2.wav"), "--word", "damn", "--write-subtitles", p("new.srt")}), 2,
+                   "--write-subtitles writes the subtitles read cleaned: give --subtitles", before);
 }
 
 } // namespace mask_test

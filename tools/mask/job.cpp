@@ -2,6 +2,7 @@
 #include "job.h"
 
 #include "audio_file.h"
+#include "cleaned_subtitles.h"
 #include "errors.h"
 #include "except_ranges.h"
 #include "host.h"
@@ -130,6 +131,7 @@ FileOutcome process(const Options& options)
         throw bad_input("--block must be 1 to 1048576 frames");
     }
     check_word_options(options);
+    check_subtitle_options(options);
     std::vector<std::string> warnings;
     Targets targets;
     targets.given_ranges = read_ranges(options, warnings);
@@ -193,9 +195,13 @@ FileOutcome process(const Options& options)
     }
     TempFile temp(target, output_mode);
     const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
+    // The words found are masked in the video's text subtitles too.
+    const SubtitleMasker subtitle_masker(targets.words.patterns, targets.findings.found, targets.words.censored,
+                                         parse_subtitle_mask(options.subtitle_mask));
     // With --per-stream-finds, each audio stream of a video is bleeped for its own finds.
     const MaskTargets masked{
-        plan, [&](int stream) { return options.per_stream_finds ? own_ranges(targets, stream) : time_ranges; }};
+        plan, [&](int stream) { return options.per_stream_finds ? own_ranges(targets, stream) : time_ranges; },
+        subtitle_edits(subtitle_masker)};
     const Written totals = writer->write(masked, temp, show_progress);
     commit(options, {{&temp, target, options.output}}, review_files, review, totals.warning);
 

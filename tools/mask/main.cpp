@@ -64,6 +64,8 @@ std::string footer()
            "holding a listed word are aligned to the sound and each word bleeped over its own\n"
            "times; a cue that does not fit is bleeped whole, with a warning. --subtitles reads\n"
            "the input's own text subtitle stream; --listen bleeps what the recogniser hears too.\n"
+           "A video's text subtitle streams are written again with the words found masked\n"
+           "(--subtitle-mask); --write-subtitles writes the subtitles read, cleaned, beside it.\n"
            "--write-labels writes every range as Audacity labels; edit them and run again\n"
            "with --labels. --write-edl writes them as an edit decision list that players\n"
            "mute while playing. --review writes a page to hear each find and near miss in a\n"
@@ -126,6 +128,9 @@ int main(int argc, char** argv)
     app.add_option("--write-labels", options.labels_out, "Write every range to bleep as Audacity labels")
         ->type_name("FILE");
     app.add_option("--write-edl", options.edl_out, "Write every range as an edit decision list (MPlayer, Kodi)")
+        ->type_name("FILE");
+    app.add_option("--write-subtitles", options.subtitles_out,
+                   "Write the subtitles of --transcript or --subtitles with the words found masked, in their format")
         ->type_name("FILE");
     app.add_option("--report", options.report_file, "Write the words found as JSON")->type_name("FILE");
     app.add_option("--review", options.review_page,

@@ -13,7 +13,8 @@ public:
 
     Written write(const MaskTargets& targets, TempFile& temp, bool show_progress) override
     {
-        MediaWritten written = write_media(*setup_, options_, targets.stream_ranges, temp, show_progress);
+        MediaWritten written
+            = write_media(*setup_, options_, targets.stream_ranges, targets.subtitle_edits, temp, show_progress);
         return {written.frames, written.masked, std::move(written.warning)};
     }
 

@@ -25,10 +25,12 @@
 namespace zendrik_mask {
 
 // What is masked: the plan at the input's rate, and for video the ranges of
-// each audio stream.
+// each audio stream and the words found in its text subtitles (unset when
+// nothing was found).
 struct MaskTargets {
     const Plan& plan;
     StreamRanges stream_ranges;
+    SubtitleEdits subtitle_edits;
 };
 
 struct Written {

@@ -20,9 +20,10 @@ struct Spoken {
 const Spoken DASHWOOD{0.98, 1.58}, SELFISH{12.85, 13.70}, AMIABLE{16.70, 17.30}, CENSORED{23.15, 23.70};
 
 // The readings' text as cues whose edges are off by up to half a second; the
-// second is not what was said, and the last censors "amiable".
+// first holds italics, the second is not what was said, and the last censors
+// "amiable".
 const char* const CUES
-    = "1\n00:00:00,400 --> 00:00:06,700\nAnd Mister John Dashwood had then leisure to consider\n"
+    = "1\n00:00:00,400 --> 00:00:06,700\nAnd Mister John <i>Dashwood</i> had then leisure to consider\n"
       "how much there might be prudently in his power to do for them.\n\n"
       "2\n00:00:07,300 --> 00:00:10,000\nShe was never a damn wicked old woman.\n\n"
       "3\n00:00:10,500 --> 00:00:15,100\nunless to be rather cold-hearted and rather selfish\n"
@@ -201,7 +202,8 @@ TEST_F(MaskSubtitles, TheSubtitleStreamShowsTheMaskWhereTheWordsWere)
         SCOPED_TRACE(name);
         make_film(name, audio, subtitles);
         const std::string out = p(std::string("out-") + name);
-        // Dashwood and selfish aligned, damn in a cue bleeped whole.
+        // Dashwood and selfish aligned, damn in a cue bleeped whole; the
+        // italics around Dashwood (mov_text's style box) stay around the mask.
         const Result r = mask(
             {p(name), out, "--subtitles", "--word", "dashwood", "--word", "selfish", "--word", "damn", "--pad", "0"});
         ASSERT_EQ(r.status, 0) << r.err;
@@ -250,7 +252,7 @@ TEST_F(MaskSubtitles, WriteSubtitlesCleansTheSubtitlesRead)
                            "wicked old", "--subtitle-mask", "[bleep]", "--write-subtitles", p("clean.srt")});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(slurp(p("clean.srt")),
-              "1\n00:00:00,400 --> 00:00:06,700\nAnd Mister John [bleep] had then leisure to consider\n"
+              "1\n00:00:00,400 --> 00:00:06,700\nAnd Mister John <i>[bleep]</i> had then leisure to consider\n"
               "how much there might be prudently in his power to do for them.\n\n"
               "2\n00:00:07,300 --> 00:00:10,000\nShe was never a damn [bleep] [bleep] woman.\n\n"
               "3\n00:00:10,500 --> 00:00:15,100\nunless to be rather cold-hearted and rather selfish\n"

@@ -197,7 +197,8 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
             masks[index]->send(packet.get(), write);
             progress.update(masks[static_cast<std::size_t>(first)]->frames());
         } else {
-            if (texts[index] != PacketText::none && packet->pts != AV_NOPTS_VALUE) {
+            const bool text = texts[index] != PacketText::none && texts[index] != PacketText::bitmap;
+            if (text && packet->pts != AV_NOPTS_VALUE) {
                 const double unit = av_q2d(in.streams[index]->time_base);
                 const double start
                     = static_cast<double>(packet->pts) * unit - static_cast<double>(input.zero()) / AV_TIME_BASE;
@@ -240,7 +241,7 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
         if (texts[i] == PacketText::bitmap) {
             const std::string kept = "subtitle stream " + std::to_string(i) + " ("
                 + avcodec_get_name(in.streams[i]->codecpar->codec_id)
-                + ") is drawn as pictures and copied as it is: they may still show the words found";
+                + ") is drawn as pictures and copied as it is: its pictures may still show the words found";
             totals.warning += (totals.warning.empty() ? "" : "; ") + kept;
         }
     }

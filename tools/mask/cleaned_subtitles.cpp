@@ -41,6 +41,14 @@ void check_transcript_is_subtitles(const Options& options)
         throw bad_input("--write-subtitles: transcript '" + name
                         + "' is not subtitles (SRT or WebVTT), which is what it writes cleaned");
     }
+    // Its cues are found and masked as UTF-8 bytes.
+    std::ifstream in(name, std::ios::binary);
+    std::string start(2, '\0');
+    in.read(start.data(), 2);
+    if (in.gcount() == 2 && (start == "\xFF\xFE" || start == "\xFE\xFF")) {
+        throw bad_input("--write-subtitles: transcript '" + name
+                        + "' is UTF-16; convert it to UTF-8 (iconv -f UTF-16 -t UTF-8)");
+    }
 }
 
 // The transcript as written, each cue's text (the lines after its times, up

@@ -269,4 +269,24 @@ TEST_F(MaskSubtitles, WriteSubtitlesCleansTheSubtitlesRead)
                    "--write-subtitles writes the subtitles read cleaned: give --subtitles", before);
 }
 
+TEST_F(MaskSubtitles, WriteSubtitlesEndsEachCueWhereTheTranscriptReaderDoes)
+{
+    // A tone: each cue holding a listed word is bleeped whole, at its times.
+    const std::string tone = "sox -n -r 16000 -c 1 '" + p("tone.wav") + "' synth 10 sine 440";
+    ASSERT_EQ(std::system(tone.c_str()), 0) << tone;
+    // SubRip without the blank line before its second cue; WebVTT whose first
+    // cue holds a line of spaces.
+    const std::string srt = "1\n00:00:00,500 --> 00:00:02,500\nHello\n2\n00:00:06,000 --> 00:00:08,000\nThe damn end\n";
+    const std::string vtt = "WEBVTT\n\n00:00.500 --> 00:02.500\nHello\n  \ndamn it\n\n00:06.000 --> 00:08.000\nNo\n";
+    for (const auto& [name, text] : {std::pair("cues.srt", srt), std::pair("cues.vtt", vtt)}) {
+        std::ofstream(p(name)) << text;
+        const Result r = mask({p("tone.wav"), p(std::string("out-") + name + ".wav"), "--transcript", p(name), "--word",
+                               "damn", "--write-subtitles", p(std::string("clean-") + name)});
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string expected = text;
+        expected.replace(expected.find("damn"), 4, "****");
+        EXPECT_EQ(slurp(p(std::string("clean-") + name)), expected);
+    }
+}
+
 } // namespace mask_test

@@ -18,8 +18,8 @@ namespace zendrik_mask {
 namespace {
 
 // The transcript is read twice, for the words and then for this copy: it
-// must be a file of subtitles.
-void check_transcript_is_subtitles(const Options& options)
+// must be a file of subtitles. Returns whether it is SubRip, else WebVTT.
+bool check_transcript_is_subtitles(const Options& options)
 {
     const std::string& name = options.transcript;
     struct stat status {};
@@ -49,11 +49,12 @@ void check_transcript_is_subtitles(const Options& options)
         throw bad_input("--write-subtitles: transcript '" + name
                         + "' is UTF-16; convert it to UTF-8 (iconv -f UTF-16 -t UTF-8)");
     }
+    return format == TranscriptFormat::srt;
 }
 
 // The transcript as written, each cue's text (the lines after its times, up
-// to a blank line) cleaned.
-std::string cleaned_transcript(const std::string& name, const SubtitleMasker& masker)
+// to where its reader ends the cue) cleaned.
+std::string cleaned_transcript(const std::string& name, const SubtitleMasker& masker, bool srt)
 {
     std::ifstream in(name, std::ios::binary);
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -77,8 +78,16 @@ std::string cleaned_transcript(const std::string& name, const SubtitleMasker& ma
             continue;
         }
         const auto [start_time, end_time] = parse_cue_times(Line{line, number++}, name);
+        // WebVTT's cue ends at an empty line; SubRip's at a blank one, or
+        // where the next cue starts when the blank line was left out.
+        const auto ends_cue = [&](std::size_t from) {
+            const auto [from_end, next_line] = line_at(from);
+            const std::string_view here(text.data() + from, from_end - from);
+            const std::string_view after(text.data() + next_line, line_at(next_line).first - next_line);
+            return srt ? is_blank(here) || is_cue_number(here, after) : here.empty();
+        };
         const std::size_t cue_begin = at;
-        while (at < text.size() && !is_blank(std::string_view(text.data() + at, line_at(at).first - at))) {
+        while (at < text.size() && !ends_cue(at)) {
             at = line_at(at).second;
             ++number;
         }
@@ -124,7 +133,7 @@ std::string cleaned_subtitles_text(const Review& review)
     if (options.subtitles) {
         return cleaned_input_subtitles(options.input, *options.subtitles, subtitle_edits(masker));
     }
-    return cleaned_transcript(options.transcript, masker);
+    return cleaned_transcript(options.transcript, masker, check_transcript_is_subtitles(options));
 }
 
 } // namespace zendrik_mask

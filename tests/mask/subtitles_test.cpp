@@ -267,6 +267,9 @@ TEST_F(MaskSubtitles, WriteSubtitlesCleansTheSubtitlesRead)
                    2, "--write-subtitles .* is the same file as the transcript", before);
     expect_refused(mask({p("speech.wav"), p("out2.wav"), "--word", "damn", "--write-subtitles", p("new.srt")}), 2,
                    "--write-subtitles writes the subtitles read cleaned: give --subtitles", before);
+    expect_refused(mask({p("speech.wav"), p("out2.wav"), "--transcript", p("gone.srt"), "--word", "damn",
+                         "--write-subtitles", p("new.srt")}),
+                   2, "cannot read transcript .*gone.srt.*: No such file", before);
 }
 
 TEST_F(MaskSubtitles, WriteSubtitlesEndsEachCueWhereTheTranscriptReaderDoes)

@@ -4,6 +4,7 @@
 #include "cues.h"
 #include "errors.h"
 #include "text.h"
+#include "text_input.h"
 #include "transcript.h"
 #include "word_sources.h"
 
@@ -22,6 +23,8 @@ namespace {
 bool check_transcript_is_subtitles(const Options& options)
 {
     const std::string& name = options.transcript;
+    // A missing file, a folder or a device is named as its reader names it.
+    check_text_input(name, "transcript");
     struct stat status {};
     if (stat(name.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
         throw bad_input("--write-subtitles: transcript '" + name + "' must be a file to read again, not a pipe");

@@ -281,7 +281,12 @@ TEST_F(MaskSubtitles, WriteSubtitlesEndsEachCueWhereTheTranscriptReaderDoes)
     // cue holds a line of spaces.
     const std::string srt = "1\n00:00:00,500 --> 00:00:02,500\nHello\n2\n00:00:06,000 --> 00:00:08,000\nThe damn end\n";
     const std::string vtt = "WEBVTT\n\n00:00.500 --> 00:02.500\nHello\n  \ndamn it\n\n00:06.000 --> 00:08.000\nNo\n";
-    for (const auto& [name, text] : {std::pair("cues.srt", srt), std::pair("cues.vtt", vtt)}) {
+    // SubRip whose first cue has no number, after a byte order mark.
+    const std::string bom
+        = "\xEF\xBB\xBF"
+          "00:00:06,000 --> 00:00:08,000\nThe damn end\n";
+    for (const auto& [name, text] :
+         {std::pair("cues.srt", srt), std::pair("cues.vtt", vtt), std::pair("bom.srt", bom)}) {
         std::ofstream(p(name)) << text;
         const Result r = mask({p("tone.wav"), p(std::string("out-") + name + ".wav"), "--transcript", p(name), "--word",
                                "damn", "--write-subtitles", p(std::string("clean-") + name)});

@@ -72,7 +72,8 @@ std::string cleaned_transcript(const std::string& name, const SubtitleMasker& ma
     };
     std::vector<TextEdit> edits;
     std::size_t number = 1;
-    for (std::size_t at = 0; at < text.size();) {
+    // Its reader skips a UTF-8 byte order mark, which may stand before the first cue's times.
+    for (std::size_t at = starts_with(text, "\xEF\xBB\xBF") ? 3 : 0; at < text.size();) {
         auto [end, next] = line_at(at);
         const std::string_view line(text.data() + at, end - at);
         at = next;

@@ -297,4 +297,23 @@ TEST_F(MaskSubtitles, WriteSubtitlesEndsEachCueWhereTheTranscriptReaderDoes)
     }
 }
 
+TEST_F(MaskSubtitles, AMovTextStyleRunningPastTheTextStillDoesAfterALongerMask)
+{
+    const std::string tone = "sox -n -r 16000 -c 1 '" + p("tone.wav") + "' synth 10 sine 440";
+    ASSERT_EQ(std::system(tone.c_str()), 0) << tone;
+    std::ofstream(p("cue.srt")) << "1\n00:00:06,000 --> 00:00:08,000\nThe <i>damn end</i>\n";
+    tool({"-i", p("tone.wav"), "-i", p("cue.srt"), "-c:a", "alac", "-c:s", "mov_text", p("styled.mp4")});
+    // The italics end at the last offset there is, past the text.
+    std::string bytes = slurp(p("styled.mp4"));
+    const std::size_t style = bytes.find("styl");
+    ASSERT_NE(style, std::string::npos);
+    bytes.replace(style + 8, 2, "\xFF\xFF");
+    std::ofstream(p("past.mp4"), std::ios::binary) << bytes;
+    const Result r = mask(
+        {p("past.mp4"), p("out.mp4"), "--transcript", p("cue.srt"), "--word", "damn", "--subtitle-mask", "[beeeeeep]"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    tool({"-i", p("out.mp4"), "-map", "0:s", "-f", "ass", p("out.ass")});
+    EXPECT_NE(slurp(p("out.ass")).find(",The {\\i1}[beeeeeep] end"), std::string::npos) << slurp(p("out.ass"));
+}
+
 } // namespace mask_test

@@ -83,7 +83,10 @@ std::optional<std::string> clean_mov_text(const std::string& data, double start,
     std::string boxes = data.substr(2 + length);
     const auto shift = [&](std::size_t at) {
         const std::size_t offset = read16(boxes, at);
-        write16(boxes, at, offset < moved.size() ? moved[offset] : moved.back() + (offset - (moved.size() - 1)));
+        // An offset past the text (a style to its end) stays past it, not wrapped into it.
+        write16(boxes, at,
+                std::min<std::size_t>(
+                    offset < moved.size() ? moved[offset] : moved.back() + (offset - (moved.size() - 1)), 0xFFFF));
     };
     for (std::size_t box = 0; box + 8 <= boxes.size();) {
         const std::size_t size = read16(boxes, box) << 16U | read16(boxes, box + 2);

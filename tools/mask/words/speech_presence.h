@@ -20,8 +20,7 @@ public:
     void finish();
 
     // Whether a word heard from `start` to `end` (seconds from the first
-    // sample) was spoken: its loudest moment stands clear of the file's
-    // noise floor.
+    // sample) was spoken: enough of it stands clear of the file's noise floor.
     bool holds_speech(double start, double end) const;
 
     double noise_floor_db() const { return floor_db_; }

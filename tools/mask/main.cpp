@@ -54,10 +54,13 @@ std::string footer()
            "matches any ending (damn*). A word file holds one word or phrase a line, UTF-8;\n"
            "# starts a comment; a line may end in sensitivity=0.7 to override --sensitivity.\n"
            "Without --transcript, PocketSphinx (US English unless --model) decodes the speech\n"
-           "offline with its language model and finds the words in what it heard.\n"
+           "offline with its language model and finds the words in what it heard; a word\n"
+           "heard where the sound does not rise above the file's noise floor is dropped.\n"
            "--sensitivity runs from 0 (words heard as English alone has them, kept when\n"
            "sure) to 1 (listed words made far likelier, kept however unsure).\n"
-           "Words missing from the dictionary need a pronunciation: --dict FILE, CMU format.\n"
+           "A word in no dictionary is said as eSpeak NG guesses, with a warning showing\n"
+           "the guess; --dict FILE (CMU format) gives your own, used before any other.\n"
+           "--words profanity is a shipped list; measured figures: docs/performance.md.\n"
            "Transcripts (--transcript): " +
            zendrik_mask::transcript_format_names(", ") +
            ", told apart by their content, or plain text without times (.txt). Subtitle cues\n"

@@ -64,6 +64,9 @@ std::string options_hash(const Options& options)
     if (options.per_stream_finds) {
         add("per_stream_finds", "1");
     }
+    if (options.subtitle_mask != Options().subtitle_mask) {
+        add("subtitle_mask", options.subtitle_mask);
+    }
     add("preset", options.preset);
     add("format", options.format);
     add("bitrate", std::to_string(options.bitrate));

@@ -79,6 +79,9 @@ void add_mask_options(CLI::App& app, Options& options, ParsedOptions& parsed)
                    "Video: bleep only these channels, by FFmpeg's names (FC,LFE) or centre, the dialogue's in 5.1 "
                    "and 7.1 (default: all)")
         ->type_name("centre|NAMES");
+    app.add_option("--subtitle-mask", options.subtitle_mask,
+                   "Video: what a found word becomes in the text subtitles: TEXT, or initial for d*** (default ****)")
+        ->type_name("TEXT|initial");
     app.add_flag("--per-stream-finds", options.per_stream_finds,
                  "Video with several audio streams: bleep each for the words found in it only (default: every find "
                  "bleeps every masked stream)");

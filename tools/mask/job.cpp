@@ -2,28 +2,18 @@
 #include "job.h"
 
 #include "audio_file.h"
-#include "auto_level.h"
-#include "copy_path.h"
+#include "cleaned_subtitles.h"
 #include "errors.h"
 #include "except_ranges.h"
-#include "formats.h"
 #include "host.h"
-#include "lossy.h"
 #include "media_job.h"
-#include "metadata.h"
-#include "output_check.h"
 #include "output_target.h"
-#include "plugin_settings.h"
-#include "progress.h"
+#include "output_writer.h"
 #include "ranges.h"
 #include "review.h"
-#include "tag_check.h"
 #include "temp_file.h"
 #include "text_input.h"
-#include "wav_size.h"
 #include "word_search.h"
-
-#include <sndfile.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -73,62 +63,6 @@ mode_t check_output(const std::string& output)
         return output_status.st_mode & 07777;
     }
     return new_file_mode();
-}
-
-// The output's rate and channels are the input's; --format may change its format.
-SF_INFO output_info_for(const SF_INFO& input, const Options& options, std::vector<std::string>& warnings)
-{
-    SF_INFO output{};
-    output.samplerate = input.samplerate;
-    output.channels = input.channels;
-    std::string conflict;
-    output.format
-        = output_format(options.format, {input.format, input.samplerate, input.channels}, options.output, &conflict);
-    if (!conflict.empty()) {
-        warnings.push_back(conflict);
-    }
-    return output;
-}
-
-struct Totals {
-    int64_t frames = 0; // written
-    int64_t masked = 0; // of those, frames with the tone on
-};
-
-// The plugin runs over every frame, its blocks cut at range edges.
-Totals run_blocks(const Plan& plan, Lv2Host& host, InputFile& input, FrameBuffer& buffer, OutputFile& output,
-                  bool show_progress)
-{
-    const auto channel_count = static_cast<unsigned>(input.info().channels);
-    Schedule schedule(plan.ranges);
-    Progress progress(show_progress, input.frames(), "writing");
-    Totals totals;
-    while (const std::size_t read = buffer.read(input)) {
-        std::size_t offset = 0;
-        while (offset < read) {
-            const Schedule::Block block
-                = schedule.next(totals.frames + static_cast<int64_t>(offset), static_cast<int64_t>(read - offset));
-            const auto length = static_cast<std::size_t>(block.length);
-            host.set_enable(block.on);
-            for (unsigned c = 0; c < channel_count; ++c) {
-                host.run(c, buffer.plugin_input(c, offset), buffer.plugin_output(c, offset),
-                         static_cast<uint32_t>(length));
-            }
-            // Outside the ranges, files whose samples a float cannot carry
-            // whole keep their own; inside, every file takes the tone.
-            if (buffer.takes_all_plugin_output() || block.on) {
-                buffer.take_plugin_output(offset, length);
-            }
-            if (block.on) {
-                totals.masked += block.length;
-            }
-            offset += length;
-        }
-        buffer.write(output, read);
-        totals.frames += static_cast<int64_t>(read);
-        progress.update(totals.frames);
-    }
-    return totals;
 }
 
 void check_word_options(const Options& options)
@@ -191,46 +125,13 @@ void commit(const Options& options, std::vector<Replacement> files, ReviewFiles&
     }
 }
 
-// How the audio is written and what plays the tone, settled before any
-// long work.
-struct AudioSetup {
-    SF_INFO output_info{};
-    Mp3Bitrate mp3_bitrate{};
-    bool copy_path = false;
-    std::unique_ptr<Lv2Host> host;
-};
-
-AudioSetup set_up_audio(const Options& options, const InputFile& input, const std::optional<SampleData>& samples,
-                        int64_t frames, std::vector<std::string>& warnings)
-{
-    const SF_INFO& input_info = input.info();
-    AudioSetup audio;
-    if (!options.channels.empty()) {
-        throw bad_input("--channels applies to video and the files read through FFmpeg, not to '" + options.input
-                        + "'; convert it with ffmpeg -i " + options.input + " -c:a flac " + options.input + ".mka");
-    }
-    audio.output_info = output_info_for(input_info, options, warnings);
-    audio.mp3_bitrate = plan_mp3_bitrate(options.bitrate, options.input, input_info.format, audio.output_info);
-    warnings.push_back(widen_large_wav(audio.output_info, frames));
-    warnings.push_back(reencoding_warning(audio.output_info.format));
-    audio.copy_path = takes_copy_path(samples, input, options.input, audio.output_info.format);
-    audio.host = std::make_unique<Lv2Host>(ZENDRIK_MASK_URI, fallback_lv2_dir());
-    configure_plugin(*audio.host, options);
-    if (options.level_below) {
-        InputFile sound(options.input);
-        set_automatic_level(*audio.host, options, sound, default_speakers(input_info.channels), "the sound", warnings);
-    }
-    audio.host->instantiate(input_info.samplerate, static_cast<unsigned>(input_info.channels));
-    warnings.push_back(nyquist_warning(tone_frequency(*audio.host, options), input_info.samplerate, options.input));
-    return audio;
-}
-
 FileOutcome process(const Options& options)
 {
     if (options.block < 1 || options.block > (1 << 20)) {
         throw bad_input("--block must be 1 to 1048576 frames");
     }
     check_word_options(options);
+    check_subtitle_options(options);
     std::vector<std::string> warnings;
     Targets targets;
     targets.given_ranges = read_ranges(options, warnings);
@@ -247,7 +148,7 @@ FileOutcome process(const Options& options)
         target = output_target(options.output, options.force, "output", warnings);
     }
     ReviewFiles review_files(options, target, warnings);
-    // Inputs libsndfile cannot read go through FFmpeg's libraries (InputFile's fallback).
+    // What FFmpeg decodes has no samples to copy in place.
     const bool media = input.decoded() != nullptr;
     // Also refuses PCM whose header promises more samples than the file holds.
     const std::optional<SampleData> samples = media ? std::nullopt : locate_samples(input, options.input);
@@ -257,14 +158,9 @@ FileOutcome process(const Options& options)
 
     // The output and the plugin are checked before the words are searched
     // for, which can take a while.
-    AudioSetup audio;
-    MediaSetupPtr media_setup;
+    std::unique_ptr<OutputWriter> writer;
     if (!options.dry_run) {
-        if (media) {
-            media_setup = set_up_media(options, warnings);
-        } else {
-            audio = set_up_audio(options, input, samples, frames, warnings);
-        }
+        writer = choose_output_writer(options, input, samples, frames, warnings);
     }
 
     targets.findings = find_words(targets.words, options, seconds);
@@ -297,49 +193,17 @@ FileOutcome process(const Options& options)
         commit(options, {}, review_files, review, "");
         return outcome;
     }
-    const SF_INFO& output_info = audio.output_info;
-    const Mp3Bitrate& mp3_bitrate = audio.mp3_bitrate;
-    const bool copy_path = audio.copy_path;
-
     TempFile temp(target, output_mode);
     const bool show_progress = !options.quiet && isatty(STDERR_FILENO);
-    Totals totals;
-    std::string metadata_lost; // or, for video, the holes filled
-    if (media) {
-        // Every stream but the masked audio is copied packet for packet.
-        const MediaWritten written = write_media(
-            *media_setup, options,
-            [&](int stream) { return options.per_stream_finds ? own_ranges(targets, stream) : time_ranges; }, temp,
-            show_progress);
-        totals = {written.frames, written.masked};
-        metadata_lost = written.warning;
-    } else if (copy_path) {
-        Lv2Host& host = *audio.host;
-        // Only the masked samples' bytes change: headers, chunks and tags are kept by copying them.
-        const MaskedCopy copy = mask_in_copy(input, options.input, *samples, plan, tone_of(host, options.block),
-                                             options.block, temp, options.output, show_progress);
-        totals = {copy.frames, copy.masked};
-    } else {
-        OutputFile output(temp.fd(), output_info, options.output, input);
-        set_mp3_bitrate(output.handle(), mp3_bitrate, output_info.samplerate);
-        MetadataCopy metadata(options.input, input_info.format, output.info().format);
-        metadata.before_audio(input.handle(), output.handle());
-        Lv2Host& host = *audio.host;
-        const std::unique_ptr<FrameBuffer> buffer
-            = FrameBuffer::make(input_info.format, output.info().format, static_cast<std::size_t>(options.block),
-                                static_cast<std::size_t>(input_info.channels));
-        totals = run_blocks(plan, host, input, *buffer, output, show_progress);
-        // Frames missing from the input would be missing from the output.
-        input.check_read_whole(totals.frames);
-        output.close();
-        metadata.after_close(temp.path(), options.output);
-        metadata_lost = metadata.warning();
-        // Some of the libraries that wrote it drop their write errors: the output replaces the target only once
-        // it reads back whole.
-        check_decoded_length(temp.fd(), temp.path(), totals.frames, options.output);
-        check_tags_read_back(temp.path(), output_info.format, options.output);
-    }
-    commit(options, {{&temp, target, options.output}}, review_files, review, metadata_lost);
+    // The words found are masked in the video's text subtitles too.
+    const SubtitleMasker subtitle_masker(targets.words.patterns, targets.findings.found, targets.words.censored,
+                                         parse_subtitle_mask(options.subtitle_mask));
+    // With --per-stream-finds, each audio stream of a video is bleeped for its own finds.
+    const MaskTargets masked{
+        plan, [&](int stream) { return options.per_stream_finds ? own_ranges(targets, stream) : time_ranges; },
+        subtitle_edits(subtitle_masker)};
+    const Written totals = writer->write(masked, temp, show_progress);
+    commit(options, {{&temp, target, options.output}}, review_files, review, totals.warning);
 
     if (!options.quiet) {
         const int64_t rate = input_info.samplerate;

@@ -54,16 +54,21 @@ std::string footer()
            "matches any ending (damn*). A word file holds one word or phrase a line, UTF-8;\n"
            "# starts a comment; a line may end in sensitivity=0.7 to override --sensitivity.\n"
            "Without --transcript, PocketSphinx (US English unless --model) decodes the speech\n"
-           "offline with its language model and finds the words in what it heard.\n"
+           "offline with its language model and finds the words in what it heard; a word\n"
+           "heard where the sound does not rise above the file's noise floor is dropped.\n"
            "--sensitivity runs from 0 (words heard as English alone has them, kept when\n"
            "sure) to 1 (listed words made far likelier, kept however unsure).\n"
-           "Words missing from the dictionary need a pronunciation: --dict FILE, CMU format.\n"
+           "A word in no dictionary is said as eSpeak NG guesses, with a warning showing\n"
+           "the guess; --dict FILE (CMU format) gives your own, used before any other.\n"
+           "--words profanity is a shipped list; measured figures: docs/performance.md.\n"
            "Transcripts (--transcript): " +
            zendrik_mask::transcript_format_names(", ") +
            ", told apart by their content, or plain text without times (.txt). Subtitle cues\n"
            "holding a listed word are aligned to the sound and each word bleeped over its own\n"
            "times; a cue that does not fit is bleeped whole, with a warning. --subtitles reads\n"
            "the input's own text subtitle stream; --listen bleeps what the recogniser hears too.\n"
+           "A video's text subtitle streams are written again with the words found masked\n"
+           "(--subtitle-mask); --write-subtitles writes the subtitles read, cleaned, beside it.\n"
            "--write-labels writes every range as Audacity labels; edit them and run again\n"
            "with --labels. --write-edl writes them as an edit decision list that players\n"
            "mute while playing. --review writes a page to hear each find and near miss in a\n"
@@ -126,6 +131,9 @@ int main(int argc, char** argv)
     app.add_option("--write-labels", options.labels_out, "Write every range to bleep as Audacity labels")
         ->type_name("FILE");
     app.add_option("--write-edl", options.edl_out, "Write every range as an edit decision list (MPlayer, Kodi)")
+        ->type_name("FILE");
+    app.add_option("--write-subtitles", options.subtitles_out,
+                   "Write the subtitles of --transcript or --subtitles with the words found masked, in their format")
         ->type_name("FILE");
     app.add_option("--report", options.report_file, "Write the words found as JSON")->type_name("FILE");
     app.add_option("--review", options.review_page,

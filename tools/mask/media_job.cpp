@@ -10,6 +10,7 @@
 #include "media_input.h"
 #include "media_mask.h"
 #include "plugin_settings.h"
+#include "subtitle_clean.h"
 #include "subtitle_stream.h"
 
 namespace zendrik_mask {
@@ -63,8 +64,8 @@ MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& war
     return owned;
 }
 
-MediaWritten write_media(MediaSetup& setup, const Options& options, const StreamRanges& ranges, TempFile& temp,
-                         bool show_progress)
+MediaWritten write_media(MediaSetup& setup, const Options& options, const StreamRanges& ranges,
+                         const SubtitleEdits& subtitles, TempFile& temp, bool show_progress)
 {
     std::vector<MaskedStream> streams;
     for (std::size_t i = 0; i < setup.streams.size(); ++i) {
@@ -75,7 +76,7 @@ MediaWritten write_media(MediaSetup& setup, const Options& options, const Stream
             {index, plan_ranges(ranges(index), rate, -1), tone_of(*setup.hosts[i], options.block), setup.channels[i]});
     }
     const MediaTotals totals = mask_media(*setup.input, std::move(streams), options.block, temp, setup.output,
-                                          options.output, show_progress);
+                                          options.output, show_progress, subtitles);
     return {totals.frames, totals.masked, totals.warning};
 }
 
@@ -97,6 +98,11 @@ InputSubtitles read_input_subtitles(const std::string& path, const std::string& 
     const SubtitleStream stream = choose_subtitle_stream(path, pick);
     read_subtitle_cues(path, stream, [&](SubtitleCue&& read) { cue(read.start, read.end, read.text); });
     return {stream.index, stream.language};
+}
+
+std::string cleaned_input_subtitles(const std::string& path, const std::string& pick, const SubtitleEdits& edits)
+{
+    return cleaned_subtitle_file(path, choose_subtitle_stream(path, pick).index, edits);
 }
 
 int audio_stream_in_language(const std::string& path, const std::string& language)

@@ -11,11 +11,13 @@
 #include "options.h"
 #include "ranges.h"
 #include "temp_file.h"
+#include "text.h"
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zendrik_mask {
@@ -40,9 +42,14 @@ MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& war
 // The ranges to bleep in an audio stream, by its index.
 using StreamRanges = std::function<std::vector<TimeRange>(int stream)>;
 
-// Writes the masked file into `temp`.
-MediaWritten write_media(MediaSetup& setup, const Options& options, const StreamRanges& ranges, TempFile& temp,
-                         bool show_progress);
+// The edits that clean the text of a subtitle cue shown from `start` to
+// `end` (seconds from the input's 0); `ass` for an ASS event.
+using SubtitleEdits = std::function<std::vector<TextEdit>(std::string_view text, bool ass, double start, double end)>;
+
+// Writes the masked file into `temp`; its text subtitles cleaned with
+// `subtitles` when it is set.
+MediaWritten write_media(MediaSetup& setup, const Options& options, const StreamRanges& ranges,
+                         const SubtitleEdits& subtitles, TempFile& temp, bool show_progress);
 
 // InputFile's reader for what libsndfile cannot read: the first of the
 // streams `picks` names, decoded.
@@ -61,6 +68,11 @@ struct InputSubtitles {
 };
 InputSubtitles read_input_subtitles(const std::string& path, const std::string& pick,
                                     const std::function<void(double start, double end, const std::string& text)>& cue);
+
+// --write-subtitles for --subtitles: the stream `pick` names, cleaned with
+// `edits`, as a file of its own format (SubRip for SubRip and mov_text, ASS,
+// WebVTT). Throws the bad-input Error.
+std::string cleaned_input_subtitles(const std::string& path, const std::string& pick, const SubtitleEdits& edits);
 
 // The audio stream the subtitles in `language` are aligned against: the
 // stream in that language, else the default one, else the first.

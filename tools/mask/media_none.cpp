@@ -32,7 +32,7 @@ MediaSetupPtr set_up_media(const Options& options, std::vector<std::string>& /*w
 }
 
 MediaWritten write_media(MediaSetup& /*setup*/, const Options& options, const StreamRanges& /*ranges*/,
-                         TempFile& /*temp*/, bool /*show_progress*/)
+                         const SubtitleEdits& /*subtitles*/, TempFile& /*temp*/, bool /*show_progress*/)
 {
     no_media(options.input, "not an audio file libsndfile reads");
 }
@@ -57,6 +57,12 @@ std::string review_page_text(const Review& /*review*/)
 
 InputSubtitles read_input_subtitles(const std::string& path, const std::string& /*pick*/,
                                     const std::function<void(double, double, const std::string&)>& /*cue*/)
+{
+    no_media(path, "its subtitles are read through FFmpeg");
+}
+
+std::string cleaned_input_subtitles(const std::string& path, const std::string& /*pick*/,
+                                    const SubtitleEdits& /*edits*/)
 {
     no_media(path, "its subtitles are read through FFmpeg");
 }

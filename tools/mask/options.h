@@ -40,6 +40,8 @@ struct Options {
     // "" for the default one. Unset when not given.
     std::optional<std::string> subtitles;
     bool listen = false;                         // with a text: the recogniser's finds too
+    std::string subtitle_mask = "****";          // --subtitle-mask: the text over a found word, or "initial"
+    std::string subtitles_out;                   // --write-subtitles: the text read, cleaned
     double sensitivity = 0.5;                    // built-in recogniser, 0 to 1
     unsigned jobs = 1;                           // recogniser threads
     std::vector<std::string> dict_files;         // extra pronunciations

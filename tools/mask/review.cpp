@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "review.h"
 
+#include "cleaned_subtitles.h"
 #include "errors.h"
 #include "output_target.h"
 
@@ -243,7 +244,8 @@ ReviewFiles::ReviewFiles(const Options& options, const std::string& output_file,
     File files[] = {{"--write-labels", options.labels_out, "", "labels", labels_text, nullptr},
                     {"--write-edl", options.edl_out, "", "edit decision list", edl_text, nullptr},
                     {"--report", options.report_file, "", "report", report_text, nullptr},
-                    {"--review", options.review_page, "", "review page", review_page_text, nullptr}};
+                    {"--review", options.review_page, "", "review page", review_page_text, nullptr},
+                    {"--write-subtitles", options.subtitles_out, "", "subtitles", cleaned_subtitles_text, nullptr}};
     for (File& file : files) {
         const std::string& path = file.path;
         if (path.empty()) {

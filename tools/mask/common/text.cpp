@@ -128,4 +128,17 @@ std::string lower_case(std::string text)
     return text;
 }
 
+std::string apply_edits(std::string_view text, const std::vector<TextEdit>& edits)
+{
+    std::string edited;
+    std::size_t at = 0;
+    for (const TextEdit& edit : edits) {
+        edited.append(text.substr(at, edit.begin - at));
+        edited += edit.replacement;
+        at = edit.end;
+    }
+    edited.append(text.substr(at));
+    return edited;
+}
+
 } // namespace zendrik_mask

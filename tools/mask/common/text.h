@@ -9,6 +9,7 @@
 #include <istream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zendrik_mask {
 
@@ -49,6 +50,15 @@ std::size_t invalid_utf8_at(std::string_view text);
 // Latin-1, which is what tags that are not UTF-8 (ID3v1, old ID3v2 and RIFF
 // INFO text) mostly hold.
 std::string as_utf8(std::string_view text);
+
+// One change to a text: the bytes from `begin` up to `end` replaced.
+struct TextEdit {
+    std::size_t begin = 0, end = 0;
+    std::string replacement;
+};
+
+// `text` with `edits` made, which come in order and do not overlap.
+std::string apply_edits(std::string_view text, const std::vector<TextEdit>& edits);
 
 } // namespace zendrik_mask
 

@@ -5,6 +5,7 @@
 #include "output_check.h"
 #include "progress.h"
 #include "stream_mask.h"
+#include "subtitle_clean.h"
 #include "temp_file.h"
 
 #include <algorithm>
@@ -117,7 +118,8 @@ std::vector<int64_t> bytes_read_back(const std::string& path, const std::string&
 } // namespace
 
 MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int64_t block, TempFile& temp,
-                       const MediaOutput& chosen, const std::string& output_name, bool show_progress)
+                       const MediaOutput& chosen, const std::string& output_name, bool show_progress,
+                       const CueEdits& cue_edits)
 {
     const AVFormatContext& in = *input.context();
     const auto fail
@@ -128,8 +130,10 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     }
     const Output output(allocated);
     std::vector<std::unique_ptr<StreamMask>> masks(in.nb_streams);
+    std::vector<PacketText> texts(in.nb_streams);
     for (unsigned i = 0; i < in.nb_streams; ++i) {
         const AVStream& from = *in.streams[i];
+        texts[i] = cue_edits ? packet_text(from) : PacketText::none;
         AVStream* to = avformat_new_stream(output.get(), nullptr);
         if (to == nullptr) {
             throw std::bad_alloc();
@@ -193,6 +197,14 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
             masks[index]->send(packet.get(), write);
             progress.update(masks[static_cast<std::size_t>(first)]->frames());
         } else {
+            const bool text = texts[index] != PacketText::none && texts[index] != PacketText::bitmap;
+            if (text && packet->pts != AV_NOPTS_VALUE) {
+                const double unit = av_q2d(in.streams[index]->time_base);
+                const double start
+                    = static_cast<double>(packet->pts) * unit - static_cast<double>(input.zero()) / AV_TIME_BASE;
+                const double end = start + static_cast<double>(std::max<int64_t>(packet->duration, 0)) * unit;
+                clean_subtitle_packet(*packet, texts[index], start, end, cue_edits);
+            }
             av_packet_rescale_ts(packet.get(), in.streams[index]->time_base, output->streams[index]->time_base);
             packet->pos = -1;
             write(packet.get());
@@ -224,6 +236,14 @@ MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int
     for (const std::unique_ptr<StreamMask>& mask : masks) {
         const std::string gaps = mask ? mask->gap_warning() : "";
         totals.warning += (totals.warning.empty() || gaps.empty() ? "" : "; ") + gaps;
+    }
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (texts[i] == PacketText::bitmap) {
+            const std::string kept = "subtitle stream " + std::to_string(i) + " ("
+                + avcodec_get_name(in.streams[i]->codecpar->codec_id)
+                + ") is drawn as pictures and copied as it is: its pictures may still show the words found";
+            totals.warning += (totals.warning.empty() ? "" : "; ") + kept;
+        }
     }
     return totals;
 }

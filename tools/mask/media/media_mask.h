@@ -11,6 +11,7 @@
 #include "media_input.h"
 #include "output_choice.h"
 #include "ranges.h"
+#include "subtitle_clean.h"
 
 #include <cstdint>
 #include <string>
@@ -38,9 +39,11 @@ struct MediaTotals {
 // Writes `input` masked into `temp`, as `output` says (`output_name` for
 // messages). Throws the bad-input Error for an input cut short or
 // undecodable, write_failed for an output that cannot be written or does
-// not read back whole.
+// not read back whole. Text subtitle packets are cleaned with `cue_edits`
+// when it is set; bitmap subtitles are then named in the warning.
 MediaTotals mask_media(MediaInput& input, std::vector<MaskedStream> streams, int64_t block, TempFile& temp,
-                       const MediaOutput& output, const std::string& output_name, bool show_progress);
+                       const MediaOutput& output, const std::string& output_name, bool show_progress,
+                       const CueEdits& cue_edits);
 
 } // namespace zendrik_mask
 

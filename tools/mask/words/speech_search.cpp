@@ -5,6 +5,7 @@
 #include "downmix.h"
 #include "errors.h"
 #include "progress.h"
+#include "speech_presence.h"
 
 #include <algorithm>
 #include <cmath>
@@ -182,20 +183,25 @@ void listen_to_stretches(Recogniser& recogniser, StretchQueue& queue, Findings& 
     }
 }
 
-// Reads the input, cutting the stretches off as they fill.
-void read_stretches(InputFile& input, StretchQueue& queue, bool show_progress)
+// Reads the input, cutting the stretches off as they fill; every sample
+// is heard once by `presence`, in order.
+void read_stretches(InputFile& input, StretchQueue& queue, bool show_progress, SpeechPresence& presence)
 {
     Progress progress(show_progress, input.frames(), "finding words");
     std::vector<int16_t> pending; // from the start of the next stretch on
+    std::size_t heard = 0;        // of pending, by presence
     std::size_t next = 0;
     bool stopped = false;
     auto emit_full = [&] {
+        presence.add(pending.data() + heard, pending.size() - heard);
+        heard = pending.size();
         while (pending.size() >= STRETCH) {
             if (!queue.push({next++, std::vector<int16_t>(pending.begin(), pending.begin() + STRETCH), false})) {
                 stopped = true;
                 return false;
             }
             pending.erase(pending.begin(), pending.begin() + HOP);
+            heard -= HOP;
         }
         return true;
     };
@@ -226,6 +232,7 @@ std::vector<TimedWord> search_speech(InputFile& input, const SpeechSearch& searc
     }
     StretchQueue queue(2 * jobs);
     Findings findings;
+    SpeechPresence presence;
     std::vector<std::thread> threads;
     // The searchers' CPU time is the file's: a batch counts it.
     CpuAccount* const account = helper_cpu_account();
@@ -236,7 +243,7 @@ std::vector<TimedWord> search_speech(InputFile& input, const SpeechSearch& searc
                 credit_cpu(account);
             });
         }
-        read_stretches(input, queue, search.show_progress);
+        read_stretches(input, queue, search.show_progress, presence);
     } catch (...) {
         // Also when a thread could not be started: those that were must end first.
         queue.stop(std::current_exception());
@@ -248,7 +255,13 @@ std::vector<TimedWord> search_speech(InputFile& input, const SpeechSearch& searc
     if (std::exception_ptr error = queue.error()) {
         std::rethrow_exception(error);
     }
-    return findings.in_order();
+    // Taken over the whole file once it is read, so the same for any number of jobs.
+    presence.finish();
+    std::vector<TimedWord> heard = findings.in_order();
+    heard.erase(std::remove_if(heard.begin(), heard.end(),
+                               [&](const TimedWord& word) { return !presence.holds_speech(word.start, word.end); }),
+                heard.end());
+    return heard;
 }
 
 } // namespace zendrik_mask

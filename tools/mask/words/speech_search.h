@@ -27,8 +27,9 @@ struct SpeechSearch {
     bool show_progress = false;
 };
 
-// Every keyphrase heard, in order of time; a word heard twice where two
-// stretches overlap counts once. Reads `input` to its end; throws the
+// Every word heard, in order of time, except those heard where nobody
+// speaks (see SpeechPresence); a word heard twice where two stretches
+// overlap counts once. Reads `input` to its end; throws the
 // bad-input Error when it cannot be read whole.
 std::vector<TimedWord> search_speech(InputFile& input, const SpeechSearch& search);
 

@@ -95,7 +95,7 @@ std::optional<std::vector<FoundWord>> aligned_finds(const WordRequest& request, 
         if (!context_fits || length < SHORTEST_CENSORED_SECONDS || length > LONGEST_CENSORED_SECONDS) {
             return std::nullopt;
         }
-        finds.push_back({*request.censored, word.start, word.end, std::nullopt, false, "", -1, true});
+        finds.push_back({*request.censored, word.start, word.end, std::nullopt, false, "", -1, true, {}});
     }
     return finds;
 }
@@ -198,7 +198,7 @@ void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, co
         }
         unfitted.push_back(&cues[c]);
         if (cues[c].censored && !left_out(cues[c], passages)) {
-            found.push_back({*request.censored, cues[c].start, cues[c].end, std::nullopt, true, "", -1, false});
+            found.push_back({*request.censored, cues[c].start, cues[c].end, std::nullopt, true, "", -1, false, {}});
         }
     }
     // The finds of the cues aligned are replaced; those of the others, and

@@ -11,31 +11,16 @@
 //
 // "canary" makes one getpid among the blocks, to show the check works.
 #include "live_realtime.h"
-
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "support/probe.h"
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <thread>
-
-namespace {
-
-constexpr char BEGIN[] = "zendrik-run-begin";
-constexpr char END[] = "zendrik-run-end";
-
-} // namespace
 
 int main(int argc, char** argv)
 {
-    const bool strict = argc > 1 && std::strcmp(argv[1], "seccomp") == 0;
-    const bool markers = argc > 1 && std::strcmp(argv[1], "markers") == 0;
-    const bool canary = argc > 2 && std::strcmp(argv[2], "canary") == 0;
-    if (!strict && !markers) {
-        std::fprintf(stderr, "usage: %s seccomp|markers [canary]\n", argv[0]);
+    zendrik_test::ProbeMode mode;
+    if (!zendrik_test::probe_mode(argc, argv, mode)) {
         return 2;
     }
     zendrik_test::LiveWorkload workload;
@@ -43,26 +28,14 @@ int main(int argc, char** argv)
     bool entered = true;
     bool finished = false;
     std::thread audio([&] {
-        if (strict) {
-            entered = prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT) == 0;
-            if (!entered) {
-                return;
-            }
-        } else {
-            (void)!write(-1, BEGIN, sizeof BEGIN - 1);
+        entered = zendrik_test::probe_begin(mode);
+        if (!entered) {
+            return;
         }
         blocks = workload.run(false);
-        if (canary) {
-            syscall(SYS_getpid);
-        }
+        zendrik_test::probe_canary(mode);
         finished = true;
-        if (strict) {
-            char report[64];
-            std::snprintf(report, sizeof report, "blocks %u\n", blocks);
-            (void)!write(1, report, std::strlen(report));
-            syscall(SYS_exit, 0); // the thread alone: exit_group is not allowed
-        }
-        (void)!write(-1, END, sizeof END - 1);
+        zendrik_test::probe_end(mode, blocks); // in strict mode, the thread alone ends
     });
     audio.join();
     if (!entered) {
@@ -74,7 +47,7 @@ int main(int argc, char** argv)
     if (!finished) {
         raise(SIGKILL);
     }
-    if (markers) {
+    if (mode.markers) {
         std::printf("blocks %u\n", blocks);
     }
     return 0;

@@ -1,71 +1,23 @@
 // SPDX-License-Identifier: ISC
 // run must never allocate: the allocator functions are interposed in this
 // binary (the dlopened module binds to them) and armed around run.
+#include "support/alloc_counter.h"
 #include "support/lv2_module.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
-#include <new>
-
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
-}
 
 namespace {
 std::atomic<bool> armed{false};
 std::atomic<int> calls{0};
+} // namespace
 
-void note_call()
+void zendrik_test::note_allocation()
 {
     if (armed.load(std::memory_order_relaxed)) {
         calls.fetch_add(1, std::memory_order_relaxed);
     }
-}
-} // namespace
-
-extern "C" {
-void* malloc(size_t n)
-{
-    note_call();
-    return __libc_malloc(n);
-}
-void* calloc(size_t n, size_t size)
-{
-    note_call();
-    return __libc_calloc(n, size);
-}
-void* realloc(void* p, size_t n)
-{
-    note_call();
-    return __libc_realloc(p, n);
-}
-void free(void* p)
-{
-    note_call();
-    __libc_free(p);
-}
-void* memalign(size_t alignment, size_t n)
-{
-    note_call();
-    return __libc_memalign(alignment, n);
-}
-void* aligned_alloc(size_t alignment, size_t n)
-{
-    note_call();
-    return __libc_memalign(alignment, n);
-}
-int posix_memalign(void** out, size_t alignment, size_t n)
-{
-    note_call();
-    *out = __libc_memalign(alignment, n);
-    return *out ? 0 : ENOMEM;
-}
 }
 
 TEST(RealTime, RunAllocatesNothingInEitherMode)

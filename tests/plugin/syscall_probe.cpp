@@ -13,38 +13,18 @@
 // "canary" makes one getpid between the blocks, so the caller can check that
 // its detection works.
 #include "support/lv2_module.h"
-
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "support/probe.h"
 
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <limits>
 #include <vector>
-
-namespace {
-
-constexpr char BEGIN[] = "zendrik-run-begin";
-constexpr char END[] = "zendrik-run-end";
-
-void say(const char* text)
-{
-    (void)!write(1, text, std::strlen(text));
-}
-
-} // namespace
 
 int main(int argc, char** argv)
 {
     using zendrik_test::Instance;
-    const bool strict = argc > 1 && std::strcmp(argv[1], "seccomp") == 0;
-    const bool markers = argc > 1 && std::strcmp(argv[1], "markers") == 0;
-    const bool canary = argc > 2 && std::strcmp(argv[2], "canary") == 0;
-    if (!strict && !markers) {
-        std::fprintf(stderr, "usage: %s seccomp|markers [canary]\n", argv[0]);
+    zendrik_test::ProbeMode mode;
+    if (!zendrik_test::probe_mode(argc, argv, mode)) {
         return 2;
     }
 
@@ -57,15 +37,10 @@ int main(int argc, char** argv)
     std::vector<float> in(MAX, 0.25f), out(MAX), shared(MAX, -0.5f);
     const uint32_t sizes[] = {0, 1, 2, 3, 7, 15, 16, 17, 64, 255, 512, 1000, 4096, 8192};
     const float switches[] = {1.0f, 0.0f, 1.0f, 0.5f, std::numeric_limits<float>::quiet_NaN(), 1.0f};
-    char report[64];
 
-    if (strict) {
-        if (prctl(PR_SET_SECCOMP, SECCOMP_MODE_STRICT) != 0) {
-            std::perror("prctl(PR_SET_SECCOMP)");
-            return 3;
-        }
-    } else {
-        (void)!write(-1, BEGIN, sizeof BEGIN - 1);
+    if (!zendrik_test::probe_begin(mode)) {
+        std::perror("prctl(PR_SET_SECCOMP)");
+        return 3;
     }
 
     // The audio thread's work: blocks in both modes, every size, separate
@@ -85,16 +60,8 @@ int main(int argc, char** argv)
             }
         }
     }
-    if (canary) {
-        syscall(SYS_getpid);
-    }
-
-    if (strict) {
-        std::snprintf(report, sizeof report, "blocks %u\n", blocks);
-        say(report);
-        syscall(SYS_exit, 0); // exit_group is not allowed in strict mode
-    }
-    (void)!write(-1, END, sizeof END - 1);
+    zendrik_test::probe_canary(mode);
+    zendrik_test::probe_end(mode, blocks);
     std::printf("blocks %u\n", blocks);
     return 0;
 }

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: ISC
-// zendrik live on real time: the LibriVox readings at 48 kHz (resampled by
-// sox), played through the plugin at the pace of a sound card, for delays of
-// 2, 3 and 5 s. For each: the recogniser's lag (median, 99th percentile,
+// zendrik live through a host at 48 kHz. Without a file: the LibriVox
+// readings (resampled by sox), played at the pace of a sound card, for delays
+// of 2, 3 and 5 s. For each: the recogniser's lag (median, 99th percentile,
 // maximum, from the lag port after every block), the share of the words a
 // freewheeling run bleeps that the live run bleeps too late or not at all,
 // and the processor time of the recogniser's thread and of run() against the
-// time played.
+// time played. With a file (bench/live_eval.sh makes them): `paced` prints
+// that row for it; `finds` runs it freewheeling with no pad and prints each
+// bleep as input seconds, then the words the plugin counted.
 //   live_bench [REPEATS]   (LV2_PATH must hold the bundle)
+//   live_bench paced|finds IN.wav LIST DELAY
 #include "tests/live/live_host.h"
 
 #include <sys/resource.h>
@@ -17,9 +20,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -46,14 +51,19 @@ struct Run {
     std::vector<float> lags;
     double run_cpu = 0.0;
     double other_cpu = 0.0;
+    float words = 0.0f;
 };
 
-Run play(const std::vector<float>& in, float delay, const std::string& list, bool freewheel)
+// A negative pad leaves the plugin's default.
+Run play(const std::vector<float>& in, float delay, const std::string& list, bool freewheel, float pad = -1.0f)
 {
     zendrik_test::LiveHost host(RATE);
     host.restore_words(list);
     host.control("delay") = delay;
     host.control("freewheel") = freewheel ? 1.0f : 0.0f;
+    if (pad >= 0.0f) {
+        host.control("pad") = pad;
+    }
     Run run;
     run.out.resize(in.size());
     const double process_before = process_seconds();
@@ -71,6 +81,7 @@ Run play(const std::vector<float>& in, float delay, const std::string& list, boo
         }
     }
     run.other_cpu = (process_seconds() - process_before) - (thread_seconds() - thread_before);
+    run.words = host.control("bleeped");
     return run;
 }
 
@@ -91,11 +102,55 @@ std::vector<std::pair<std::size_t, std::size_t>> bleeps(const std::vector<float>
     return found;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+// The first channel of a 48 kHz file (bench/live_eval.sh writes both alike).
+std::vector<float> first_channel(const std::string& path)
 {
-    const int repeats = argc > 1 ? std::atoi(argv[1]) : 3;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (!file || info.samplerate != static_cast<int>(RATE)) {
+        throw std::runtime_error("cannot read " + path + " at 48 kHz");
+    }
+    std::vector<float> frames(static_cast<std::size_t>(info.frames) * static_cast<std::size_t>(info.channels));
+    sf_readf_float(file, frames.data(), info.frames);
+    sf_close(file);
+    std::vector<float> samples(static_cast<std::size_t>(info.frames));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        samples[i] = frames[i * static_cast<std::size_t>(info.channels)];
+    }
+    return samples;
+}
+
+// One paced run of `speech` against a freewheeling one: a row of the table.
+void paced_row(std::vector<float> in, float delay, const std::string& list)
+{
+    const auto samples = static_cast<std::size_t>(delay * RATE);
+    in.insert(in.end(), samples, 0.0f);
+    const Run reference = play(in, delay, list, true);
+    const Run live = play(in, delay, list, false);
+    const auto wanted = bleeps(in, reference.out, samples);
+    const auto got = bleeps(in, live.out, samples);
+    std::size_t late = 0;
+    for (const auto& [from, to] : wanted) {
+        std::size_t covered = 0;
+        for (const auto& [start, end] : got) {
+            covered += std::max(from, start) < std::min(to, end) ? std::min(to, end) - std::max(from, start) : 0;
+        }
+        late += covered * 10 < (to - from) * 8 ? 1 : 0;
+    }
+    std::vector<float> lags = live.lags;
+    std::sort(lags.begin(), lags.end());
+    const double played = static_cast<double>(in.size()) / RATE;
+    std::printf("%4.0f s  %8.2f s  %5.2f s  %5.2f s  %3zu of %3zu       %5.1f %%         %5.2f %%\n",
+                static_cast<double>(delay), static_cast<double>(lags[lags.size() / 2]),
+                static_cast<double>(lags[lags.size() * 99 / 100]), static_cast<double>(lags.back()), late,
+                wanted.size(), 100.0 * live.other_cpu / played, 100.0 * live.run_cpu / played);
+    std::fflush(stdout);
+}
+
+const char* const HEADER = "delay  lag median  p99     max     late or missed  recogniser CPU  run() CPU  (%.1f s)\n";
+
+int readings(int repeats)
+{
     char dir[] = "/tmp/zendrik-live-bench-XXXXXX";
     if (!mkdtemp(dir)) {
         return 1;
@@ -115,42 +170,42 @@ int main(int argc, char** argv)
     if (std::system(resample.c_str()) != 0) {
         return 1;
     }
-    SF_INFO read_info{};
-    file = sf_open((std::string(dir) + "/speech48.wav").c_str(), SFM_READ, &read_info);
-    std::vector<float> once(static_cast<std::size_t>(read_info.frames));
-    sf_readf_float(file, once.data(), read_info.frames);
-    sf_close(file);
-
-    std::printf(
-        "delay  lag median  p99     max     late or missed  recogniser CPU  run() CPU  (%d x %.1f s of speech)\n",
-        repeats, static_cast<double>(once.size()) / RATE);
+    const std::vector<float> once = first_channel(std::string(dir) + "/speech48.wav");
+    std::vector<float> in;
+    for (int i = 0; i < repeats; ++i) {
+        in.insert(in.end(), once.begin(), once.end());
+    }
+    std::printf(HEADER, static_cast<double>(in.size()) / RATE);
     for (const float delay : {2.0f, 3.0f, 5.0f}) {
-        const auto samples = static_cast<std::size_t>(delay * RATE);
-        std::vector<float> in;
-        for (int i = 0; i < repeats; ++i) {
-            in.insert(in.end(), once.begin(), once.end());
-        }
-        in.insert(in.end(), samples, 0.0f);
-        const Run reference = play(in, delay, list, true);
-        const Run live = play(in, delay, list, false);
-        const auto wanted = bleeps(in, reference.out, samples);
-        const auto got = bleeps(in, live.out, samples);
-        std::size_t late = 0;
-        for (const auto& [from, to] : wanted) {
-            std::size_t covered = 0;
-            for (const auto& [start, end] : got) {
-                covered += std::max(from, start) < std::min(to, end) ? std::min(to, end) - std::max(from, start) : 0;
-            }
-            late += covered * 10 < (to - from) * 8 ? 1 : 0;
-        }
-        std::vector<float> lags = live.lags;
-        std::sort(lags.begin(), lags.end());
-        const double played = static_cast<double>(in.size()) / RATE;
-        std::printf("%4.0f s  %8.2f s  %5.2f s  %5.2f s  %3zu of %3zu       %5.1f %%         %5.2f %%\n",
-                    static_cast<double>(delay), static_cast<double>(lags[lags.size() / 2]),
-                    static_cast<double>(lags[lags.size() * 99 / 100]), static_cast<double>(lags.back()), late,
-                    wanted.size(), 100.0 * live.other_cpu / played, 100.0 * live.run_cpu / played);
+        paced_row(in, delay, list);
     }
     std::system((std::string("rm -rf ") + dir).c_str());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 5) {
+        return readings(argc > 1 ? std::atoi(argv[1]) : 3);
+    }
+    const std::string mode = argv[1];
+    std::vector<float> in = first_channel(argv[2]);
+    const std::string list = argv[3];
+    const auto delay = static_cast<float>(std::atof(argv[4]));
+    if (mode == "paced") {
+        std::printf(HEADER, static_cast<double>(in.size()) / RATE);
+        paced_row(in, delay, list);
+        return 0;
+    }
+    // No pad, as zendrik-mask --pad 0: each bleep is the words found.
+    const auto samples = static_cast<std::size_t>(delay * RATE);
+    in.insert(in.end(), samples, 0.0f);
+    const Run run = play(in, delay, list, true, 0.0f);
+    for (const auto& [from, to] : bleeps(in, run.out, samples)) {
+        std::printf("%.4f\t%.4f\n", static_cast<double>(from) / RATE, static_cast<double>(to) / RATE);
+    }
+    std::printf("# words %.0f\n", static_cast<double>(run.words));
     return 0;
 }

@@ -3,13 +3,14 @@
 """bench/live_eval.sh's helper: scores bleeps against the listed words of
 bench/words_eval.py's labelled speech and prints the tables for docs/live.md.
 
-usage: live_eval.py score SET_DIR SPLIT KIND FOUND LABELS   (KIND: mask report or live bleeps)
+usage: live_eval.py cues SET_DIR SPLIT                     (writes SET_DIR/SPLIT-utterances.srt)
+       live_eval.py score SET_DIR SPLIT KIND FOUND LABELS   (KIND: mask report or live bleeps)
        live_eval.py report RUNS_TSV PACED_TXT
 
 The plugin's bleeps do not say which word they stand for, and two listed
 words said one after the other make one bleep. So both the plugin and
 zendrik-mask are scored by bleeps against word times: where zendrik-mask,
-given the text of each utterance (--transcript SPLIT.srt), places the
+given each utterance's text as a cue of its own (--transcript), places the
 listed words in the sound.
 """
 import json
@@ -30,8 +31,19 @@ def merged(ranges):
     return out
 
 
-def places(report):
-    return [(p["start"], p["end"]) for w in json.load(open(report))["words"] for p in w["places"]]
+def cues(set_dir, part):
+    info = json.load(open(os.path.join(set_dir, part + ".json")))
+    with open(os.path.join(set_dir, part + "-utterances.srt"), "w") as srt:
+        for n, u in enumerate(info["utterances"], 1):
+            srt.write(f"{n}\n{words_eval.clock(u['start'])} --> {words_eval.clock(u['end'])}\n"
+                      f"{words_eval.caption(u['text'])}\n\n")
+
+
+def places(report, whole=None):
+    """(start, end) of every find; with `whole`, only those that are (True)
+    or are not (False) a whole cue that the aligner could not place."""
+    return [(p["start"], p["end"]) for w in json.load(open(report))["words"] for p in w["places"]
+            if whole is None or p.get("whole_cue", False) == whole]
 
 
 def bleeps(kind, path):
@@ -48,23 +60,31 @@ def overlap(a, b):
 def score(set_dir, part, kind, found, labels):
     """A listed word is found when bleeps cover half of it; a bleep is a false
     alarm when it covers half of no listed word and is not half on one, unless
-    its utterance says an inflection of a listed word (as words_eval counts)."""
+    its utterance says an inflection of a listed word (as words_eval counts).
+    A word the aligner left as its whole cue is found by a bleep whose middle
+    lies in the cue, as words_eval scores by utterance."""
     info = json.load(open(os.path.join(set_dir, part + ".json")))
     entries = open(os.path.join(set_dir, "words.txt")).read().split()
     counts = json.load(open(os.path.join(set_dir, "counts.json")))[part]
-    words = places(labels)
+    words, whole = places(labels, False), places(labels, True)
     ranges = bleeps(kind, found)
+
+    def inside(r, cue):
+        return cue[0] <= (r[0] + r[1]) / 2 <= cue[1]
+
     hits = sum(1 for w in words if sum(overlap(w, r) for r in ranges) >= (w[1] - w[0]) / 2)
+    hits += sum(1 for cue in whole if any(inside(r, cue) for r in ranges))
     alarms = 0
     for r in ranges:
-        if any(overlap(w, r) >= min(w[1] - w[0], r[1] - r[0]) / 2 for w in words):
+        if any(overlap(w, r) >= min(w[1] - w[0], r[1] - r[0]) / 2 for w in words) or \
+                any(inside(r, cue) for cue in whole):
             continue
         middle = (r[0] + r[1]) / 2
         said = [t for u in info["utterances"] if u["start"] <= middle <= u["end"] for t in u["tokens"]]
         if not any(words_eval.inflects(e, t) for e in entries for t in said):
             alarms += 1
     spoken = sum(counts[e] for e in words_eval.SPOKEN)
-    return [part, hits, len(words), spoken, alarms, len(ranges), info["seconds"]]
+    return [part, hits, len(words) + len(whole), spoken, alarms, len(ranges), info["seconds"]]
 
 
 def report(runs_tsv, paced_txt):
@@ -100,7 +120,9 @@ def report(runs_tsv, paced_txt):
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "score":
+    if sys.argv[1] == "cues":
+        cues(*sys.argv[2:4])
+    elif sys.argv[1] == "score":
         print("\t".join(str(x) for x in score(*sys.argv[2:7])))
     elif sys.argv[1] == "report":
         report(*sys.argv[2:4])

@@ -5,12 +5,13 @@
 # the default sensitivity. Freewheeling (the plugin waits for its recogniser)
 # at delays of 2, 3 and 5 s, against zendrik-mask --dry-run on the same
 # files: listed words found and false alarms an hour (bench/live_eval.py).
-# Then, at the pace of a sound card, the last PACED_SECONDS of the held-out
-# part at each delay: the recogniser's lag, the bleeps that come too late and
-# the processor time (bench/live_bench paced). Prints the tables for the
+# Then, at the pace of a sound card, the first PACED_SECONDS of the held-out
+# part (prompts, thick with listed words) at each delay: the recogniser's
+# lag, the bleeps that come too late and the processor time (bench/live_bench
+# paced). Prints the tables for the
 # "Measured" section of docs/live.md.
 #
-#   bench/live_eval.sh [BUILD_DIR] [PACED_SECONDS]   (default: build/default, 120)
+#   bench/live_eval.sh [BUILD_DIR] [PACED_SECONDS]   (default: build/default, 180)
 #   LIVE_EVAL_DIR=DIR keeps the files there, and a run again skips the steps
 #   whose results are there (the freewheeling runs take long).
 #   LIVE_EVAL_JOBS=N freewheeling runs at once (default 2).
@@ -19,7 +20,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 ensure_packages sox ffmpeg python3 pocketsphinx-en-us pocketsphinx-testdata asterisk-core-sounds-en \
   asterisk-core-sounds-en-g722
 build="$(cd "${1:-$ZENDRIK_ROOT/build/default}" && pwd)"
-paced_seconds="${2:-120}"
+paced_seconds="${2:-180}"
 jobs="${LIVE_EVAL_JOBS:-2}"
 for program in bin/zendrik-mask bench/live_bench; do
   [ -x "$build/$program" ] || { echo "live_eval: no $build/$program; build it first" >&2; exit 2; }
@@ -80,8 +81,8 @@ for delay in 2 3 5; do
   done
 done
 
-sox "$tmp/held-48k.wav" "$tmp/paced.wav" trim "-$paced_seconds"
-echo "live_eval: paced, the last $paced_seconds s of the held-out part" >&2
+sox "$tmp/held-48k.wav" "$tmp/paced.wav" trim 0 "$paced_seconds"
+echo "live_eval: paced, the first $paced_seconds s of the held-out part" >&2
 for delay in 2 3 5; do
   "$build/bench/live_bench" paced "$tmp/paced.wav" "$tmp/words.txt" "$delay" | tee -a "$tmp/paced.txt"
 done

@@ -8,10 +8,9 @@
 # Then, at the pace of a sound card, the first PACED_SECONDS of the held-out
 # part (prompts, thick with listed words) at each delay: the recogniser's
 # lag, the bleeps that come too late and the processor time (bench/live_bench
-# paced). Prints the tables for the
-# "Measured" section of docs/live.md.
+# paced). Prints the tables for the "Measured" section of docs/live.md.
 #
-#   bench/live_eval.sh [BUILD_DIR] [PACED_SECONDS]   (default: build/default, 180)
+#   bench/live_eval.sh [BUILD_DIR] [PACED_SECONDS]   (default: build/default, 120)
 #   LIVE_EVAL_DIR=DIR keeps the files there, and a run again skips the steps
 #   whose results are there (the freewheeling runs take long).
 #   LIVE_EVAL_JOBS=N freewheeling runs at once (default 2).
@@ -20,7 +19,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 ensure_packages sox ffmpeg python3 pocketsphinx-en-us pocketsphinx-testdata asterisk-core-sounds-en \
   asterisk-core-sounds-en-g722
 build="$(cd "${1:-$ZENDRIK_ROOT/build/default}" && pwd)"
-paced_seconds="${2:-180}"
+paced_seconds="${2:-120}"
 jobs="${LIVE_EVAL_JOBS:-2}"
 for program in bin/zendrik-mask bench/live_bench; do
   [ -x "$build/$program" ] || { echo "live_eval: no $build/$program; build it first" >&2; exit 2; }

@@ -3,7 +3,8 @@
 """bench/live_eval.sh's helper: scores bleeps against the listed words of
 bench/words_eval.py's labelled speech and prints the tables for docs/live.md.
 
-usage: live_eval.py cues SET_DIR SPLIT                     (writes SET_DIR/SPLIT-utterances.srt)
+usage: live_eval.py cut SET_DIR MINUTES                    (each part's utterances that end by then)
+       live_eval.py cues SET_DIR SPLIT                     (writes SET_DIR/SPLIT-utterances.srt)
        live_eval.py score SET_DIR SPLIT KIND FOUND LABELS   (KIND: mask report or live bleeps)
        live_eval.py report RUNS_TSV PACED_TXT
 
@@ -13,9 +14,11 @@ zendrik-mask are scored by bleeps against word times: where zendrik-mask,
 given each utterance's text as a cue of its own (--transcript), places the
 listed words in the sound.
 """
+import array
 import json
 import os
 import sys
+import wave
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import words_eval  # noqa: E402
@@ -29,6 +32,28 @@ def merged(ranges):
         else:
             out.append([start, end])
     return out
+
+
+def cut(set_dir, minutes):
+    """Each part cut after its last utterance to end within `minutes`, and
+    a gap of silence, its labels and word counts with it."""
+    counts = {}
+    for part in ("tune", "held"):
+        path = os.path.join(set_dir, part + ".json")
+        info = json.load(open(path))
+        info["utterances"] = [u for u in info["utterances"] if u["end"] <= float(minutes) * 60]
+        info["seconds"] = info["utterances"][-1]["end"] + words_eval.GAP_SECONDS
+        info["speech_seconds"] = sum(u["end"] - u["start"] for u in info["utterances"])
+        json.dump(info, open(path, "w"))
+        audio = words_eval.read_pcm(os.path.join(set_dir, part + ".wav"))
+        with wave.open(os.path.join(set_dir, part + ".wav"), "wb") as w:
+            w.setnchannels(1), w.setsampwidth(2), w.setframerate(words_eval.RATE)
+            w.writeframes(array.array("h", audio[:round(info["seconds"] * words_eval.RATE)]).tobytes())
+        counts[part] = {e: sum(1 for u in info["utterances"] for t in u["tokens"] if words_eval.matches(e, t))
+                        for e in words_eval.SPOKEN + words_eval.NEVER}
+        print(f"{part}: the first {info['seconds'] / 60:.1f} min, {len(info['utterances'])} utterances, "
+              f"{sum(counts[part][e] for e in words_eval.SPOKEN)} listed words said")
+    json.dump(counts, open(os.path.join(set_dir, "counts.json"), "w"))
 
 
 def cues(set_dir, part):
@@ -120,7 +145,9 @@ def report(runs_tsv, paced_txt):
 
 
 if __name__ == "__main__":
-    if sys.argv[1] == "cues":
+    if sys.argv[1] == "cut":
+        cut(*sys.argv[2:4])
+    elif sys.argv[1] == "cues":
         cues(*sys.argv[2:4])
     elif sys.argv[1] == "score":
         print("\t".join(str(x) for x in score(*sys.argv[2:7])))

@@ -14,6 +14,7 @@
 #   LIVE_EVAL_DIR=DIR keeps the files there, and a run again skips the steps
 #   whose results are there (the freewheeling runs take long).
 #   LIVE_EVAL_JOBS=N freewheeling runs at once (default 2).
+#   LIVE_EVAL_MINUTES=M only the first M minutes of each part (default: all).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 ensure_packages sox ffmpeg python3 pocketsphinx-en-us pocketsphinx-testdata asterisk-core-sounds-en \
@@ -34,7 +35,10 @@ else
   tmp="$(mktemp -d "${TMPDIR:-/tmp}/zendrik-live-eval.XXXXXX")"
   trap 'rm -rf "$tmp"' EXIT
 fi
-[ -s "$tmp/counts.json" ] || python3 "$bench/words_eval.py" build "$tmp"
+if [ ! -s "$tmp/counts.json" ]; then
+  python3 "$bench/words_eval.py" build "$tmp"
+  [ -z "${LIVE_EVAL_MINUTES:-}" ] || python3 "$bench/live_eval.py" cut "$tmp" "$LIVE_EVAL_MINUTES"
+fi
 for part in tune held; do
   [ -s "$tmp/$part-48k.wav" ] || sox "$tmp/$part.wav" -r 48000 -c 2 "$tmp/$part-48k.wav"
   python3 "$bench/live_eval.py" cues "$tmp" "$part"

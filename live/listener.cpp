@@ -128,7 +128,7 @@ private:
             }
             for (const FoundWord& found : matcher.found()) {
                 const double asked = decoder_.patterns[found.pattern].sensitivity.value_or(decoder_.sensitivity);
-                if (found.confidence.value_or(1.0) >= least_confidence(asked)) {
+                if (sure_enough(found, asked)) {
                     send(found);
                 }
             }

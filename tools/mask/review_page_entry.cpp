@@ -48,7 +48,8 @@ std::string review_page_text(const Review& review)
             const std::string& listed = review.request.patterns[word.pattern].text;
             data.items.push_back(
                 {listed, word.heard, review.request.source, word.confidence, ranges[i].start_ns, ranges[i].end_ns,
-                 label_text(listed, word.heard, review.request.source, word.confidence, word.whole_cue, word.stream),
+                 label_text(listed, word.heard, review.request.source, word.confidence, word.whole_cue, word.stream,
+                            word.aligned, word.fit),
                  near});
         }
     };

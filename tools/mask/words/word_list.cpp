@@ -283,8 +283,8 @@ WordMatcher::WordMatcher(const std::vector<WordPattern>& patterns) : patterns_(p
 
 void WordMatcher::begin(std::size_t pattern, const std::string& spoken, const TimedWord& word, std::vector<Open>& to)
 {
-    Open open{{pattern, word.start, word.end, word.confidence, word.whole_cue, spoken, -1, false, {}, word.fit}, 1,
-              words_};
+    Open open{
+        {pattern, word.start, word.end, word.confidence, word.whole_cue, spoken, -1, false, {}, word.fit}, 1, words_};
     (patterns_[pattern].words.size() == 1 ? done_ : to).push_back(open);
 }
 

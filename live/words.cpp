@@ -55,16 +55,18 @@ void take_message(WordList& words, Shared& shared, const LV2_Atom* message)
         words.tell = words.tell || !property || ours; // no property: all of them
         return;
     }
-    Path asked;
-    if (object->body.otype != words.patch_set || !ours || !value || value->type != words.path_type
-        || !to_path(static_cast<const char*>(LV2_ATOM_BODY_CONST(value)), value->size, asked)) {
+    if (object->body.otype != words.patch_set || !ours) {
         return;
     }
-    // A request that finds no room is dropped: the list in effect stays, and
-    // the host is told so.
-    const bool handed = words.schedule
-        ? words.schedule->schedule_work(words.schedule->handle, value->size, asked.text) == LV2_WORKER_SUCCESS
-        : shared.requested.push(asked);
+    // A path that is none, or finds no room, is dropped: the list in effect
+    // stays, and the host is told so.
+    Path asked;
+    const bool valid = value && value->type == words.path_type
+        && to_path(static_cast<const char*>(LV2_ATOM_BODY_CONST(value)), value->size, asked);
+    const bool handed = valid
+        && (words.schedule
+                ? words.schedule->schedule_work(words.schedule->handle, value->size, asked.text) == LV2_WORKER_SUCCESS
+                : shared.requested.push(asked));
     words.tell = words.tell || !handed;
 }
 

@@ -173,18 +173,12 @@ TEST(LiveWords, APresetSetsTheListOfItsGroups)
         ASSERT_TRUE(host.apply_preset(std::string(ZENDRIK_LIVE_URI "#preset-") + preset));
         host.control("delay") = 5.0f;
         host.control("freewheel") = 1.0f;
-        const std::vector<float> out = host.process(in, 512, [&](std::size_t at) {
+        host.process(in, 512, [&](std::size_t at) {
             if (at == 0) {
                 host.ask_words();
             }
         });
         bleeped[preset] = host.control("bleeped");
-        const Bleeps bleeps{in, out, delay};
-        std::size_t changed = 0;
-        for (std::size_t heard = 0; heard + delay < in.size(); ++heard) {
-            changed += bleeps.at(static_cast<double>(heard) / zendrik_test::READINGS_RATE) ? 1u : 0u;
-        }
-        EXPECT_EQ(changed > 0, bleeped[preset] > 0.0f) << preset;
         const std::string file = preset == std::string("strong") ? "/words-strong.txt" : "/profanity.txt";
         const std::string& told = host.told_words();
         EXPECT_EQ(told.substr(std::min(told.size(), told.rfind('/'))), file);

@@ -73,7 +73,8 @@ void stop_listener(Shared& shared, Listener* listener);
 // after, the list before when this one failed.
 bool load_word_list(Shared& shared, const char* path, Path& in_effect);
 
-// The path, its end included, as a Path; false when it is longer.
+// The path, `size` bytes with its end, as a Path; false when it is no C
+// string of that size or does not fit.
 bool to_path(const char* text, std::size_t size, Path& path);
 
 } // namespace zendrik_live

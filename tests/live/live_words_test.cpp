@@ -179,6 +179,7 @@ TEST(LiveWords, APresetSetsTheListOfItsGroups)
             }
         });
         bleeped[preset] = host.control("bleeped");
+        EXPECT_EQ(host.control("overrun"), 0.0f) << "the recogniser did not run with the preset's list";
         const std::string file = preset == std::string("strong") ? "/words-strong.txt" : "/profanity.txt";
         const std::string& told = host.told_words();
         EXPECT_EQ(told.substr(std::min(told.size(), told.rfind('/'))), file);

@@ -22,6 +22,7 @@
 #   bench/words_eval.sh [BUILD_DIR] [SENSITIVITIES] [SPOTTING_BUILD_DIR]
 #   (default: build/release "0 0.25 0.5 0.75 1", no spotting rows)
 #   WORDS_EVAL_MODES="words text" (default) runs both; "text" or "words" one.
+#   WORDS_EVAL_KEEP=DIR keeps the corpus and every run's report there, to look into.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 ensure_packages sox ffmpeg time gnuplot-nox python3 pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
@@ -36,8 +37,13 @@ export LV2_PATH="$build/lv2"
 helper="$ZENDRIK_ROOT/bench/words_eval.py"
 model=/usr/share/pocketsphinx/model/en-us
 
-tmp="$(mktemp -d "${TMPDIR:-/tmp}/zendrik-words-eval.XXXXXX")"
-trap 'rm -rf "$tmp"' EXIT
+if [ -n "${WORDS_EVAL_KEEP:-}" ]; then
+  mkdir -p "$WORDS_EVAL_KEEP/reports"
+  tmp="$(cd "$WORDS_EVAL_KEEP" && pwd)"
+else
+  tmp="$(mktemp -d "${TMPDIR:-/tmp}/zendrik-words-eval.XXXXXX")"
+  trap 'rm -rf "$tmp"' EXIT
+fi
 python3 "$helper" build "$tmp"
 parts=(tune held)
 
@@ -83,6 +89,7 @@ mask() {
       --words "${5:-$tmp/words.txt}" --sensitivity "$4" --report "$tmp/report.json" -q
     read -r wall peak <"$tmp/time"
     row "$1" "$2" "$4" "$part" "$wall" "$peak" "${6:-mask}" "$tmp/report.json"
+    [ -z "${WORDS_EVAL_KEEP:-}" ] || cp "$tmp/report.json" "$tmp/reports/$1-$2-$4-$part.json"
   done
   echo "words_eval: $1, $2 at $4 done" >&2
 }

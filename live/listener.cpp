@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -25,6 +26,14 @@ namespace zendrik_live {
 
 using namespace zendrik_mask;
 
+// What the thread decodes with, for one list and one sensitivity.
+struct Decoder {
+    std::string word_list;
+    std::vector<WordPattern> patterns;
+    double sensitivity = -1.0;
+    std::unique_ptr<Recogniser> recogniser;
+};
+
 namespace {
 
 // Input read from the ring at a time.
@@ -32,13 +41,6 @@ constexpr std::size_t READ_BLOCK = 4096;
 // The longest a window's hop gets: past it, a longer delay only adds margin.
 constexpr double LONGEST_HOP = 3.0;
 constexpr double SHORTEST_HOP = 0.1;
-
-// What the thread decodes with, for one sensitivity.
-struct Decoder {
-    std::vector<WordPattern> patterns;
-    double sensitivity = -1.0;
-    std::unique_ptr<Recogniser> recogniser;
-};
 
 void plan(Decoder& decoder, double sensitivity)
 {
@@ -55,6 +57,34 @@ void plan(Decoder& decoder, double sensitivity)
     decoder.sensitivity = sensitivity;
 }
 
+// The list at `path` read and the recogniser loaded for it; null when either
+// fails.
+std::unique_ptr<Decoder> prepared(const Shared& shared, const std::string& path)
+{
+    try {
+        auto decoder = std::make_unique<Decoder>();
+        decoder->word_list = path;
+        TextInput list(path, "word list", WORD_LIST_LIMITS);
+        decoder->patterns = parse_word_list(list, path);
+        if (decoder->patterns.empty()) {
+            throw bad_input("word list '" + path + "' holds no words");
+        }
+        plan(*decoder, shared.sensitivity.load(std::memory_order_relaxed));
+        return decoder;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "zendrik live: the word list was not loaded: %s\n", error.what());
+        return nullptr;
+    }
+}
+
+void list_in_effect(Shared& shared, Path& path)
+{
+    const std::lock_guard<std::mutex> lock(shared.word_list_mutex);
+    if (!to_path(shared.word_list.c_str(), shared.word_list.size() + 1, path)) {
+        path.text[0] = '\0';
+    }
+}
+
 // The finds sent lately, so that a word heard whole in two windows goes back once.
 struct Sent {
     std::size_t pattern;
@@ -63,24 +93,39 @@ struct Sent {
 
 class Listening {
 public:
-    Listening(Shared& shared, Decoder& decoder, uint64_t from)
-        : shared_(shared), decoder_(decoder), downmix_(std::make_unique<Downmix>(static_cast<int>(shared.rate))),
-          next_(from), origin_(from)
+    Listening(Shared& shared, uint64_t from)
+        : shared_(shared), downmix_(std::make_unique<Downmix>(static_cast<int>(shared.rate))), next_(from),
+          origin_(from)
     {
+    }
+
+    // The list in effect from the next window on.
+    void take(std::unique_ptr<Decoder> decoder)
+    {
+        const std::lock_guard<std::mutex> lock(shared_.word_list_mutex);
+        shared_.word_list = decoder->word_list;
+        decoder_ = std::move(decoder);
     }
 
     void run()
     {
         std::vector<float> block(READ_BLOCK);
         while (!shared_.stop.load(std::memory_order_acquire)) {
+            take_up_lists();
             std::size_t count = 0;
             const uint64_t at = shared_.input.read(next_, block.data(), block.size(), count);
             if (at != next_) {
-                lose(at);
+                shared_.lost.fetch_add(at - next_, std::memory_order_relaxed);
+                restart(at);
             }
             next_ = at + count;
-            downmix_->add(block.data(), count, 1, pending_);
-            decode_ready();
+            if (decoder_) {
+                downmix_->add(block.data(), count, 1, pending_);
+                decode_ready();
+            } else {
+                // No list to listen for: the input passes.
+                shared_.decided_through.store(next_, std::memory_order_release);
+            }
             if (count == 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(2));
             }
@@ -95,10 +140,39 @@ private:
             + static_cast<uint64_t>(std::llround(static_cast<double>(heard) * shared_.rate / RECOGNISER_RATE));
     }
 
-    // Samples never read: start again after them.
-    void lose(uint64_t at)
+    // Lists asked for are loaded here, those the host's worker loaded taken
+    // up; meanwhile the input waits in its ring. A new list starts with the
+    // next window.
+    void take_up_lists()
     {
-        shared_.lost.fetch_add(at - next_, std::memory_order_relaxed);
+        const Decoder* before = decoder_.get();
+        Path path;
+        while (shared_.requested.pop(path)) {
+            shared_.status.store(LISTENER_LOADING, std::memory_order_release);
+            if (std::unique_ptr<Decoder> next = prepared(shared_, path.text)) {
+                take(std::move(next));
+            }
+            list_in_effect(shared_, path);
+            // run() takes these every block: the queue is full only while
+            // the host stopped calling it, when an answer may as well be lost.
+            shared_.in_effect.push(path);
+        }
+        if (Decoder* next = shared_.loaded.exchange(nullptr, std::memory_order_acq_rel)) {
+            take(std::unique_ptr<Decoder>(next));
+        }
+        if (decoder_.get() != before) {
+            sent_.clear(); // they name the patterns of the list before
+            if (!before) {
+                restart(next_);
+            }
+        }
+        shared_.status.store(decoder_ ? LISTENER_LISTENING : LISTENER_FAILED, std::memory_order_release);
+    }
+
+    // Listening again from `at` on: after samples never read, or with a
+    // list after none.
+    void restart(uint64_t at)
+    {
         downmix_ = std::make_unique<Downmix>(static_cast<int>(shared_.rate));
         pending_.clear();
         origin_ = at;
@@ -117,18 +191,18 @@ private:
                 return;
             }
             const float sensitivity = shared_.sensitivity.load(std::memory_order_relaxed);
-            if (std::fabs(sensitivity - decoder_.sensitivity) > 1e-3) {
-                plan(decoder_, sensitivity);
+            if (std::fabs(sensitivity - decoder_->sensitivity) > 1e-3) {
+                plan(*decoder_, sensitivity);
             }
             const std::vector<TimedWord> heard
-                = decoder_.recogniser->listen(pending_.data() + (window_ - first_), 2 * hop);
-            WordMatcher matcher(decoder_.patterns);
+                = decoder_->recogniser->listen(pending_.data() + (window_ - first_), 2 * hop);
+            WordMatcher matcher(decoder_->patterns);
             for (const TimedWord& word : heard) {
                 matcher.add(word);
             }
             for (const FoundWord& found : matcher.found()) {
-                const double asked = decoder_.patterns[found.pattern].sensitivity.value_or(decoder_.sensitivity);
-                if (found.confidence.value_or(1.0) >= least_confidence(asked)) {
+                const double asked = decoder_->patterns[found.pattern].sensitivity.value_or(decoder_->sensitivity);
+                if (sure_enough(found, asked)) {
                     send(found);
                 }
             }
@@ -163,7 +237,7 @@ private:
     }
 
     Shared& shared_;
-    Decoder& decoder_;
+    std::unique_ptr<Decoder> decoder_; // null while no list could be loaded
     std::unique_ptr<Downmix> downmix_;
     std::vector<int16_t> pending_; // at the recogniser's rate, from `first_` on
     uint64_t next_ = 0;            // the next input position to read
@@ -173,18 +247,19 @@ private:
     std::vector<Sent> sent_;
 };
 
+// A list that cannot be loaded leaves the thread running without one, so
+// that another list can still be given.
 void listen(Shared& shared, std::string word_list, uint64_t from)
 {
     try {
-        Decoder decoder;
-        TextInput list(word_list, "word list", WORD_LIST_LIMITS);
-        decoder.patterns = parse_word_list(list, word_list);
-        if (decoder.patterns.empty()) {
-            throw bad_input("word list '" + word_list + "' holds no words");
+        Listening listening(shared, from);
+        if (std::unique_ptr<Decoder> decoder = prepared(shared, word_list)) {
+            listening.take(std::move(decoder));
+            shared.status.store(LISTENER_LISTENING, std::memory_order_release);
+        } else {
+            shared.status.store(LISTENER_FAILED, std::memory_order_release);
         }
-        plan(decoder, shared.sensitivity.load(std::memory_order_relaxed));
-        shared.status.store(LISTENER_LISTENING, std::memory_order_release);
-        Listening(shared, decoder, from).run();
+        listening.run();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "zendrik live: the recogniser stopped: %s\n", error.what());
         shared.status.store(LISTENER_FAILED, std::memory_order_release);
@@ -197,6 +272,33 @@ double window_hop_seconds(double delay, double pad)
 {
     const double margin = std::max(0.2, 0.25 * delay);
     return std::clamp((delay - pad - margin) / 2.0, SHORTEST_HOP, LONGEST_HOP);
+}
+
+Shared::~Shared()
+{
+    delete loaded.load(std::memory_order_acquire);
+}
+
+bool to_path(const char* text, std::size_t size, Path& path)
+{
+    if (size == 0 || size > PATH_CAPACITY || text[size - 1] != '\0' || std::strlen(text) + 1 != size) {
+        return false;
+    }
+    std::memcpy(path.text, text, size);
+    return true;
+}
+
+bool load_word_list(Shared& shared, const char* path, Path& in_effect)
+{
+    std::unique_ptr<Decoder> decoder = prepared(shared, path);
+    if (!decoder) {
+        list_in_effect(shared, in_effect);
+        return false;
+    }
+    to_path(path, std::strlen(path) + 1, in_effect);
+    // One not taken up yet is replaced.
+    delete shared.loaded.exchange(decoder.release(), std::memory_order_acq_rel);
+    return true;
 }
 
 struct Listener {
@@ -213,6 +315,7 @@ Listener* start_listener(Shared& shared)
         // comes in while the model loads waits in the ring.
         const uint64_t from = shared.input.written();
         shared.decided_through.store(from, std::memory_order_release);
+        const std::lock_guard<std::mutex> lock(shared.word_list_mutex);
         listener->thread = std::thread(listen, std::ref(shared), shared.word_list, from);
         return listener.release();
     } catch (const std::exception&) {

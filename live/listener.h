@@ -11,18 +11,31 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 namespace zendrik_live {
 
 constexpr std::size_t FIND_CAPACITY = 256;
+constexpr std::size_t PATH_QUEUE = 4;
+
+struct Decoder;
 
 enum ListenerStatus : int { LISTENER_LOADING, LISTENER_LISTENING, LISTENER_FAILED };
 
 struct Shared {
     Shared(double sample_rate, std::size_t ring_capacity) : input(ring_capacity), rate(sample_rate) {}
+    ~Shared();
+    Shared(const Shared&) = delete;
+    Shared& operator=(const Shared&) = delete;
     SampleRing input;
-    FindRing<FIND_CAPACITY> finds;
+    Queue<Find, FIND_CAPACITY> finds;
+    // Without the host's worker, the lists run() is asked for go to the
+    // thread, which loads them itself; back come the lists in effect after.
+    Queue<Path, PATH_QUEUE> requested;
+    Queue<Path, PATH_QUEUE> in_effect;
+    // A list loaded by the host's worker, for the thread to take up.
+    std::atomic<Decoder*> loaded{nullptr};
     const double rate;
     // Every find that starts before this input position has been sent.
     std::atomic<uint64_t> decided_through{0};
@@ -34,8 +47,9 @@ struct Shared {
     std::atomic<float> sensitivity{0.5f};
     std::atomic<int> status{LISTENER_LOADING};
     std::atomic<bool> stop{false};
-    // The word list the thread reads when it starts. Changed only while no
-    // thread runs (the host restores the plugin's state outside run()).
+    // The word list in effect, which the thread reads when it starts; the
+    // threads that load lists and the state's save share it.
+    std::mutex word_list_mutex;
     std::string word_list;
 };
 
@@ -52,6 +66,16 @@ struct Listener;
 // could be started.
 Listener* start_listener(Shared& shared);
 void stop_listener(Shared& shared, Listener* listener);
+
+// On the host's worker thread: the list at `path` read and the recogniser
+// loaded for it, for the thread to take up between two windows, listening
+// with the list before until then. Sets `in_effect` to the list in effect
+// after, the list before when this one failed.
+bool load_word_list(Shared& shared, const char* path, Path& in_effect);
+
+// The path, `size` bytes with its end, as a Path; false when it is no C
+// string of that size or does not fit.
+bool to_path(const char* text, std::size_t size, Path& path);
 
 } // namespace zendrik_live
 

@@ -7,11 +7,11 @@
 #include "live.h"
 #include "listener.h"
 #include "tone.h"
+#include "words.h"
 
-#include <lv2/atom/atom.h>
 #include <lv2/core/lv2.h>
 #include <lv2/state/state.h>
-#include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 
 #include <atomic>
 #include <cmath>
@@ -75,8 +75,7 @@ struct LiveInstance {
     float words;
     Shared* shared;
     zendrik_live::Listener* listener;
-    LV2_URID words_key; // the word list's property, 0 without the host's URID map
-    LV2_URID path_type;
+    zendrik_live::WordList word_list;
 };
 
 bool on(const float* port)
@@ -115,15 +114,9 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char* bundle_pa
         std::free(self);
         return nullptr;
     }
-    for (const LV2_Feature* const* feature = features; feature && *feature; ++feature) {
-        if (std::strcmp((*feature)->URI, LV2_URID__map) == 0) {
-            const auto* map = static_cast<const LV2_URID_Map*>((*feature)->data);
-            self->words_key = map->map(map->handle, ZENDRIK_LIVE_WORDS_URI);
-            self->path_type = map->map(map->handle, LV2_ATOM__Path);
-        }
-    }
-    // The shipped list, in the bundle, until the host restores another.
-    self->shared->word_list = std::string(bundle_path ? bundle_path : "") + "/profanity.txt";
+    // The shipped list, in the bundle, until the host gives another.
+    const std::string shipped = std::string(bundle_path ? bundle_path : "") + "/profanity.txt";
+    zendrik_live::start_words(self->word_list, *self->shared, features, shipped.c_str());
     self->listener = zendrik_live::start_listener(*self->shared);
     return self;
 }
@@ -147,6 +140,8 @@ void connect_port(LV2_Handle instance, uint32_t port, void* data)
     case LIVE_BLEEPED: self->bleeped = value; break;
     case LIVE_OVERRUN: self->overrun = value; break;
     case LIVE_FREEWHEEL: self->freewheel = value; break;
+    case LIVE_CONTROL: self->word_list.control = static_cast<const LV2_Atom_Sequence*>(data); break;
+    case LIVE_NOTIFY: self->word_list.notify = static_cast<LV2_Atom_Sequence*>(data); break;
     default: break;
     }
 }
@@ -236,6 +231,7 @@ void run(LV2_Handle instance, uint32_t n_samples)
 {
     auto* self = static_cast<LiveInstance*>(instance);
     Shared& shared = *self->shared;
+    zendrik_live::run_words(self->word_list, shared);
     const double rate = self->rate;
     const auto target
         = static_cast<uint64_t>(std::llround(clamped(self->delay, LIVE_MIN_DELAY, LIVE_MAX_DELAY, 5.0) * rate));
@@ -339,44 +335,39 @@ void cleanup(LV2_Handle instance)
     std::free(self);
 }
 
-// The word list is the plugin's state: a path the host keeps with the session.
 LV2_State_Status save(LV2_Handle instance, LV2_State_Store_Function store, LV2_State_Handle handle, uint32_t,
-                      const LV2_Feature* const*)
-{
-    const auto* self = static_cast<const LiveInstance*>(instance);
-    if (!self->words_key) {
-        return LV2_STATE_ERR_NO_FEATURE;
-    }
-    const std::string& path = self->shared->word_list;
-    return store(handle, self->words_key, path.c_str(), path.size() + 1, self->path_type,
-                 LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
-}
-
-// Another list: the recogniser's thread starts again with it.
-LV2_State_Status restore(LV2_Handle instance, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle, uint32_t,
-                         const LV2_Feature* const*)
+                      const LV2_Feature* const* features)
 {
     auto* self = static_cast<LiveInstance*>(instance);
-    if (!self->words_key) {
-        return LV2_STATE_ERR_NO_FEATURE;
-    }
-    std::size_t size = 0;
-    uint32_t type = 0;
-    uint32_t flags = 0;
-    const auto* path = static_cast<const char*>(retrieve(handle, self->words_key, &size, &type, &flags));
-    if (!path || type != self->path_type || size == 0 || path[size - 1] != '\0') {
-        return path ? LV2_STATE_ERR_BAD_TYPE : LV2_STATE_SUCCESS;
-    }
-    zendrik_live::stop_listener(*self->shared, self->listener);
-    self->shared->word_list = path;
-    self->listener = zendrik_live::start_listener(*self->shared);
-    return LV2_STATE_SUCCESS;
+    return zendrik_live::save_words(self->word_list, *self->shared, store, handle, features);
+}
+
+LV2_State_Status restore(LV2_Handle instance, LV2_State_Retrieve_Function retrieve, LV2_State_Handle handle, uint32_t,
+                         const LV2_Feature* const* features)
+{
+    auto* self = static_cast<LiveInstance*>(instance);
+    return zendrik_live::restore_words(self->word_list, *self->shared, self->listener, retrieve, handle, features);
+}
+
+LV2_Worker_Status work(LV2_Handle instance, LV2_Worker_Respond_Function respond, LV2_Worker_Respond_Handle handle,
+                       uint32_t size, const void* data)
+{
+    return zendrik_live::work_words(*static_cast<LiveInstance*>(instance)->shared, respond, handle, size, data);
+}
+
+LV2_Worker_Status work_response(LV2_Handle instance, uint32_t size, const void* body)
+{
+    return zendrik_live::take_work_answer(static_cast<LiveInstance*>(instance)->word_list, size, body);
 }
 
 const void* extension_data(const char* uri)
 {
     static const LV2_State_Interface state = {save, restore};
-    return std::strcmp(uri, LV2_STATE__interface) == 0 ? &state : nullptr;
+    static const LV2_Worker_Interface worker = {work, work_response, nullptr};
+    if (std::strcmp(uri, LV2_STATE__interface) == 0) {
+        return &state;
+    }
+    return std::strcmp(uri, LV2_WORKER__interface) == 0 ? &worker : nullptr;
 }
 
 const LV2_Descriptor descriptor = {

@@ -27,6 +27,8 @@ enum LivePort : uint32_t {
     LIVE_BLEEPED = 11,    // control out: listed words bleeped so far
     LIVE_OVERRUN = 12,    // control out: 1 while the recogniser cannot keep up
     LIVE_FREEWHEEL = 13,  // control in (lv2:freeWheeling): wait for the recogniser
+    LIVE_CONTROL = 14,    // atom in: patch:Set and patch:Get of the word list
+    LIVE_NOTIFY = 15,     // atom out: patch:Set, the word list in effect
 };
 
 constexpr double LIVE_MIN_DELAY = 1.0;

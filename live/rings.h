@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
-// The two lock-free rings between run() and the recogniser's thread, one
-// writer and one reader each, positions counted from the first sample ever
-// written so that neither side loses track of time.
+// The lock-free rings between run() and the recogniser's thread, one writer
+// and one reader each. The input's positions count from the first sample
+// ever written, so that neither side loses track of time.
 #ifndef ZENDRIK_LIVE_RINGS_H
 #define ZENDRIK_LIVE_RINGS_H
 
@@ -86,33 +86,40 @@ struct Find {
     uint64_t end;
 };
 
-// The finds coming back, a plain single-producer single-consumer queue.
-template <std::size_t CAPACITY>
-class FindRing {
+// A word list's path as it crosses between the threads, its end included.
+constexpr std::size_t PATH_CAPACITY = 4096;
+struct Path {
+    char text[PATH_CAPACITY];
+};
+
+// The finds coming back, and word lists asked for and taken up: a plain
+// single-producer single-consumer queue.
+template <typename Item, std::size_t CAPACITY>
+class Queue {
 public:
-    bool push(const Find& find)
+    bool push(const Item& item)
     {
         const std::size_t tail = tail_.load(std::memory_order_relaxed);
         if (tail - head_.load(std::memory_order_acquire) == CAPACITY) {
             return false;
         }
-        finds_[tail % CAPACITY] = find;
+        items_[tail % CAPACITY] = item;
         tail_.store(tail + 1, std::memory_order_release);
         return true;
     }
-    bool pop(Find& find)
+    bool pop(Item& item)
     {
         const std::size_t head = head_.load(std::memory_order_relaxed);
         if (head == tail_.load(std::memory_order_acquire)) {
             return false;
         }
-        find = finds_[head % CAPACITY];
+        item = items_[head % CAPACITY];
         head_.store(head + 1, std::memory_order_release);
         return true;
     }
 
 private:
-    Find finds_[CAPACITY] = {};
+    Item items_[CAPACITY] = {};
     std::atomic<std::size_t> head_{0};
     std::atomic<std::size_t> tail_{0};
 };

@@ -15,7 +15,7 @@ done
 expected=$uri
 # zendrik live comes with zendrik-mask, whose word finder it uses.
 if [ -f "$bundle/zendrik_live.so" ]; then
-  for f in live.ttl profanity.txt; do
+  for f in live.ttl live_presets.ttl profanity.txt words-strong.txt; do
     [ -f "$bundle/$f" ] || { echo "FAIL: zendrik live installed without $f" >&2; exit 1; }
   done
   expected=$(printf '%s\n%s\n' "$uri" "$live_uri" | sort)

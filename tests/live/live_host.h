@@ -1,15 +1,20 @@
 // SPDX-License-Identifier: ISC
 // zendrik live as an LV2 host runs it: found by lilv on LV2_PATH, its ports
 // reached by their symbols, its controls starting at the bundle's defaults,
-// audio run through it a block at a time. And the test's speech: Debian's
-// LibriVox readings one after another.
+// audio run through it a block at a time, its word list given as state, as
+// a preset or as a patch:Set, through a worker or none. And the test's
+// speech: Debian's LibriVox readings one after another.
 #ifndef ZENDRIK_TESTS_LIVE_HOST_H
 #define ZENDRIK_TESTS_LIVE_HOST_H
 
 #include <lilv/lilv.h>
 #include <lv2/atom/atom.h>
+#include <lv2/atom/forge.h>
+#include <lv2/atom/util.h>
+#include <lv2/patch/patch.h>
 #include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
 #include <sndfile.h>
 
 #include <cstdint>
@@ -48,8 +53,18 @@ inline std::vector<float> readings()
 
 class LiveHost {
 public:
-    explicit LiveHost(double rate) : rate_(rate)
+    // Without `worker`, the host offers none: the plugin loads lists itself.
+    explicit LiveHost(double rate, bool worker = true) : rate_(rate)
     {
+        if (!worker) {
+            features_[1] = nullptr;
+        }
+        lv2_atom_forge_init(&forge_, &map_);
+        // Mapped now, so that no message allocates later.
+        for (const char* uri : {LV2_PATCH__Set, LV2_PATCH__Get, LV2_PATCH__property, LV2_PATCH__value, LV2_ATOM__Path,
+                                ZENDRIK_LIVE_URI "-words"}) {
+            map_uri(uri);
+        }
         // Kept loaded to the end, so that what a leak checker finds there
         // is told by its names, the libraries' among them.
         dlopen(ZENDRIK_LIVE_MODULE_PATH, RTLD_NOW | RTLD_NODELETE);
@@ -79,6 +94,9 @@ public:
         }
         in_ = index("in");
         out_ = index("out");
+        lilv_instance_connect_port(instance_, index("control"), control_.data());
+        lilv_instance_connect_port(instance_, index("notify"), notify_.data());
+        clear_control();
         lilv_instance_activate(instance_);
     }
     ~LiveHost()
@@ -117,7 +135,9 @@ public:
             if (before) {
                 before(at);
             }
-            lilv_instance_run(instance_, n);
+            run_block(n);
+            read_notify();
+            work();
             std::copy(out_block.begin(), out_block.begin() + n, out.begin() + static_cast<std::ptrdiff_t>(at));
         }
         return out;
@@ -127,9 +147,42 @@ public:
     {
         lilv_instance_connect_port(instance_, in_, const_cast<float*>(in));
         lilv_instance_connect_port(instance_, out_, out);
-        lilv_instance_run(instance_, n);
+        run_block(n);
     }
     double rate() const { return rate_; }
+
+    // A patch:Set of the word list, or a patch:Get, for the next block.
+    void set_words(const std::string& path)
+    {
+        LV2_Atom_Forge_Frame frame;
+        start_message(frame, LV2_PATCH__Set);
+        lv2_atom_forge_key(&forge_, map_uri(LV2_PATCH__value));
+        lv2_atom_forge_path(&forge_, path.c_str(), static_cast<uint32_t>(path.size()));
+        lv2_atom_forge_pop(&forge_, &frame);
+    }
+    void ask_words()
+    {
+        LV2_Atom_Forge_Frame frame;
+        start_message(frame, LV2_PATCH__Get);
+        lv2_atom_forge_pop(&forge_, &frame);
+    }
+    // The word list the plugin last told on its notify port (process() only).
+    const std::string& told_words() const { return told_; }
+
+    // A preset of the bundle, applied as lilv applies one.
+    bool apply_preset(const std::string& uri)
+    {
+        LilvNode* preset = lilv_new_uri(world_, uri.c_str());
+        lilv_world_load_resource(world_, preset);
+        LilvState* state = lilv_state_new_from_world(world_, &map_, preset);
+        lilv_node_free(preset);
+        if (!state) {
+            return false;
+        }
+        lilv_state_restore(state, instance_, nullptr, nullptr, 0, features_);
+        lilv_state_free(state);
+        return true;
+    }
 
     // The word list, restored as a host restores the plugin's state.
     bool restore_words(const std::string& path)
@@ -153,6 +206,67 @@ public:
     }
 
 private:
+    void run_block(uint32_t n)
+    {
+        notify_[0] = notify_.size() * sizeof(uint64_t) - sizeof(LV2_Atom); // its capacity
+        notify_[1] = 0;
+        lilv_instance_run(instance_, n);
+        clear_control();
+    }
+    // An empty sequence, or one whose message set_words or ask_words begins.
+    void clear_control()
+    {
+        lv2_atom_forge_set_buffer(&forge_, reinterpret_cast<uint8_t*>(control_.data()), control_.size() * 8);
+        lv2_atom_forge_sequence_head(&forge_, &sequence_, 0);
+    }
+    void start_message(LV2_Atom_Forge_Frame& frame, const char* type)
+    {
+        lv2_atom_forge_frame_time(&forge_, 0);
+        lv2_atom_forge_object(&forge_, &frame, 0, map_uri(type));
+        lv2_atom_forge_key(&forge_, map_uri(LV2_PATCH__property));
+        lv2_atom_forge_urid(&forge_, map_uri(ZENDRIK_LIVE_URI "-words"));
+    }
+    void read_notify()
+    {
+        const auto* sequence = reinterpret_cast<const LV2_Atom_Sequence*>(notify_.data());
+        LV2_ATOM_SEQUENCE_FOREACH(sequence, event)
+        {
+            const LV2_Atom* value = nullptr;
+            lv2_atom_object_get(reinterpret_cast<const LV2_Atom_Object*>(&event->body), map_uri(LV2_PATCH__value),
+                                &value, 0);
+            if (value && value->type == map_uri(LV2_ATOM__Path)) {
+                told_ = static_cast<const char*>(LV2_ATOM_BODY_CONST(value));
+            }
+        }
+    }
+    // The host's worker, run between blocks.
+    void work()
+    {
+        const auto* worker = static_cast<const LV2_Worker_Interface*>(
+            lilv_instance_get_extension_data(instance_, LV2_WORKER__interface));
+        const auto respond = [](LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
+            const auto* bytes = static_cast<const uint8_t*>(data);
+            static_cast<LiveHost*>(handle)->answers_.emplace_back(bytes, bytes + size);
+            return LV2_WORKER_SUCCESS;
+        };
+        for (const std::vector<uint8_t>& job : jobs_) {
+            worker->work(lilv_instance_get_handle(instance_), respond, this, static_cast<uint32_t>(job.size()),
+                         job.data());
+        }
+        jobs_.clear();
+        for (const std::vector<uint8_t>& answer : answers_) {
+            worker->work_response(lilv_instance_get_handle(instance_), static_cast<uint32_t>(answer.size()),
+                                  answer.data());
+        }
+        answers_.clear();
+    }
+    static LV2_Worker_Status schedule(LV2_Worker_Schedule_Handle handle, uint32_t size, const void* data)
+    {
+        const auto* bytes = static_cast<const uint8_t*>(data);
+        static_cast<LiveHost*>(handle)->jobs_.emplace_back(bytes, bytes + size);
+        return LV2_WORKER_SUCCESS;
+    }
+
     uint32_t index(const char* symbol) const
     {
         LilvNode* name = lilv_new_string(world_, symbol);
@@ -184,7 +298,15 @@ private:
     std::string words_;
     LV2_URID_Map map_{this, map};
     LV2_Feature map_feature_{LV2_URID__map, &map_};
-    const LV2_Feature* features_[2] = {&map_feature_, nullptr};
+    LV2_Worker_Schedule schedule_{this, schedule};
+    LV2_Feature schedule_feature_{LV2_WORKER__schedule, &schedule_};
+    const LV2_Feature* features_[3] = {&map_feature_, &schedule_feature_, nullptr};
+    LV2_Atom_Forge forge_{};
+    LV2_Atom_Forge_Frame sequence_{};                             // the control sequence's, open until the block runs
+    std::vector<uint64_t> control_ = std::vector<uint64_t>(1024); // aligned for atoms
+    std::vector<uint64_t> notify_ = std::vector<uint64_t>(1024);
+    std::vector<std::vector<uint8_t>> jobs_, answers_;
+    std::string told_;
     double rate_;
     LilvWorld* world_ = nullptr;
     const LilvPlugin* plugin_ = nullptr;

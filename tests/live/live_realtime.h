@@ -51,6 +51,9 @@ struct LiveWorkload {
                                                      : 5.0f;
             host.control("level") = round % 5 == 4 ? 0.0f : 0.5f;
             host.control("pad") = round % 3 == 0 ? 0.3f : 0.05f;
+            if (round % 23 == 0) {
+                host.ask_words(); // answered on the notify port
+            }
             host.run(speech.data() + at, out.data() + at, n);
             at += n;
             ++blocks;

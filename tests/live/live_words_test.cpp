@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: ISC
 // zendrik live's own bleeps: every listed word that zendrik-mask, the
-// offline finder, finds in the readings is bleeped when it airs. The host
-// freewheels, so the plugin waits for its recogniser as an export would, and
-// the result does not depend on the machine's speed.
+// offline finder, finds in the readings is bleeped when it airs, with the
+// list given as state, as a patch:Set while it runs, or as a preset. The
+// host freewheels, so the plugin waits for its recogniser as an export
+// would, and the result does not depend on the machine's speed.
 #include "live_host.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -101,6 +104,88 @@ TEST(LiveWords, EveryWordTheOfflineFinderFindsIsBleepedWhenItAirs)
     EXPECT_EQ(host.control("overrun"), 0.0f);
     EXPECT_LT(host.control("lag"), DELAY);
     std::system((std::string("rm -rf ") + dir).c_str());
+}
+
+// Where the output is not the input `delay` late.
+struct Bleeps {
+    const std::vector<float>& in;
+    const std::vector<float>& out;
+    std::size_t delay;
+    bool at(double seconds) const
+    {
+        const auto heard = static_cast<std::size_t>(seconds * zendrik_test::READINGS_RATE);
+        return std::bit_cast<uint32_t>(out[heard + delay]) != std::bit_cast<uint32_t>(in[heard]);
+    }
+};
+
+TEST(LiveWords, AListSetWhileRunningIsTheOneBleepedWithOrWithoutTheHostsWorker)
+{
+    char dir[] = "/tmp/zendrik-live-set-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    const std::string before = std::string(dir) + "/before.txt";
+    const std::string after = std::string(dir) + "/after.txt";
+    std::ofstream(before) << "woman\n";
+    std::ofstream(after) << "dashwood\nleisure\ndisposed\nselfish\namiable\nrespectable\nmarried\nprudently\n"
+                            "consider\nhearted\nyoung man\n";
+    std::vector<float> in = zendrik_test::readings();
+    const std::vector<Span> unwanted = offline_finds(in, before, dir);
+    const std::vector<Span> wanted = offline_finds(in, after, dir);
+    ASSERT_FALSE(unwanted.empty());
+    ASSERT_GE(wanted.size(), 6u);
+
+    const auto delay = static_cast<std::size_t>(5.0 * zendrik_test::READINGS_RATE);
+    in.resize(in.size() + delay, 0.0f);
+    for (const bool worker : {true, false}) {
+        LiveHost host(zendrik_test::READINGS_RATE, worker);
+        ASSERT_TRUE(host.restore_words(before));
+        host.control("delay") = 5.0f;
+        host.control("freewheel") = 1.0f;
+        const std::vector<float> out = host.process(in, 512, [&](std::size_t at) {
+            if (at == 0) {
+                host.set_words(after);
+            } else if (at == 512 * 100) {
+                host.ask_words();
+            }
+        });
+        const Bleeps bleeps{in, out, delay};
+        for (const Span& word : wanted) {
+            EXPECT_TRUE(bleeps.at((word.start + word.end) / 2)) << word.label << " worker " << worker;
+        }
+        for (const Span& word : unwanted) {
+            EXPECT_FALSE(bleeps.at((word.start + word.end) / 2)) << word.label << " worker " << worker;
+        }
+        EXPECT_EQ(host.told_words(), after) << "worker " << worker;
+    }
+    std::system((std::string("rm -rf ") + dir).c_str());
+}
+
+// The readings hold no swearing, but the recogniser mishears one word as a
+// slur of the full list (the offline finder too): the strong words alone
+// leave them whole.
+TEST(LiveWords, APresetSetsTheListOfItsGroups)
+{
+    std::vector<float> in = zendrik_test::readings();
+    const auto delay = static_cast<std::size_t>(5.0 * zendrik_test::READINGS_RATE);
+    in.resize(in.size() + delay, 0.0f);
+    std::map<std::string, float> bleeped;
+    for (const char* preset : {"everything", "strong"}) {
+        LiveHost host(zendrik_test::READINGS_RATE);
+        ASSERT_TRUE(host.apply_preset(std::string(ZENDRIK_LIVE_URI "#preset-") + preset));
+        host.control("delay") = 5.0f;
+        host.control("freewheel") = 1.0f;
+        host.process(in, 512, [&](std::size_t at) {
+            if (at == 0) {
+                host.ask_words();
+            }
+        });
+        bleeped[preset] = host.control("bleeped");
+        EXPECT_EQ(host.control("overrun"), 0.0f) << "the recogniser did not run with the preset's list";
+        const std::string file = preset == std::string("strong") ? "/words-strong.txt" : "/profanity.txt";
+        const std::string& told = host.told_words();
+        EXPECT_EQ(told.substr(std::min(told.size(), told.rfind('/'))), file);
+    }
+    EXPECT_GE(bleeped["everything"], 1.0f);
+    EXPECT_EQ(bleeped["strong"], 0.0f);
 }
 
 } // namespace

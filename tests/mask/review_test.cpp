@@ -15,6 +15,12 @@ TEST(MaskReview, LabelsNameSourceConfidenceAndWholeCue)
     EXPECT_EQ(label_text("damn*", "damned", "recogniser", 0.4249, false), "damned for damn* (recogniser 0.42)");
     EXPECT_EQ(label_text("damn", "", "transcript", {}, true), "damn (transcript, whole cue)");
     EXPECT_EQ(label_text("da\tmn", "da\tmn", "transcript", 1.0, true), "da mn (transcript 1.00, whole cue)");
+    const std::string checked = label_text("hell", "hell", "recogniser", 0.871, false, 2, false, -2.44);
+    EXPECT_EQ(checked, "hell (recogniser 0.87, fit -2.4, stream 2)");
+    // Read back as a find of an earlier run, as the labels without a fit are.
+    Options options;
+    options.words = {"hell"};
+    EXPECT_NE(relabel_warning(options, {{0, 1, "found.txt:1", checked}}), "");
 }
 
 // MPlayer and Kodi read "start end 1" a line, in order, without overlaps.

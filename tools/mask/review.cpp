@@ -52,7 +52,7 @@ void check_apart(const std::string& option, const std::string& name, const std::
     }
 }
 
-// Whether `text` is what label_text writes: "[heard for ]word (source[ 0.42][, whole cue][, stream 2])".
+// Whether `text` is what label_text writes: "[heard for ]word (source[ 0.42][, fit -2.4][, whole cue][, stream 2])".
 bool is_found_label(const std::string& text)
 {
     const std::size_t open = text.rfind(" (");
@@ -69,6 +69,14 @@ bool is_found_label(const std::string& text)
     for (const std::string_view placed : {std::string_view(", whole cue"), std::string_view(", aligned")}) {
         if (inside.size() > placed.size() && inside.substr(inside.size() - placed.size()) == placed) {
             inside.remove_suffix(placed.size());
+        }
+    }
+    if (const std::size_t fit = inside.rfind(", fit "); fit != std::string_view::npos) {
+        const std::string_view number = inside.substr(fit + 6);
+        double value = 0;
+        const auto [end, error] = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (error == std::errc() && end == number.data() + number.size()) {
+            inside.remove_suffix(inside.size() - fit);
         }
     }
     for (const std::string_view source : {"recogniser", "transcript", "subtitles"}) {
@@ -92,6 +100,7 @@ nlohmann::ordered_json near_miss_places(const std::vector<FoundWord>& near_misse
                               {"end", microseconds(word.end)},
                               {"heard", word.heard},
                               {"confidence", word.confidence.value_or(0.0)},
+                              {"fit", word.fit ? nlohmann::ordered_json(*word.fit) : nullptr},
                               {"bleeped", false}});
         }
     }
@@ -117,7 +126,8 @@ std::string relabel_warning(const Options& options, const std::vector<TimeRange>
 }
 
 std::string label_text(const std::string& word, const std::string& heard, const std::string& source,
-                       std::optional<double> confidence, bool whole_cue, int stream, bool aligned)
+                       std::optional<double> confidence, bool whole_cue, int stream, bool aligned,
+                       std::optional<double> fit)
 {
     std::string text;
     for (const char c : heard.empty() || heard == word ? word : heard + " for " + word) {
@@ -129,6 +139,12 @@ std::string label_text(const std::string& word, const std::string& heard, const 
         char digits[32];
         const auto result = std::to_chars(digits, digits + sizeof digits, *confidence, std::chars_format::fixed, 2);
         text += ' ';
+        text.append(digits, result.ptr);
+    }
+    if (fit) {
+        char digits[32];
+        const auto result = std::to_chars(digits, digits + sizeof digits, *fit, std::chars_format::fixed, 1);
+        text += ", fit ";
         text.append(digits, result.ptr);
     }
     if (whole_cue) {
@@ -153,7 +169,7 @@ std::string labels_text(const Review& review)
         add(review.word_ranges[i],
             label_text(review.request.patterns[word.pattern].text, word.heard,
                        word.source.empty() ? review.request.source : word.source, word.confidence, word.whole_cue,
-                       word.stream, word.aligned));
+                       word.stream, word.aligned, word.fit));
     }
     for (const TimeRange& range : review.given_ranges) {
         add(range, range.label.empty() ? range.origin : range.label);
@@ -205,6 +221,7 @@ std::string report_text(const Review& review)
             place["confidence"] = word.confidence ? nlohmann::ordered_json(*word.confidence) : nullptr;
             place["whole_cue"] = word.whole_cue;
             place["aligned"] = word.aligned;
+            place["fit"] = word.fit ? nlohmann::ordered_json(*word.fit) : nullptr;
             if (!word.source.empty()) {
                 place["source"] = word.source;
             }

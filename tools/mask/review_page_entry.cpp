@@ -46,10 +46,11 @@ std::string review_page_text(const Review& review)
         for (std::size_t i = 0; i < finds.size(); ++i) {
             const FoundWord& word = finds[i];
             const std::string& listed = review.request.patterns[word.pattern].text;
-            data.items.push_back(
-                {listed, word.heard, review.request.source, word.confidence, ranges[i].start_ns, ranges[i].end_ns,
-                 label_text(listed, word.heard, review.request.source, word.confidence, word.whole_cue, word.stream),
-                 near});
+            data.items.push_back({listed, word.heard, review.request.source, word.confidence, ranges[i].start_ns,
+                                  ranges[i].end_ns,
+                                  label_text(listed, word.heard, review.request.source, word.confidence, word.whole_cue,
+                                             word.stream, word.aligned, word.fit),
+                                  near});
         }
     };
     add_finds(review.found, review.word_ranges, false);

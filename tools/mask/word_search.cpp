@@ -154,7 +154,8 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
     WordFindings findings;
     for (auto& [stream, heard] : hear_every_stream(options, search)) {
         // The list matched against every word heard, as against a transcript's;
-        // a find is kept when its least sure word is sure enough for its line.
+        // a find is kept when its least sure word is sure enough for its line
+        // and fits its sound alone well enough.
         WordMatcher matcher(request.patterns);
         for (const TimedWord& word : heard) {
             matcher.add(word);
@@ -162,8 +163,7 @@ WordFindings find_by_recogniser(const WordRequest& request, const Options& optio
         for (FoundWord& found : matcher.found()) {
             const double asked = request.patterns[found.pattern].sensitivity.value_or(options.sensitivity);
             found.stream = stream;
-            const bool sure = found.confidence.value_or(1.0) >= least_confidence(asked);
-            (sure ? findings.found : findings.near_misses).push_back(std::move(found));
+            (sure_enough(found, asked) ? findings.found : findings.near_misses).push_back(std::move(found));
         }
         if (heard_first && heard_first->empty()) {
             *heard_first = std::move(heard);

@@ -21,6 +21,9 @@ struct TimedWord {
     // The times are a subtitle cue's (or a stretch of one between timestamp
     // tags), however many words it holds: loose, so worth aligning to the sound.
     bool cue = false;
+    // How well the word alone explains its sound, where the recogniser
+    // checked it (see AlignedWord::fit).
+    std::optional<double> fit{};
 };
 
 } // namespace zendrik_mask

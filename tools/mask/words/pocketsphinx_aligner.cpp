@@ -6,6 +6,8 @@
 
 #include <pocketsphinx.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/fsg_model.h>
+#include <sphinxbase/jsgf.h>
 
 #include <unistd.h>
 
@@ -164,7 +166,7 @@ private:
     std::vector<Segment> decode(const std::string& grammar, const int16_t* samples, std::size_t count)
     {
         ps_decoder_t* decoder = decoder_.get();
-        if (ps_set_jsgf_string(decoder, "text", grammar.c_str()) < 0 || ps_set_search(decoder, "text") < 0) {
+        if (!use_grammar(grammar)) {
             throw write_failed("PocketSphinx refused the grammar of a cue's text");
         }
         if (ps_start_utt(decoder) < 0 || ps_process_raw(decoder, samples, count, FALSE, TRUE) < 0
@@ -192,6 +194,29 @@ private:
             segments.push_back(std::move(found));
         }
         return segments;
+    }
+
+    // The grammar as the search to decode with. Built here rather than by
+    // ps_set_jsgf_string, which never frees the grammar it parses: an
+    // aligner makes one for every cue, and the recogniser for every listed
+    // word it hears.
+    bool use_grammar(const std::string& grammar)
+    {
+        std::unique_ptr<jsgf_t, void (*)(jsgf_t*)> parsed(jsgf_parse_string(grammar.c_str(), nullptr),
+                                                          jsgf_grammar_free);
+        jsgf_rule_t* rule = parsed ? jsgf_get_public_rule(parsed.get()) : nullptr;
+        if (!rule) {
+            return false;
+        }
+        fsg_model_t* fsg = jsgf_build_fsg(parsed.get(), rule, ps_get_logmath(decoder_.get()),
+                                          cmd_ln_float32_r(config_.get(), "-lw"));
+        if (!fsg) {
+            return false;
+        }
+        // The search keeps a reference of its own.
+        const bool set = ps_set_fsg(decoder_.get(), "text", fsg) >= 0 && ps_set_search(decoder_.get(), "text") >= 0;
+        fsg_model_free(fsg);
+        return set;
     }
 
     // The text's words in the aligned segments, in order: a word a segment,

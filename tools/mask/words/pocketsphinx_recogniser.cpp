@@ -2,7 +2,11 @@
 // The built-in recogniser: CMU PocketSphinx decoding with the model's general
 // English language model, interpolated with a small one that holds only the
 // listed words, so that those are a little more likely than English alone
-// makes them.
+// makes them. Each listed word the decoding hears is looked at again before
+// it is reported: aligned alone to its stretch of sound, against free
+// phones, so that a word the boost invented where something else was said
+// shows a poor fit.
+#include "aligner.h"
 #include "errors.h"
 #include "recogniser.h"
 
@@ -17,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string>
 #include <unistd.h>
 
@@ -27,6 +32,12 @@ namespace {
 // The listed words' model gets this share of every probability; each word's
 // own probability in it is its boost divided by the share.
 constexpr double LISTED_SHARE = 0.01;
+
+// A listed word is aligned with this much sound either side of where the
+// decoding put it, so that edges it placed a little wrong do not cut it.
+constexpr double FIT_MARGIN_SECONDS = 0.3;
+// The fit of a word that could not be aligned to its sound at all.
+constexpr double UNFITTED = -100.0;
 
 // The decoder reads language models only from files: the listed words'
 // model is written as ARPA text for it and removed once read.
@@ -149,6 +160,12 @@ public:
         }
         use_language_models(setup);
         frame_rate_ = cmd_ln_int32_r(config_.get(), "-frate");
+        for (const ListedWord& word : setup.listed) {
+            listed_.insert(word.word);
+        }
+        if (!listed_.empty()) {
+            aligner_ = make_pocketsphinx_aligner({model, setup.pronunciations});
+        }
     }
 
     std::vector<TimedWord> listen(const int16_t* samples, std::size_t count) override
@@ -182,10 +199,36 @@ public:
             word.confidence = std::clamp(logmath_exp(logmath, posterior), 0.0, 1.0);
             heard.push_back(std::move(word));
         }
+        for (TimedWord& word : heard) {
+            if (listed_.count(word.text)) {
+                word.fit = fit_alone(word, samples, count);
+            }
+        }
         return heard;
     }
 
 private:
+    // How well `word` alone, with free phones around it, explains the sound
+    // where it was heard: the decoding's words around it no longer help it.
+    double fit_alone(const TimedWord& word, const int16_t* samples, std::size_t count)
+    {
+        const auto sample_at = [count](double seconds) {
+            return std::min(count, static_cast<std::size_t>(std::max(0.0, seconds) * RECOGNISER_RATE));
+        };
+        const std::size_t first = sample_at(word.start - FIT_MARGIN_SECONDS);
+        const std::size_t last = sample_at(word.end + FIT_MARGIN_SECONDS);
+        const auto aligned = aligner_->align(samples + first, last - first, {word.text});
+        if (!aligned) {
+            return UNFITTED;
+        }
+        for (const AlignedWord& placed : *aligned) {
+            if (placed.index == 0) {
+                return placed.fit;
+            }
+        }
+        return UNFITTED;
+    }
+
     void use_language_models(const Decoding& setup)
     {
         logmath_t* logmath = ps_get_logmath(decoder_.get());
@@ -218,6 +261,8 @@ private:
     std::unique_ptr<cmd_ln_t, int (*)(cmd_ln_t*)> config_{nullptr, cmd_ln_free_r};
     std::unique_ptr<ps_decoder_t, int (*)(ps_decoder_t*)> decoder_{nullptr, ps_free};
     int frame_rate_ = 100;
+    std::set<std::string> listed_;
+    std::unique_ptr<Aligner> aligner_;
 };
 
 } // namespace

@@ -122,6 +122,17 @@ double least_confidence(double sensitivity)
     return 0.4 * (1.0 - sensitivity);
 }
 
+double least_fit(double sensitivity)
+{
+    return 3.0 - 22.0 * sensitivity;
+}
+
+bool sure_enough(const FoundWord& found, double sensitivity)
+{
+    return found.confidence.value_or(1.0) >= least_confidence(sensitivity)
+        && (!found.fit || *found.fit >= least_fit(sensitivity));
+}
+
 std::map<std::string, std::vector<std::string>> look_up_words(std::set<std::string> words,
                                                               const std::vector<Dictionary>& dictionaries)
 {

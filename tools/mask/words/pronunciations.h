@@ -53,6 +53,17 @@ double listed_word_boost(double sensitivity);
 // firmer threshold finds more words for the same false alarms than either alone.
 double least_confidence(double sensitivity);
 
+// The lowest fit (see AlignedWord::fit) a listed word heard by the decoding
+// is kept at, aligned alone to its sound: 3 - 22 x sensitivity, the
+// aligner's own LEAST_ALIGNED_FIT at the default. Words said fit from about
+// -8 up; words the boost invented where other speech, breath or noise was,
+// mostly below. A stricter sensitivity asks for a better fit.
+double least_fit(double sensitivity);
+
+// Whether a find is sure enough to bleep at `sensitivity`: confident enough,
+// and, where it was checked alone against its sound, fitting it well enough.
+bool sure_enough(const FoundWord& found, double sensitivity);
+
 // Every pronunciation the dictionaries give each of `words` (folded as the
 // list's are), read as plan_decoding reads them; words none has are left
 // out. Throws the bad-input Error for a malformed line.

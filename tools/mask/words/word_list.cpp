@@ -283,7 +283,8 @@ WordMatcher::WordMatcher(const std::vector<WordPattern>& patterns) : patterns_(p
 
 void WordMatcher::begin(std::size_t pattern, const std::string& spoken, const TimedWord& word, std::vector<Open>& to)
 {
-    Open open{{pattern, word.start, word.end, word.confidence, word.whole_cue, spoken, -1, false, {}}, 1, words_};
+    Open open{
+        {pattern, word.start, word.end, word.confidence, word.whole_cue, spoken, -1, false, {}, word.fit}, 1, words_};
     (patterns_[pattern].words.size() == 1 ? done_ : to).push_back(open);
 }
 
@@ -305,6 +306,9 @@ void WordMatcher::step(const std::string& spoken, const TimedWord& word, Piece p
         found.end = word.end;
         if (word.confidence && (!found.confidence || *word.confidence < *found.confidence)) {
             found.confidence = word.confidence;
+        }
+        if (word.fit && (!found.fit || *word.fit < *found.fit)) {
+            found.fit = word.fit;
         }
         found.whole_cue = found.whole_cue || word.whole_cue;
         found.heard += " " + spoken;

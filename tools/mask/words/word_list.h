@@ -78,6 +78,7 @@ struct FoundWord {
     int stream = -1;                  // the audio stream heard, when a file's several were; -1 otherwise
     bool aligned = false;             // placed by aligning its cue's text to the sound
     std::string source;               // who found it, when not the one the run names ("recogniser")
+    std::optional<double> fit{};      // the lowest of the matched words' that give one
 };
 
 // Every place where a pattern's words occur in a row in `words`, which come in

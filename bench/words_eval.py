@@ -36,6 +36,16 @@ SPOKEN = ["please", "conference", "message", "number", "enter", "pound", "call",
           "greeting", "mailbox", "folder", "directory", "person", "thank"]
 # Swear words that no recording says.
 NEVER = ["damn", "hell", "crap", "shit", "bloody", "bastard", "piss", "bitch"]
+# Words said alone, each the name of a picture in a children's program: Tux
+# Paint's animal stamps described aloud (tuning), KTuberling's objects named
+# aloud (held out, another voice). The recording's name when it is the word
+# said; names of two words, or whose recording may say another word than its
+# text, are left out.
+TUXPAINT = "/usr/share/tuxpaint/stamps"
+KTUBERLING = "/usr/share/ktuberling/sounds/en"
+TUXPAINT_LEFT_OUT = {"chimp", "mountaingoat", "wildboar", "nandou", "xanthia"}
+KTUBERLING_LEFT_OUT = {"palmtree", "fallingstar", "moonwalker"}
+SPELLED = {"tucan": "toucan", "sphynx": "sphinx", "broccolli": "broccoli"}
 # A heard word that is one of these endings away from a listed word is an
 # inflection (messages, called): neither a find nor a false alarm.
 ENDINGS = ("s", "es", "'s", "d", "ed", "ing", "er", "ers")
@@ -129,8 +139,55 @@ def build(set_dir):
     write_texts(set_dir)
     open(os.path.join(set_dir, "words.txt"), "w").write("\n".join(SPOKEN + NEVER) + "\n")
     json.dump(counts, open(os.path.join(set_dir, "counts.json"), "w"))
+    build_alone(set_dir)
     print("words (tuning + held out): " + ", ".join(
         f"{e} {counts['tune'][e]}+{counts['held'][e]}" for e in SPOKEN + NEVER))
+
+
+def alone_recordings(part):
+    """(speaker, word, path) of each word said alone in `part`."""
+    if part == "alone-tune":
+        paths = sorted(glob.glob(os.path.join(TUXPAINT, "animals", "**", "*_desc.ogg"), recursive=True))
+        names = [(os.path.basename(p)[:-len("_desc.ogg")], p) for p in paths]
+        speaker, left_out = "tuxpaint-describer", TUXPAINT_LEFT_OUT
+    else:
+        paths = sorted(glob.glob(os.path.join(KTUBERLING, "*.ogg")))
+        names = [(os.path.basename(p)[:-len(".ogg")].split("_")[-1], p) for p in paths]
+        speaker, left_out = "ktuberling-namer", KTUBERLING_LEFT_OUT
+    for name, path in names:
+        if name not in left_out:
+            yield speaker, SPELLED.get(name, name), path
+
+
+def build_alone(set_dir):
+    """alone-tune.wav and alone-held.wav: single words, each with a second of
+    silence before and after, and alone-words.txt, their words and the
+    words never said."""
+    counts = json.load(open(os.path.join(set_dir, "counts.json")))
+    words = []
+    for part in ("alone-tune", "alone-held"):
+        audio, labels = array.array("h"), []
+        for speaker, word, path in alone_recordings(part):
+            pcm = os.path.join(set_dir, "decoded.wav")
+            subprocess.run(["ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", path, "-ar", str(RATE), "-ac", "1",
+                            "-c:a", "pcm_s16le", pcm], check=True)
+            audio.extend(array.array("h", bytes(int(GAP_SECONDS * RATE) * 2)))
+            start = len(audio) / RATE
+            audio.extend(read_pcm(pcm))
+            labels.append({"start": start, "end": len(audio) / RATE, "speaker": speaker, "name": word,
+                           "text": word, "tokens": [word]})
+        audio.extend(array.array("h", bytes(int(GAP_SECONDS * RATE) * 2)))
+        with wave.open(os.path.join(set_dir, part + ".wav"), "wb") as w:
+            w.setnchannels(1), w.setsampwidth(2), w.setframerate(RATE)
+            w.writeframes(audio.tobytes())
+        info = {"seconds": len(audio) / RATE, "utterances": labels}
+        json.dump(info, open(os.path.join(set_dir, part + ".json"), "w"))
+        said = [u["name"] for u in labels]
+        words += said
+        counts[part] = {e: said.count(e) for e in said + NEVER}
+        print(f"{part}: {len(labels)} words said alone by {labels[0]['speaker']}, {info['seconds'] / 60:.1f} min")
+    open(os.path.join(set_dir, "alone-words.txt"), "w").write("\n".join(sorted(set(words)) + NEVER) + "\n")
+    json.dump(counts, open(os.path.join(set_dir, "counts.json"), "w"))
 
 
 def caption(text):
@@ -283,9 +340,14 @@ def found_words(kind, path, entries):
                 yield e, heard, float(fields[1]), float(fields[2]), float(fields[3])
 
 
+def list_of(set_dir, part):
+    return os.path.join(set_dir, "alone-words.txt" if part.startswith("alone") else "words.txt")
+
+
 def score(set_dir, part, kind, path):
     info = json.load(open(os.path.join(set_dir, part + ".json")))
-    entries = open(os.path.join(set_dir, "words.txt")).read().split()
+    entries = open(list_of(set_dir, part)).read().split()
+    spoken_entries = [e for e in entries if e not in NEVER]
     counts = json.load(open(os.path.join(set_dir, "counts.json")))[part]
     hits, false_alarms, used = {}, {}, {}
     # Each find's confidence and whether it was right, for the report's
@@ -307,8 +369,8 @@ def score(set_dir, part, kind, path):
         else:
             false_alarms[entry] = false_alarms.get(entry, 0) + 1
             finds.write(f"{run}\t{part}\t{confidence}\tfalse\n")
-    spoken_total = sum(counts[e] for e in SPOKEN)
-    missed = ",".join(f"{e}:{hits.get(e, 0)}/{counts[e]}" for e in SPOKEN if hits.get(e, 0) < counts[e])
+    spoken_total = sum(counts.get(e, 0) for e in spoken_entries)
+    missed = ",".join(f"{e}:{hits.get(e, 0)}/{counts[e]}" for e in spoken_entries if hits.get(e, 0) < counts.get(e, 0))
     alarms = ",".join(f"{e}:{n}" for e, n in sorted(false_alarms.items(), key=lambda x: -x[1]))
     return [part, sum(hits.values()), spoken_total, sum(false_alarms.values()), info["seconds"],
             missed or "-", alarms or "-"]
@@ -387,10 +449,26 @@ def bleeps_table(table):
     return "\n".join(lines), "\n".join(group_lines)
 
 
+def alone_table(table):
+    """Words said alone: found and false alarms an hour, tuning and held out."""
+    lines = ["| method | setting | found, tuning (Tux Paint) | false alarms an hour, tuning | "
+             "found, held out (KTuberling) | false alarms an hour, held out |", "|---|---:|---:|---:|---:|---:|"]
+    for key in sorted((k for k in table if k[0] == "alone"), key=lambda k: (k[1] != "finder", float(k[2] or 0))):
+        cells = []
+        for part in ("alone-tune", "alone-held"):
+            r = table[key][part]
+            hits, spoken, alarms, seconds = int(r[4]), int(r[5]), int(r[6]), float(r[7])
+            cells += [f"{hits} / {spoken} = {100 * hits / spoken:.0f} %", f"{alarms * 3600 / seconds:.0f}"]
+        method = "`zendrik-mask`" if key[1] == "finder" else "`pocketsphinx_continuous`, language model alone"
+        setting = f"--sensitivity {key[2]}" if key[2] else "defaults"
+        lines.append(f"| {method} | {setting} | " + " | ".join(cells) + " |")
+    return "\n".join(lines)
+
+
 def confidence_table(set_dir):
     rows = [line.rstrip("\n").split("\t") for line in open(os.path.join(set_dir, "finds.tsv"))]
     default = [(float(r[2]), r[3] == "hit") for r in rows
-               if r[0].endswith("finder 0.5") and r[2] not in ("None", "")]
+               if r[0].endswith("finder 0.5") and not r[0].startswith("alone") and r[2] not in ("None", "")]
     hits = [c for c, hit in default if hit]
     false = [c for c, hit in default if not hit]
     lines = ["| confidence at least | true finds | false alarms |", "|---:|---:|---:|"]
@@ -411,7 +489,8 @@ def report(set_dir, runs_tsv, docs):
         table.setdefault(key, {})[r[3]] = r
     methods = ["finder", "spotting", "decoding"]
     bleeps_md, groups_md = bleeps_table(table)
-    table = {k: v for k, v in table.items() if k[1] in methods}
+    alone_md = alone_table(table)
+    table = {k: v for k, v in table.items() if k[1] in methods and k[0] != "alone"}
     rows = [r for r in rows if r[1] in methods]
     order = sorted(table, key=lambda k: (k[0] != "clean", methods.index(k[1]), float(k[2] or 0)))
     lines = ["| bed | method | setting | found, tuning set | false alarms an hour, tuning | "
@@ -442,6 +521,7 @@ def report(set_dir, runs_tsv, docs):
     print(confidence_md)
     print(bleeps_md)
     print(groups_md)
+    print(alone_md)
     print("\nmissed and false alarms by word, per run:")
     for r in rows:
         print(f"  {r[0]} {r[1]} {r[2]} {r[3]}: missed {r[10]}; false alarms {r[11]}")
@@ -534,6 +614,15 @@ plot {', '.join(plots)}
         "`tools/mask/lists/profanity.txt`):",
         "",
         groups_md,
+        "",
+        "Words said alone, each with a second of silence around it (an exclamation, a",
+        "one-word answer): the animals of `tuxpaint-stamps-default` named aloud",
+        "(`*_desc.ogg`, 61 words, tuning) and the objects of `ktuberling-data`",
+        "(`sounds/en`, 69 words, held out, never tuned on), other voices than above;",
+        "names of two words left out. One file a part, the list every word of both",
+        "parts and the words never said; a find counts as above.",
+        "",
+        alone_md,
         "",
         "How well the confidence shown in labels and reports tells true finds",
         "from false ones, for zendrik-mask at its default sensitivity (both parts,",

@@ -17,7 +17,9 @@
 # quiet room's floor in the pauses): every find is a false bleep. Then
 # the same speech's text as SubRip cues with loose edges and as plain
 # paragraphs, each aligned to the sound, against bleeping whole cues, into
-# a section of its own.
+# a section of its own. Words said alone, a second of silence around each
+# (Tux Paint's animals to tune on, KTuberling's objects held out, other
+# voices), in rows of their own.
 #
 #   bench/words_eval.sh [BUILD_DIR] [SENSITIVITIES] [SPOTTING_BUILD_DIR]
 #   (default: build/release "0 0.25 0.5 0.75 1", no spotting rows)
@@ -26,7 +28,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 ensure_packages sox ffmpeg time gnuplot-nox python3 pocketsphinx pocketsphinx-en-us pocketsphinx-testdata \
-  asterisk-core-sounds-en asterisk-core-sounds-en-g722 asterisk-moh-opsound-wav
+  asterisk-core-sounds-en asterisk-core-sounds-en-g722 asterisk-moh-opsound-wav tuxpaint-stamps-default ktuberling-data
 build="$(cd "${1:-$ZENDRIK_ROOT/build/release}" && pwd)"
 read -r -a sensitivities <<<"${2:-0 0.25 0.5 0.75 1}"
 exe="$build/bin/zendrik-mask"
@@ -113,6 +115,23 @@ for bed in clean music; do
     row "$bed" decoding "" "$part" "$wall" "$peak" decoder "$tmp/decoded-$part.txt"
   done
   echo "words_eval: $bed, full decoding done" >&2
+done
+
+# Words said alone: the finder at each sensitivity, and the language model alone.
+for part in alone-tune alone-held; do
+  [[ "$modes" == *" words "* ]] || break
+  sox "$tmp/$part.wav" -r 48000 -c 2 "$tmp/clean/$part-48k.wav"
+  for sensitivity in "${sensitivities[@]}"; do
+    /usr/bin/time -f '%e %M' -o "$tmp/time" "$exe" "$tmp/clean/$part-48k.wav" --dry-run --pad 0 --jobs 2 \
+      --words "$tmp/alone-words.txt" --sensitivity "$sensitivity" --report "$tmp/report.json" -q
+    read -r wall peak <"$tmp/time"
+    row alone finder "$sensitivity" "$part" "$wall" "$peak" mask "$tmp/report.json"
+  done
+  /usr/bin/time -f '%e %M' -o "$tmp/time" pocketsphinx_continuous -infile "$tmp/$part.wav" -time yes \
+    -hmm "$model/en-us" -lm "$model/en-us.lm.bin" -dict "$model/cmudict-en-us.dict" >"$tmp/decoded.txt" 2>/dev/null
+  read -r wall peak <"$tmp/time"
+  row alone decoding "" "$part" "$wall" "$peak" decoder "$tmp/decoded.txt"
+  echo "words_eval: $part done" >&2
 done
 
 # The shipped list where no one swears, at the default sensitivity.

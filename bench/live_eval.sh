@@ -28,13 +28,7 @@ done
 export LV2_PATH="$build/lv2"
 bench="$ZENDRIK_ROOT/bench"
 
-if [ -n "${LIVE_EVAL_DIR:-}" ]; then
-  mkdir -p "$LIVE_EVAL_DIR"
-  tmp="$(cd "$LIVE_EVAL_DIR" && pwd)"
-else
-  tmp="$(mktemp -d "${TMPDIR:-/tmp}/zendrik-live-eval.XXXXXX")"
-  trap 'rm -rf "$tmp"' EXIT
-fi
+work_folder "${LIVE_EVAL_DIR:-}" zendrik-live-eval
 if [ ! -s "$tmp/counts.json" ]; then
   python3 "$bench/words_eval.py" build "$tmp"
   [ -z "${LIVE_EVAL_MINUTES:-}" ] || python3 "$bench/live_eval.py" cut "$tmp" "$LIVE_EVAL_MINUTES"

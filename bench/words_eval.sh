@@ -39,13 +39,8 @@ export LV2_PATH="$build/lv2"
 helper="$ZENDRIK_ROOT/bench/words_eval.py"
 model=/usr/share/pocketsphinx/model/en-us
 
-if [ -n "${WORDS_EVAL_KEEP:-}" ]; then
-  mkdir -p "$WORDS_EVAL_KEEP/reports"
-  tmp="$(cd "$WORDS_EVAL_KEEP" && pwd)"
-else
-  tmp="$(mktemp -d "${TMPDIR:-/tmp}/zendrik-words-eval.XXXXXX")"
-  trap 'rm -rf "$tmp"' EXIT
-fi
+work_folder "${WORDS_EVAL_KEEP:-}" zendrik-words-eval
+[ -z "${WORDS_EVAL_KEEP:-}" ] || mkdir -p "$tmp/reports"
 python3 "$helper" build "$tmp"
 parts=(tune held)
 

@@ -60,3 +60,16 @@ ensure_packages() {
     return 1
   fi
 }
+
+# work_folder KEPT NAME: sets tmp to the folder KEPT (made when missing), where
+# a measurement keeps its files to look into or carry on; without KEPT, to a
+# new temporary folder NAME.XXXXXX, removed when the script exits.
+work_folder() {
+  if [ -n "$1" ]; then
+    mkdir -p "$1"
+    tmp="$(cd "$1" && pwd)"
+  else
+    tmp="$(mktemp -d "${TMPDIR:-/tmp}/$2.XXXXXX")"
+    trap 'rm -rf "$tmp"' EXIT
+  fi
+}

@@ -52,8 +52,8 @@ void plan(Decoder& decoder, double sensitivity)
     TextInput text(dictionary, "dictionary", DICTIONARY_LIMITS);
     DecodingPlan planned
         = plan_decoding(decoder.patterns, {Dictionary{dictionary, &text}}, sensitivity, guess_pronunciation);
-    decoder.recogniser = make_pocketsphinx(
-        {DEFAULT_MODEL_DIR, dictionary, language_model, std::move(planned.pronunciations), std::move(planned.listed)});
+    decoder.recogniser = make_pocketsphinx({DEFAULT_MODEL_DIR, dictionary, language_model,
+                                            std::move(planned.pronunciations), std::move(planned.listed), ""});
     decoder.sensitivity = sensitivity;
 }
 

@@ -83,6 +83,7 @@ std::string options_hash(const Options& options)
     add("sensitivity", std::to_string(options.sensitivity));
     add_files("dict", options.dict_files);
     add("model", options.model_dir);
+    add("adaptation", options.adaptation);
     for (const std::string& range : options.excepts) {
         add("except", range);
     }

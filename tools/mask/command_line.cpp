@@ -70,6 +70,11 @@ void add_mask_options(CLI::App& app, Options& options, ParsedOptions& parsed)
     parsed.recogniser_options.push_back(
         app.add_option("--model", options.model_dir, "Recogniser: PocketSphinx acoustic model folder")
             ->type_name("DIR"));
+    parsed.recogniser_options.push_back(
+        app.add_option("--adaptation", options.adaptation,
+                       "Recogniser: an MLLR transform of the model for one voice and room, from sphinxtrain's "
+                       "mllr_solve (docs/zendrik-mask.md)")
+            ->type_name("FILE"));
     app.add_option("--stream", options.streams,
                    "Video and AAC files: the audio stream to mask, by index or language (default: every one); "
                    "repeatable")

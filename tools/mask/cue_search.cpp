@@ -3,6 +3,7 @@
 // listed or censored word is aligned to the sound, and its finds take the
 // times of their own words; a cue whose text does not fit the sound keeps
 // its whole times, and the user is told which.
+#include "adaptation.h"
 #include "cue_alignment.h"
 #include "errors.h"
 #include "media_job.h"
@@ -172,13 +173,16 @@ void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, co
     }
     const bool passages = request.plain_text.has_value();
     const std::string model_dir = options.model_dir.empty() ? DEFAULT_MODEL_DIR : options.model_dir;
+    if (!options.adaptation.empty()) {
+        check_adaptation(options.adaptation, model_dir);
+    }
     const std::vector<Pronunciation> pronunciations = pronunciations_of(cues, options, model_dir);
     // No more aligners (a dictionary each) than there are cues to align; made
     // one after another, as loading a model is not safe on several threads.
     std::vector<std::unique_ptr<Aligner>> owned;
     std::vector<Aligner*> aligners;
     for (std::size_t j = 0; j < std::max<std::size_t>(1, std::min<std::size_t>(options.jobs, cues.size())); ++j) {
-        owned.push_back(make_pocketsphinx_aligner({model_dir, pronunciations}));
+        owned.push_back(make_pocketsphinx_aligner({model_dir, pronunciations, options.adaptation}));
         aligners.push_back(owned.back().get());
     }
     // A video's subtitles align against its sound in their language, or its default sound.

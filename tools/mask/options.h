@@ -46,6 +46,7 @@ struct Options {
     unsigned jobs = 1;                           // recogniser threads
     std::vector<std::string> dict_files;         // extra pronunciations
     std::string model_dir;                       // empty: the default model
+    std::string adaptation;                      // --adaptation: an MLLR transform
     std::string labels_out;                      // --write-labels
     std::string report_file;                     // --report
     std::string review_page;                     // --review, an HTML page

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "word_search.h"
 
+#include "adaptation.h"
 #include "errors.h"
 #include "host.h"
 #include "media_job.h"
@@ -101,7 +102,10 @@ std::shared_ptr<const PlannedDecoding> plan_for(const WordRequest& request, cons
         throw bad_input("no acoustic model folder '" + model_dir + "'"
                         + (options.model_dir.empty() ? " (install Debian's pocketsphinx-en-us)" : ""));
     }
-    std::string key = model_dir + '\n' + std::to_string(options.sensitivity) + '\n';
+    if (!options.adaptation.empty()) {
+        check_adaptation(options.adaptation, model_dir);
+    }
+    std::string key = model_dir + '\n' + std::to_string(options.sensitivity) + '\n' + options.adaptation + '\n';
     for (const std::string& path : options.dict_files) {
         key += "dict " + path + '\n';
     }
@@ -131,10 +135,10 @@ std::shared_ptr<const PlannedDecoding> plan_for(const WordRequest& request, cons
         dictionaries.push_back({path, files.back().get()});
     }
     DecodingPlan plan = plan_decoding(request.patterns, dictionaries, options.sensitivity, guess_pronunciation);
-    last = std::make_shared<const PlannedDecoding>(
-        PlannedDecoding{key,
-                        {model_dir, own, language_model, std::move(plan.pronunciations), std::move(plan.listed)},
-                        std::move(plan.guessed)});
+    last = std::make_shared<const PlannedDecoding>(PlannedDecoding{
+        key,
+        {model_dir, own, language_model, std::move(plan.pronunciations), std::move(plan.listed), options.adaptation},
+        std::move(plan.guessed)});
     return last;
 }
 

@@ -56,6 +56,7 @@ public:
 struct AlignerSetup {
     std::string model_dir;
     std::vector<Pronunciation> pronunciations;
+    std::string adaptation; // an MLLR transform, checked (adaptation.h); empty: none
 };
 
 // PocketSphinx with a JSGF grammar made of the text. Throws the bad-input

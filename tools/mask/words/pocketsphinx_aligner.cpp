@@ -107,6 +107,9 @@ public:
         // Full quality: a cue is short, and its times are what is bleeped.
         config_.reset(cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-dict", dictionary.path().c_str(),
                                   "-bestpath", "no", "-remove_silence", "no", "-remove_noise", "no", nullptr));
+        if (config_ && !setup.adaptation.empty()) {
+            cmd_ln_set_str_r(config_.get(), "-mllr", setup.adaptation.c_str());
+        }
         decoder_.reset(config_ ? ps_init(config_.get()) : nullptr);
         if (!decoder_) {
             throw bad_input("cannot load the PocketSphinx acoustic model in '" + hmm

@@ -143,6 +143,9 @@ public:
         config_.reset(cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.c_str(), "-dict", setup.dictionary.c_str(),
                                   "-fwdflat", "no", "-bestpath", "yes", "-maxhmmpf", "5000", "-maxwpf", "10", "-ds",
                                   "2", "-topn", "2", "-remove_silence", "no", "-remove_noise", "no", nullptr));
+        if (config_ && !setup.adaptation.empty()) {
+            cmd_ln_set_str_r(config_.get(), "-mllr", setup.adaptation.c_str());
+        }
         decoder_.reset(config_ ? ps_init(config_.get()) : nullptr);
         if (!decoder_) {
             throw bad_input("cannot load the PocketSphinx acoustic model in '" + model + "' with the dictionary '"
@@ -164,7 +167,7 @@ public:
             listed_.insert(word.word);
         }
         if (!listed_.empty()) {
-            aligner_ = make_pocketsphinx_aligner({model, setup.pronunciations});
+            aligner_ = make_pocketsphinx_aligner({model, setup.pronunciations, setup.adaptation});
         }
     }
 

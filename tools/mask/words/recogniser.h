@@ -51,6 +51,7 @@ struct Decoding {
     std::string language_model;                // the model's n-gram language model
     std::vector<Pronunciation> pronunciations; // added where the dictionary lacks them
     std::vector<ListedWord> listed;
+    std::string adaptation; // an MLLR transform, checked (adaptation.h); empty: none
 };
 
 // CMU PocketSphinx decoding with its n-gram search. Throws the bad-input

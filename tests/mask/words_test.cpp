@@ -357,69 +357,6 @@ TEST_F(MaskWords, BadTranscriptsAndWordListsAreRefusedAndNothingIsWritten)
     EXPECT_EQ(slurp(out), slurp(p("in.wav")));
 }
 
-namespace {
-
-// An MLLR transform as sphinxtrain's mllr_solve writes it: one class, three
-// streams of 13, each mean scaled by `scale` and moved by `offset`.
-std::string mllr_transform(double scale, double offset, int streams = 3, int size = 13)
-{
-    std::ostringstream text;
-    text << "1\n" << streams << "\n";
-    for (int stream = 0; stream < streams; ++stream) {
-        text << size << "\n";
-        for (int row = 0; row < size; ++row) {
-            for (int column = 0; column < size; ++column) {
-                text << (row == column ? scale : 0.0) << ' ';
-            }
-            text << "\n";
-        }
-        for (int i = 0; i < size; ++i) {
-            text << offset << ' ';
-        }
-        text << "\n";
-        for (int i = 0; i < size; ++i) {
-            text << "1.0 ";
-        }
-        text << "\n";
-    }
-    return text.str();
-}
-
-} // namespace
-
-// The transform reaches the decoder: one that changes nothing finds what
-// none finds, one that moves every mean away finds nothing; and a transform
-// for other features than the model's is refused before it is applied.
-TEST_F(MaskWords, AnAdaptationTransformIsAppliedAndAMismatchedOneRefused)
-{
-    make_speech("speech.wav");
-    write_text(p("same.mllr"), mllr_transform(1.0, 0.0));
-    write_text(p("away.mllr"), mllr_transform(1.0, 40.0));
-    const auto labels_with = [&](const std::vector<std::string>& extra) {
-        std::vector<std::string> args{p("speech.wav"), "--dry-run", "--word",         "dashwood",
-                                      "--word",        "selfish",   "--write-labels", p("labels.txt")};
-        args.insert(args.end(), extra.begin(), extra.end());
-        const Result r = mask(args);
-        EXPECT_EQ(r.status, 0) << r.err;
-        return slurp(p("labels.txt"));
-    };
-    const std::string plain = labels_with({});
-    EXPECT_NE(plain.find("dashwood"), std::string::npos) << plain;
-    EXPECT_EQ(labels_with({"--adaptation", p("same.mllr")}), plain);
-    EXPECT_EQ(labels_with({"--adaptation", p("away.mllr")}).find("dashwood"), std::string::npos);
-
-    write_text(p("flat.mllr"), mllr_transform(1.0, 0.0, 1, 39));
-    write_text(p("short.mllr"), mllr_transform(1.0, 0.0).substr(0, 200));
-    const auto before = snapshot();
-    const std::string out = p("out.wav");
-    expect_refused(mask({p("speech.wav"), out, "--word", "dashwood", "--adaptation", p("flat.mllr")}), 2,
-                   "flat.mllr' is for features of sizes 39, the acoustic model .* has 13/13/13", before);
-    expect_refused(mask({p("speech.wav"), out, "--word", "dashwood", "--adaptation", p("short.mllr")}), 2,
-                   "short.mllr' is not an MLLR transform", before);
-    expect_refused(mask({p("speech.wav"), out, "--word", "dashwood", "--adaptation", p("none.mllr")}), 2,
-                   "cannot read the adaptation transform .*none.mllr", before);
-}
-
 TEST_F(MaskWords, WrittenLabelsReadBackMaskTheSameSamples)
 {
     write_noise(p("in.wav"), SF_FORMAT_WAV | SF_FORMAT_PCM_24, 44100, 2, 2 * 44100);

@@ -173,9 +173,7 @@ void align_cue_finds(const WordRequest& request, const TranscriptFinds& read, co
     }
     const bool passages = request.plain_text.has_value();
     const std::string model_dir = options.model_dir.empty() ? DEFAULT_MODEL_DIR : options.model_dir;
-    if (!options.adaptation.empty()) {
-        check_adaptation(options.adaptation, model_dir);
-    }
+    check_adaptation(options.adaptation, model_dir);
     const std::vector<Pronunciation> pronunciations = pronunciations_of(cues, options, model_dir);
     // No more aligners (a dictionary each) than there are cues to align; made
     // one after another, as loading a model is not safe on several threads.

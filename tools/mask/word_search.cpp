@@ -102,9 +102,7 @@ std::shared_ptr<const PlannedDecoding> plan_for(const WordRequest& request, cons
         throw bad_input("no acoustic model folder '" + model_dir + "'"
                         + (options.model_dir.empty() ? " (install Debian's pocketsphinx-en-us)" : ""));
     }
-    if (!options.adaptation.empty()) {
-        check_adaptation(options.adaptation, model_dir);
-    }
+    check_adaptation(options.adaptation, model_dir);
     std::string key = model_dir + '\n' + std::to_string(options.sensitivity) + '\n' + options.adaptation + '\n';
     for (const std::string& path : options.dict_files) {
         key += "dict " + path + '\n';

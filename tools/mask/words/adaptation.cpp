@@ -46,6 +46,9 @@ std::vector<uint32_t> model_stream_sizes(const std::string& model_dir)
 
 void check_adaptation(const std::string& transform, const std::string& model_dir)
 {
+    if (transform.empty()) {
+        return;
+    }
     std::ifstream in(transform);
     if (!in) {
         throw bad_input("cannot read the adaptation transform '" + transform + "'");

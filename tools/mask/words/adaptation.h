@@ -12,7 +12,7 @@ namespace zendrik_mask {
 // model's, and one made for another feature layout reads past its
 // matrices: this is checked first. Throws the bad-input Error when
 // `transform` is unreadable or malformed, or when its feature streams are
-// not the sizes of the model's in `model_dir`.
+// not the sizes of the model's in `model_dir`. No transform (empty) passes.
 void check_adaptation(const std::string& transform, const std::string& model_dir);
 
 } // namespace zendrik_mask

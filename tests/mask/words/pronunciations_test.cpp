@@ -73,6 +73,22 @@ TEST(MaskPronunciations, ListedWordsWithTheirVariantsWildcardsAndBoosts)
         ASSERT_TRUE(boosts.count(word)) << word;
         EXPECT_NEAR(boosts[word] / boost, 1.0, 1e-9) << word;
     }
+    // The words "damn*" matches share its one boost as English shares
+    // their use; one English lacks counts as its rarest word.
+    const std::map<std::string, double> english{{"damn", 8e-5}, {"damned", 2e-5}, {"dashwood", 1e-9}};
+    const auto english_of = [&](const std::string& word) { return english.count(word) ? english.at(word) : 0.0; };
+    double damn_family = 0;
+    for (const ListedWord& shared : share_family_boosts(plan.listed, english_of)) {
+        EXPECT_EQ(shared.family.empty(), shared.word == "dashwood" || shared.word == "john") << shared.word;
+        if (shared.family.empty()) {
+            EXPECT_EQ(shared.boost, boosts[shared.word]) << shared.word;
+            continue;
+        }
+        damn_family += shared.boost;
+        EXPECT_NEAR(shared.boost / 1e-5, shared.word == "damning" ? 3e-10 / 1e-4 : english.at(shared.word) / 1e-4, 1e-4)
+            << shared.word;
+    }
+    EXPECT_NEAR(damn_family / 1e-5, 1.0, 1e-9);
     // Both ways to say "dashwood"; the user's dictionary ahead of the model's.
     std::multimap<std::string, std::string> ways;
     for (const Pronunciation& p : plan.pronunciations) {

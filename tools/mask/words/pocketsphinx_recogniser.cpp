@@ -8,6 +8,7 @@
 // shows a poor fit.
 #include "aligner.h"
 #include "errors.h"
+#include "pronunciations.h"
 #include "recogniser.h"
 
 #include <pocketsphinx.h>
@@ -239,7 +240,13 @@ private:
         if (!general) {
             throw bad_input("cannot read the language model '" + setup.language_model + "'");
         }
-        const ListedWordsModel file(setup.listed);
+        const auto english = [&](const std::string& word) {
+            const char* words[] = {word.c_str()};
+            return ngram_wid(general.get(), word.c_str()) == ngram_unknown_wid(general.get())
+                ? 0.0
+                : logmath_exp(logmath, ngram_prob(general.get(), words, 1));
+        };
+        const ListedWordsModel file(share_family_boosts(setup.listed, english));
         Model listed(ngram_model_read(config_.get(), file.path().c_str(), NGRAM_ARPA, logmath));
         if (!listed) {
             throw write_failed("PocketSphinx refused the list's language model");

@@ -143,6 +143,26 @@ std::map<std::string, std::vector<std::string>> look_up_words(std::set<std::stri
     return lexicon.take();
 }
 
+std::vector<ListedWord> share_family_boosts(std::vector<ListedWord> listed, const EnglishProbability& english)
+{
+    // About the rarest word the default model's English holds (10^-9.5).
+    constexpr double RAREST_ENGLISH = 3e-10;
+    std::vector<double> weight(listed.size());
+    std::map<std::string, double> family_weight;
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (!listed[i].family.empty()) {
+            weight[i] = std::max(english(listed[i].word), RAREST_ENGLISH);
+            family_weight[listed[i].family] += weight[i];
+        }
+    }
+    for (std::size_t i = 0; i < listed.size(); ++i) {
+        if (!listed[i].family.empty()) {
+            listed[i].boost *= weight[i] / family_weight[listed[i].family];
+        }
+    }
+    return listed;
+}
+
 DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::vector<Dictionary>& dictionaries,
                            double sensitivity, const Guesser& guess)
 {
@@ -154,10 +174,14 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
     std::vector<std::string> missing;
     std::map<std::string, std::string> guessed;
     std::map<std::string, double> sensitivity_of; // each word used, at the lowest sensitivity asked
-    auto use = [&](const std::string& word, double asked) {
+    std::map<std::string, std::string> family_of; // "" once a word is listed as itself
+    auto use = [&](const std::string& word, double asked, const std::string& family) {
         const auto [it, added] = sensitivity_of.emplace(word, asked);
         if (!added) {
             it->second = std::min(it->second, asked);
+        }
+        if (const auto [kin, first] = family_of.emplace(word, family); !first && family.empty()) {
+            kin->second.clear();
         }
     };
     for (const WordPattern& pattern : patterns) {
@@ -165,10 +189,10 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
         for (const std::string& word : pattern.words) {
             if (!is_wildcard(word)) {
                 if (lexicon.find(word) || guessed.count(word)) {
-                    use(word, asked);
+                    use(word, asked, "");
                 } else if (std::optional<std::string> phones = guess ? guess(word) : std::nullopt) {
                     guessed.emplace(word, *phones);
-                    use(word, asked);
+                    use(word, asked, "");
                 } else {
                     missing.push_back(word);
                 }
@@ -183,7 +207,7 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
                                 + "; give more letters before the '*'");
             }
             for (const std::string& ending : endings) {
-                use(ending, asked);
+                use(ending, asked, word);
             }
         }
     }
@@ -208,7 +232,7 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
         for (const std::string& phones : lexicon.find(word) ? *lexicon.find(word) : std::vector<std::string>{}) {
             plan.pronunciations.push_back({word, phones});
         }
-        plan.listed.push_back({word, listed_word_boost(asked)});
+        plan.listed.push_back({word, listed_word_boost(asked), family_of[word]});
     }
     return plan;
 }

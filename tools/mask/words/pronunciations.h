@@ -70,6 +70,16 @@ bool sure_enough(const FoundWord& found, double sensitivity);
 std::map<std::string, std::vector<std::string>> look_up_words(std::set<std::string> words,
                                                               const std::vector<Dictionary>& dictionaries);
 
+// The probability English gives a word alone; 0 for a word it lacks.
+using EnglishProbability = std::function<double(const std::string& word)>;
+
+// The words one pattern ending in '*' matches share its boost, each in
+// proportion to how common English makes it (a word English lacks counts as
+// the rarest it has), so that "damn*" is as likely as one listed word and a
+// rare ending such as "damns" is not made hundreds of times likelier than
+// English holds it. Words listed as themselves keep their boost.
+std::vector<ListedWord> share_family_boosts(std::vector<ListedWord> listed, const EnglishProbability& english);
+
 // Earlier dictionaries win: a word found in one is not looked up in the
 // next; a word none has is given to `guess`, when there is one. A word listed
 // with several sensitivities gets the lowest, as a word held back on purpose

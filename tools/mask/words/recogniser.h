@@ -40,6 +40,10 @@ struct Pronunciation {
 struct ListedWord {
     std::string word;
     double boost;
+    // The pattern ending in '*' the word was matched by ("damn*"), whose
+    // words share one boost (see share_family_boosts); empty for a word
+    // listed as itself.
+    std::string family = {};
 };
 
 // Decoding with a language model: every word of the model's general English

@@ -48,13 +48,13 @@ std::string error_of(const std::vector<WordPattern>& list, const std::string& mo
 
 TEST(MaskPronunciations, ListedWordsWithTheirVariantsWildcardsAndBoosts)
 {
-    std::istringstream mine("Damn D AE M N\n");
+    std::istringstream mine("Damn D AE M N\ndame D EY M\n");
     std::istringstream model(MODEL_DICT);
-    std::vector<WordPattern> list = patterns({"dashwood", "damn*", "John Dashwood", "Dashwood"});
+    std::vector<WordPattern> list = patterns({"dam*", "dashwood", "damn*", "John Dashwood", "Dashwood", "damned"});
     std::istringstream strict("damn* sensitivity=0\nDashwood sensitivity=0.25\n");
     const std::vector<WordPattern> strict_list = parse_word_list(strict, "words.txt");
-    list[1] = strict_list[0];
-    list[3] = strict_list[1]; // listed twice: the lower sensitivity holds
+    list[2] = strict_list[0];
+    list[4] = strict_list[1]; // listed twice: the lower sensitivity holds
     const DecodingPlan plan = plan_decoding(list, {{"mine.dict", &mine}, {"model.dict", &model}}, 0.5);
 
     std::map<std::string, double> boosts;
@@ -63,7 +63,8 @@ TEST(MaskPronunciations, ListedWordsWithTheirVariantsWildcardsAndBoosts)
     }
     // 10^(3 s - 5): the phrase's "john" at the default 0.5, "damn*" as every
     // word it matches at 0.
-    const std::map<std::string, double> expected{{"dashwood", std::pow(10.0, -4.25)},
+    const std::map<std::string, double> expected{{"dame", std::pow(10.0, -3.5)},
+                                                 {"dashwood", std::pow(10.0, -4.25)},
                                                  {"damn", 1e-5},
                                                  {"damned", 1e-5},
                                                  {"damning", 1e-5},
@@ -73,22 +74,19 @@ TEST(MaskPronunciations, ListedWordsWithTheirVariantsWildcardsAndBoosts)
         ASSERT_TRUE(boosts.count(word)) << word;
         EXPECT_NEAR(boosts[word] / boost, 1.0, 1e-9) << word;
     }
-    // The words "damn*" matches share its one boost as English shares
-    // their use; one English lacks counts as its rarest word.
-    const std::map<std::string, double> english{{"damn", 8e-5}, {"damned", 2e-5}, {"dashwood", 1e-9}};
+    // A pattern's words share its boost as English shares their use; one
+    // English lacks counts as its rarest word. "damned" is listed as itself
+    // too: it counts in the shares but keeps its boost. "damn" takes the
+    // larger of its two patterns' shares, whichever pattern comes first.
+    const std::map<std::string, double> english{{"dame", 1e-5}, {"damn", 8e-5}, {"damned", 2e-5}, {"dashwood", 1e-9}};
     const auto english_of = [&](const std::string& word) { return english.count(word) ? english.at(word) : 0.0; };
-    double damn_family = 0;
-    for (const ListedWord& shared : share_family_boosts(plan.listed, english_of)) {
-        EXPECT_EQ(shared.family.empty(), shared.word == "dashwood" || shared.word == "john") << shared.word;
-        if (shared.family.empty()) {
-            EXPECT_EQ(shared.boost, boosts[shared.word]) << shared.word;
-            continue;
-        }
-        damn_family += shared.boost;
-        EXPECT_NEAR(shared.boost / 1e-5, shared.word == "damning" ? 3e-10 / 1e-4 : english.at(shared.word) / 1e-4, 1e-4)
-            << shared.word;
+    const double damn_pattern = 8e-5 + 2e-5 + 3e-10;
+    const std::map<std::string, double> share{
+        {"dame", 1e-5 / (damn_pattern + 1e-5)}, {"damn", 8e-5 / damn_pattern}, {"damning", 3e-10 / damn_pattern}};
+    for (const ListedWord& shared : share_pattern_boosts(plan.listed, english_of)) {
+        const double expected_share = share.count(shared.word) ? share.at(shared.word) : 1.0;
+        EXPECT_NEAR(shared.boost / (boosts[shared.word] * expected_share), 1.0, 1e-9) << shared.word;
     }
-    EXPECT_NEAR(damn_family / 1e-5, 1.0, 1e-9);
     // Both ways to say "dashwood"; the user's dictionary ahead of the model's.
     std::multimap<std::string, std::string> ways;
     for (const Pronunciation& p : plan.pronunciations) {

@@ -246,7 +246,7 @@ private:
                 ? 0.0
                 : logmath_exp(logmath, ngram_prob(general.get(), words, 1));
         };
-        const ListedWordsModel file(share_family_boosts(setup.listed, english));
+        const ListedWordsModel file(share_pattern_boosts(setup.listed, english));
         Model listed(ngram_model_read(config_.get(), file.path().c_str(), NGRAM_ARPA, logmath));
         if (!listed) {
             throw write_failed("PocketSphinx refused the list's language model");

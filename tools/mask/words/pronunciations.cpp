@@ -143,21 +143,27 @@ std::map<std::string, std::vector<std::string>> look_up_words(std::set<std::stri
     return lexicon.take();
 }
 
-std::vector<ListedWord> share_family_boosts(std::vector<ListedWord> listed, const EnglishProbability& english)
+std::vector<ListedWord> share_pattern_boosts(std::vector<ListedWord> listed, const EnglishProbability& english)
 {
     // About the rarest word the default model's English holds (10^-9.5).
     constexpr double RAREST_ENGLISH = 3e-10;
     std::vector<double> weight(listed.size());
-    std::map<std::string, double> family_weight;
+    std::map<std::string, double> pattern_weight;
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (!listed[i].family.empty()) {
+        if (!listed[i].patterns.empty()) {
             weight[i] = std::max(english(listed[i].word), RAREST_ENGLISH);
-            family_weight[listed[i].family] += weight[i];
+            for (const std::string& pattern : listed[i].patterns) {
+                pattern_weight[pattern] += weight[i];
+            }
         }
     }
     for (std::size_t i = 0; i < listed.size(); ++i) {
-        if (!listed[i].family.empty()) {
-            listed[i].boost *= weight[i] / family_weight[listed[i].family];
+        if (!listed[i].named && !listed[i].patterns.empty()) {
+            double share = 0;
+            for (const std::string& pattern : listed[i].patterns) {
+                share = std::max(share, weight[i] / pattern_weight[pattern]);
+            }
+            listed[i].boost *= share;
         }
     }
     return listed;
@@ -173,15 +179,18 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
 
     std::vector<std::string> missing;
     std::map<std::string, std::string> guessed;
-    std::map<std::string, double> sensitivity_of; // each word used, at the lowest sensitivity asked
-    std::map<std::string, std::string> family_of; // "" once a word is listed as itself
-    auto use = [&](const std::string& word, double asked, const std::string& family) {
+    std::map<std::string, double> sensitivity_of;             // each word used, at the lowest sensitivity asked
+    std::map<std::string, std::set<std::string>> patterns_of; // the '*' patterns that matched each word
+    std::set<std::string> named;                              // words listed as themselves
+    auto use = [&](const std::string& word, double asked, const std::string& pattern) {
         const auto [it, added] = sensitivity_of.emplace(word, asked);
         if (!added) {
             it->second = std::min(it->second, asked);
         }
-        if (const auto [kin, first] = family_of.emplace(word, family); !first && family.empty()) {
-            kin->second.clear();
+        if (pattern.empty()) {
+            named.insert(word);
+        } else {
+            patterns_of[word].insert(pattern);
         }
     };
     for (const WordPattern& pattern : patterns) {
@@ -232,7 +241,9 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
         for (const std::string& phones : lexicon.find(word) ? *lexicon.find(word) : std::vector<std::string>{}) {
             plan.pronunciations.push_back({word, phones});
         }
-        plan.listed.push_back({word, listed_word_boost(asked), family_of[word]});
+        const std::set<std::string>& patterns = patterns_of[word];
+        plan.listed.push_back(
+            {word, listed_word_boost(asked), {patterns.begin(), patterns.end()}, named.count(word) > 0});
     }
     return plan;
 }

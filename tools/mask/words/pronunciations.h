@@ -77,8 +77,10 @@ using EnglishProbability = std::function<double(const std::string& word)>;
 // proportion to how common English makes it (a word English lacks counts as
 // the rarest it has), so that "damn*" is as likely as one listed word and a
 // rare ending such as "damns" is not made hundreds of times likelier than
-// English holds it. Words listed as themselves keep their boost.
-std::vector<ListedWord> share_family_boosts(std::vector<ListedWord> listed, const EnglishProbability& english);
+// English holds it. A word several patterns match takes the largest share
+// any gives it; a word also listed as itself counts in its patterns' shares
+// but keeps its whole boost.
+std::vector<ListedWord> share_pattern_boosts(std::vector<ListedWord> listed, const EnglishProbability& english);
 
 // Earlier dictionaries win: a word found in one is not looked up in the
 // next; a word none has is given to `guess`, when there is one. A word listed

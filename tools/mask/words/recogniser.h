@@ -40,10 +40,11 @@ struct Pronunciation {
 struct ListedWord {
     std::string word;
     double boost;
-    // The pattern ending in '*' the word was matched by ("damn*"), whose
-    // words share one boost (see share_family_boosts); empty for a word
-    // listed as itself.
-    std::string family = {};
+    // The patterns ending in '*' that matched the word ("damn*"); each
+    // pattern's words share one boost (see share_pattern_boosts).
+    std::vector<std::string> patterns = {};
+    // Listed as itself, so it keeps its whole boost.
+    bool named = true;
 };
 
 // Decoding with a language model: every word of the model's general English

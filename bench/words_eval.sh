@@ -37,6 +37,9 @@ spotting_exe="${3:+$3/bin/zendrik-mask}"
 [ -z "$spotting_exe" ] || [ -x "$spotting_exe" ] || { echo "words_eval: no $spotting_exe" >&2; exit 2; }
 export LV2_PATH="$build/lv2"
 helper="$ZENDRIK_ROOT/bench/words_eval.py"
+# Seeded dither and noise, so every run measures the same corpus: a fresh
+# draw of either moves a borderline find or two.
+sox() { command sox -R "$@"; }
 model=/usr/share/pocketsphinx/model/en-us
 
 work_folder "${WORDS_EVAL_KEEP:-}" zendrik-words-eval

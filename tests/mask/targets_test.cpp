@@ -127,7 +127,19 @@ TEST_F(MaskCli, TemporaryFilesOfRunsThatAreGoneAreRemovedAndOnlyThey)
     const std::vector<std::string> args{ZENDRIK_MASK_EXE, p("in.wav"), p("out.wav"), "--mask", "1-2", "--block", "1"};
     const pid_t killed = spawn(args, logs, {{"ZENDRIK_MASK_DECODE", "1"}});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (temporaries().empty() && std::chrono::steady_clock::now() < deadline) {
+    // Killed once it has written: a file only just made may not bear its
+    // run's mark yet, and an unmarked one is never another run's to remove.
+    const auto written = [&] {
+        for (const std::string& name : temporaries()) {
+            std::error_code error;
+            const auto size = fs::file_size(p(name), error);
+            if (!error && size > 0) {
+                return true;
+            }
+        }
+        return false;
+    };
+    while (!written() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     kill(killed, SIGKILL);

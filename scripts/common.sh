@@ -19,7 +19,8 @@ ZENDRIK_TEST_BUILD_PACKAGES=(
 )
 # Hosts and tools the tests and the main job drive.
 ZENDRIK_HOST_PACKAGES=(
-  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs pocketsphinx-testdata python3 mplayer
+  lilv-utils lv2file sordi sox ffmpeg flac id3v2 sndfile-programs pocketsphinx-testdata asterisk-core-sounds-en-g722
+  python3 mplayer
 )
 # A one-node Slurm cluster for the batch test.
 ZENDRIK_CLUSTER_PACKAGES=(

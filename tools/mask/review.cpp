@@ -52,7 +52,8 @@ void check_apart(const std::string& option, const std::string& name, const std::
     }
 }
 
-// Whether `text` is what label_text writes: "[heard for ]word (source[ 0.42][, fit -2.4][, whole cue][, stream 2])".
+// Whether `text` is what label_text writes:
+// "[heard for ]word (source[ 0.42][, fit -2.4][, agreed][, whole cue][, stream 2])".
 bool is_found_label(const std::string& text)
 {
     const std::size_t open = text.rfind(" (");
@@ -66,7 +67,8 @@ bool is_found_label(const std::string& text)
         && std::all_of(inside.begin() + stream + 9, inside.end(), digit)) {
         inside.remove_suffix(inside.size() - stream);
     }
-    for (const std::string_view placed : {std::string_view(", whole cue"), std::string_view(", aligned")}) {
+    for (const std::string_view placed :
+         {std::string_view(", whole cue"), std::string_view(", aligned"), std::string_view(", agreed")}) {
         if (inside.size() > placed.size() && inside.substr(inside.size() - placed.size()) == placed) {
             inside.remove_suffix(placed.size());
         }
@@ -101,6 +103,7 @@ nlohmann::ordered_json near_miss_places(const std::vector<FoundWord>& near_misse
                               {"heard", word.heard},
                               {"confidence", word.confidence.value_or(0.0)},
                               {"fit", word.fit ? nlohmann::ordered_json(*word.fit) : nullptr},
+                              {"agreed", word.agreed ? nlohmann::ordered_json(*word.agreed) : nullptr},
                               {"bleeped", false}});
         }
     }
@@ -127,7 +130,7 @@ std::string relabel_warning(const Options& options, const std::vector<TimeRange>
 
 std::string label_text(const std::string& word, const std::string& heard, const std::string& source,
                        std::optional<double> confidence, bool whole_cue, int stream, bool aligned,
-                       std::optional<double> fit)
+                       std::optional<double> fit, bool agreed)
 {
     std::string text;
     for (const char c : heard.empty() || heard == word ? word : heard + " for " + word) {
@@ -146,6 +149,9 @@ std::string label_text(const std::string& word, const std::string& heard, const 
         const auto result = std::to_chars(digits, digits + sizeof digits, *fit, std::chars_format::fixed, 1);
         text += ", fit ";
         text.append(digits, result.ptr);
+    }
+    if (agreed) {
+        text += ", agreed";
     }
     if (whole_cue) {
         text += ", whole cue";
@@ -169,7 +175,7 @@ std::string labels_text(const Review& review)
         add(review.word_ranges[i],
             label_text(review.request.patterns[word.pattern].text, word.heard,
                        word.source.empty() ? review.request.source : word.source, word.confidence, word.whole_cue,
-                       word.stream, word.aligned, word.fit));
+                       word.stream, word.aligned, word.fit, word.agreed.value_or(false)));
     }
     for (const TimeRange& range : review.given_ranges) {
         add(range, range.label.empty() ? range.origin : range.label);
@@ -222,6 +228,7 @@ std::string report_text(const Review& review)
             place["whole_cue"] = word.whole_cue;
             place["aligned"] = word.aligned;
             place["fit"] = word.fit ? nlohmann::ordered_json(*word.fit) : nullptr;
+            place["agreed"] = word.agreed ? nlohmann::ordered_json(*word.agreed) : nullptr;
             if (!word.source.empty()) {
                 place["source"] = word.source;
             }

@@ -22,10 +22,11 @@ namespace zendrik_mask {
 // has two decimals, whatever the C locale; control characters become spaces, since a tab or a line end would
 // break the label file. "damn (recogniser 0.87, stream 2)" names the audio stream when `stream` is one;
 // "damn (transcript, aligned)" a word placed by aligning its cue to the sound; "damn (recogniser 0.87, fit
-// -2.4)" gives, with one decimal, how well the word alone fitted its sound when the recogniser checked it.
+// -2.4)" gives, with one decimal, how well the word alone fitted its sound when the recogniser checked it;
+// ", agreed" that the decoding without the list's boost heard it there too.
 std::string label_text(const std::string& word, const std::string& heard, const std::string& source,
                        std::optional<double> confidence, bool whole_cue, int stream = -1, bool aligned = false,
-                       std::optional<double> fit = std::nullopt);
+                       std::optional<double> fit = std::nullopt, bool agreed = false);
 
 // A warning when `given` holds a label that --write-labels wrote for a found
 // word while words are to be found too: the words a reviewer deleted from

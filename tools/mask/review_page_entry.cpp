@@ -49,7 +49,7 @@ std::string review_page_text(const Review& review)
             data.items.push_back({listed, word.heard, review.request.source, word.confidence, ranges[i].start_ns,
                                   ranges[i].end_ns,
                                   label_text(listed, word.heard, review.request.source, word.confidence, word.whole_cue,
-                                             word.stream, word.aligned, word.fit),
+                                             word.stream, word.aligned, word.fit, word.agreed.value_or(false)),
                                   near});
         }
     };

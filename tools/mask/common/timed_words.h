@@ -24,6 +24,9 @@ struct TimedWord {
     // How well the word alone explains its sound, where the recogniser
     // checked it (see AlignedWord::fit).
     std::optional<double> fit{};
+    // Whether the decoding without the list's boost heard the word there
+    // too, where the recogniser asked it (short words the boost invents).
+    std::optional<bool> agreed{};
 };
 
 } // namespace zendrik_mask

@@ -5,7 +5,8 @@
 // makes them. Each listed word the decoding hears is looked at again before
 // it is reported: aligned alone to its stretch of sound, against free
 // phones, so that a word the boost invented where something else was said
-// shows a poor fit.
+// shows a poor fit; and a short one is decoded again there without the
+// boost, since a word of three phones fits many a syllable well.
 #include "aligner.h"
 #include "errors.h"
 #include "pronunciations.h"
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <unistd.h>
@@ -39,6 +41,19 @@ constexpr double LISTED_SHARE = 0.01;
 constexpr double FIT_MARGIN_SECONDS = 0.3;
 // The fit of a word that could not be aligned to its sound at all.
 constexpr double UNFITTED = -100.0;
+
+// Listed words of at most this many phones ("hell", "damn", "shit") are
+// kept only where English alone, without the boost, hears them too: on the
+// measurement the boost invented them inside other words and pauses far more
+// often than longer ones, and their fit did not tell those from words said.
+constexpr int MOST_PHONES_TO_AGREE_ON = 3;
+// The sound either side of such a word decoded again: a few words of
+// context, so that the language model judges it in its sentence.
+constexpr double AGREEMENT_CONTEXT_SECONDS = 2.0;
+// A word with no other this near on either side was said alone ("Shit!"):
+// English alone, with no sentence to judge it in, heard a third fewer such
+// words than the boosted decoding, so it keeps the other checks only.
+constexpr double ALONE_GAP_SECONDS = 0.3;
 
 // The decoder reads language models only from files: the listed words'
 // model is written as ARPA text for it and removed once read.
@@ -105,6 +120,22 @@ std::string free_variant(ps_decoder_t* decoder, const std::string& word)
         }
         std::free(phones);
     }
+}
+
+// How many phones the dictionary gives `reported`, a word as the decoder
+// names it, variant included; 0 for a word it lacks.
+int phone_count(ps_decoder_t* decoder, const char* reported)
+{
+    char* phones = ps_lookup_word(decoder, reported);
+    if (!phones) {
+        return 0;
+    }
+    int count = 0;
+    for (const char* c = phones; *c; ++c) {
+        count += *c != ' ' && (c == phones || c[-1] == ' ');
+    }
+    std::free(phones);
+    return count;
 }
 
 // Whether the dictionary already says `word` as `phones`, in any variant.
@@ -175,6 +206,7 @@ public:
     std::vector<TimedWord> listen(const int16_t* samples, std::size_t count) override
     {
         std::vector<TimedWord> heard;
+        std::vector<bool> to_agree_on;
         // One whole utterance at once: the cepstral mean is then this
         // stretch's own, whatever was decoded before.
         if (ps_start_utt(decoder_.get()) < 0 || ps_process_raw(decoder_.get(), samples, count, FALSE, TRUE) < 0
@@ -201,11 +233,19 @@ public:
             word.start = static_cast<double>(first) / frame_rate_;
             word.end = static_cast<double>(last + 1) / frame_rate_;
             word.confidence = std::clamp(logmath_exp(logmath, posterior), 0.0, 1.0);
+            // The segment iterator reuses its name buffer: count now.
+            to_agree_on.push_back(english_knows_.count(word.text)
+                                  && phone_count(decoder_.get(), reported) <= MOST_PHONES_TO_AGREE_ON);
             heard.push_back(std::move(word));
         }
-        for (TimedWord& word : heard) {
-            if (listed_.count(word.text)) {
-                word.fit = fit_alone(word, samples, count);
+        for (std::size_t i = 0; i < heard.size(); ++i) {
+            if (listed_.count(heard[i].text)) {
+                heard[i].fit = fit_alone(heard[i], samples, count);
+            }
+            const bool alone = (i == 0 || heard[i].start - heard[i - 1].end > ALONE_GAP_SECONDS)
+                && (i + 1 == heard.size() || heard[i + 1].start - heard[i].end > ALONE_GAP_SECONDS);
+            if (to_agree_on[i] && !alone) {
+                heard[i].agreed = heard_without_boost(heard[i], samples, count);
             }
         }
         return heard;
@@ -233,6 +273,41 @@ private:
         return UNFITTED;
     }
 
+    // Whether English alone, the list's boost left out, hears `word` where
+    // the boosted decoding put it, in the sound around it; nothing when it
+    // found no sentence there at all (its search can end nowhere where the
+    // sound is cut mid-word), which says nothing of the word.
+    std::optional<bool> heard_without_boost(const TimedWord& word, const int16_t* samples, std::size_t count)
+    {
+        const auto sample_at = [count](double seconds) {
+            return std::min(count, static_cast<std::size_t>(std::max(0.0, seconds) * RECOGNISER_RATE));
+        };
+        const std::size_t first = sample_at(word.start - AGREEMENT_CONTEXT_SECONDS);
+        const std::size_t last = sample_at(word.end + AGREEMENT_CONTEXT_SECONDS);
+        if (ps_set_search(decoder_.get(), "english") < 0 || ps_start_utt(decoder_.get()) < 0
+            || ps_process_raw(decoder_.get(), samples + first, last - first, FALSE, TRUE) < 0
+            || ps_end_utt(decoder_.get()) < 0) {
+            throw write_failed("PocketSphinx failed while decoding");
+        }
+        const double offset = static_cast<double>(first) / RECOGNISER_RATE;
+        int32 score = 0;
+        const bool decoded = ps_get_hyp(decoder_.get(), &score) != nullptr;
+        bool agreed = false;
+        for (ps_seg_t* segment = ps_seg_iter(decoder_.get()); segment; segment = ps_seg_next(segment)) {
+            int from = 0;
+            int to = 0;
+            ps_seg_frames(segment, &from, &to);
+            agreed = agreed
+                || (plain_word(ps_seg_word(segment)) == word.text
+                    && offset + static_cast<double>(from) / frame_rate_ < word.end
+                    && offset + static_cast<double>(to + 1) / frame_rate_ > word.start);
+        }
+        if (ps_set_search(decoder_.get(), "words") < 0) {
+            throw write_failed("PocketSphinx failed while decoding");
+        }
+        return decoded ? std::optional<bool>(agreed) : std::nullopt;
+    }
+
     void use_language_models(const Decoding& setup)
     {
         logmath_t* logmath = ps_get_logmath(decoder_.get());
@@ -246,6 +321,16 @@ private:
                 ? 0.0
                 : logmath_exp(logmath, ngram_prob(general.get(), words, 1));
         };
+        for (const ListedWord& word : setup.listed) {
+            if (english(word.word) > 0) {
+                english_knows_.insert(word.word);
+            }
+        }
+        // English alone, to agree on short words with: a search of its own
+        // on the same decoder, so it costs no second acoustic model.
+        if (!english_knows_.empty() && ps_set_lm(decoder_.get(), "english", general.get()) < 0) {
+            throw bad_input("PocketSphinx refused the language model '" + setup.language_model + "'");
+        }
         const ListedWordsModel file(share_pattern_boosts(setup.listed, english));
         Model listed(ngram_model_read(config_.get(), file.path().c_str(), NGRAM_ARPA, logmath));
         if (!listed) {
@@ -272,6 +357,7 @@ private:
     std::unique_ptr<ps_decoder_t, int (*)(ps_decoder_t*)> decoder_{nullptr, ps_free};
     int frame_rate_ = 100;
     std::set<std::string> listed_;
+    std::set<std::string> english_knows_; // the listed words English alone can say
     std::unique_ptr<Aligner> aligner_;
 };
 

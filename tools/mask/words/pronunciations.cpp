@@ -130,7 +130,7 @@ double least_fit(double sensitivity)
 bool sure_enough(const FoundWord& found, double sensitivity)
 {
     return found.confidence.value_or(1.0) >= least_confidence(sensitivity)
-        && (!found.fit || *found.fit >= least_fit(sensitivity));
+        && (!found.fit || *found.fit >= least_fit(sensitivity)) && found.agreed.value_or(true);
 }
 
 std::map<std::string, std::vector<std::string>> look_up_words(std::set<std::string> words,
@@ -241,9 +241,9 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
         for (const std::string& phones : lexicon.find(word) ? *lexicon.find(word) : std::vector<std::string>{}) {
             plan.pronunciations.push_back({word, phones});
         }
-        const std::set<std::string>& patterns = patterns_of[word];
+        const std::set<std::string>& wildcards = patterns_of[word];
         plan.listed.push_back(
-            {word, listed_word_boost(asked), {patterns.begin(), patterns.end()}, named.count(word) > 0});
+            {word, listed_word_boost(asked), {wildcards.begin(), wildcards.end()}, named.count(word) > 0});
     }
     return plan;
 }

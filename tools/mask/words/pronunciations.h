@@ -61,7 +61,8 @@ double least_confidence(double sensitivity);
 double least_fit(double sensitivity);
 
 // Whether a find is sure enough to bleep at `sensitivity`: confident enough,
-// and, where it was checked alone against its sound, fitting it well enough.
+// where it was checked alone against its sound, fitting it well enough, and
+// where the decoding without the boost was asked, heard there by it too.
 bool sure_enough(const FoundWord& found, double sensitivity);
 
 // Every pronunciation the dictionaries give each of `words` (folded as the

@@ -284,7 +284,9 @@ WordMatcher::WordMatcher(const std::vector<WordPattern>& patterns) : patterns_(p
 void WordMatcher::begin(std::size_t pattern, const std::string& spoken, const TimedWord& word, std::vector<Open>& to)
 {
     Open open{
-        {pattern, word.start, word.end, word.confidence, word.whole_cue, spoken, -1, false, {}, word.fit}, 1, words_};
+        {pattern, word.start, word.end, word.confidence, word.whole_cue, spoken, -1, false, {}, word.fit, word.agreed},
+        1,
+        words_};
     (patterns_[pattern].words.size() == 1 ? done_ : to).push_back(open);
 }
 
@@ -310,6 +312,7 @@ void WordMatcher::step(const std::string& spoken, const TimedWord& word, Piece p
         if (word.fit && (!found.fit || *word.fit < *found.fit)) {
             found.fit = word.fit;
         }
+        found.agreed = word.agreed ? std::optional(found.agreed.value_or(true) && *word.agreed) : found.agreed;
         found.whole_cue = found.whole_cue || word.whole_cue;
         found.heard += " " + spoken;
         (++longer.matched == patterns_[found.pattern].words.size() ? done_ : to).push_back(longer);

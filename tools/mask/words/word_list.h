@@ -79,6 +79,7 @@ struct FoundWord {
     bool aligned = false;             // placed by aligning its cue's text to the sound
     std::string source;               // who found it, when not the one the run names ("recogniser")
     std::optional<double> fit{};      // the lowest of the matched words' that give one
+    std::optional<bool> agreed{};     // false when any matched word asked was not agreed on
 };
 
 // Every place where a pattern's words occur in a row in `words`, which come in

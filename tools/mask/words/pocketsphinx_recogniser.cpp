@@ -27,6 +27,7 @@
 #include <set>
 #include <string>
 #include <unistd.h>
+#include <utility>
 
 namespace zendrik_mask {
 
@@ -252,15 +253,21 @@ public:
     }
 
 private:
-    // How well `word` alone, with free phones around it, explains the sound
-    // where it was heard: the decoding's words around it no longer help it.
-    double fit_alone(const TimedWord& word, const int16_t* samples, std::size_t count)
+    // The samples from `margin` seconds before `word` to `margin` after it,
+    // clipped to the stretch.
+    static std::pair<std::size_t, std::size_t> samples_around(const TimedWord& word, double margin, std::size_t count)
     {
         const auto sample_at = [count](double seconds) {
             return std::min(count, static_cast<std::size_t>(std::max(0.0, seconds) * RECOGNISER_RATE));
         };
-        const std::size_t first = sample_at(word.start - FIT_MARGIN_SECONDS);
-        const std::size_t last = sample_at(word.end + FIT_MARGIN_SECONDS);
+        return {sample_at(word.start - margin), sample_at(word.end + margin)};
+    }
+
+    // How well `word` alone, with free phones around it, explains the sound
+    // where it was heard: the decoding's words around it no longer help it.
+    double fit_alone(const TimedWord& word, const int16_t* samples, std::size_t count)
+    {
+        const auto [first, last] = samples_around(word, FIT_MARGIN_SECONDS, count);
         const auto aligned = aligner_->align(samples + first, last - first, {word.text});
         if (!aligned) {
             return UNFITTED;
@@ -279,11 +286,13 @@ private:
     // sound is cut mid-word), which says nothing of the word.
     std::optional<bool> heard_without_boost(const TimedWord& word, const int16_t* samples, std::size_t count)
     {
-        const auto sample_at = [count](double seconds) {
-            return std::min(count, static_cast<std::size_t>(std::max(0.0, seconds) * RECOGNISER_RATE));
-        };
-        const std::size_t first = sample_at(word.start - AGREEMENT_CONTEXT_SECONDS);
-        const std::size_t last = sample_at(word.end + AGREEMENT_CONTEXT_SECONDS);
+        const auto [first, last] = samples_around(word, AGREEMENT_CONTEXT_SECONDS, count);
+        // Back to the boosted search however this ends, so that a decoder
+        // kept for the next stretch never decodes it with English alone.
+        struct BoostedAgain {
+            ps_decoder_t* decoder;
+            ~BoostedAgain() { ps_set_search(decoder, "words"); }
+        } boosted_again{decoder_.get()};
         if (ps_set_search(decoder_.get(), "english") < 0 || ps_start_utt(decoder_.get()) < 0
             || ps_process_raw(decoder_.get(), samples + first, last - first, FALSE, TRUE) < 0
             || ps_end_utt(decoder_.get()) < 0) {
@@ -301,9 +310,6 @@ private:
                 || (plain_word(ps_seg_word(segment)) == word.text
                     && offset + static_cast<double>(from) / frame_rate_ < word.end
                     && offset + static_cast<double>(to + 1) / frame_rate_ > word.start);
-        }
-        if (ps_set_search(decoder_.get(), "words") < 0) {
-            throw write_failed("PocketSphinx failed while decoding");
         }
         return decoded ? std::optional<bool>(agreed) : std::nullopt;
     }

@@ -198,6 +198,9 @@ public:
         frame_rate_ = cmd_ln_int32_r(config_.get(), "-frate");
         for (const ListedWord& word : setup.listed) {
             listed_.insert(word.word);
+            if (word.held_back) {
+                held_back_.insert(word.word);
+            }
         }
         if (!listed_.empty()) {
             aligner_ = make_pocketsphinx_aligner({model, setup.pronunciations, setup.adaptation});
@@ -235,8 +238,9 @@ public:
             word.end = static_cast<double>(last + 1) / frame_rate_;
             word.confidence = std::clamp(logmath_exp(logmath, posterior), 0.0, 1.0);
             // The segment iterator reuses its name buffer: count now.
-            to_agree_on.push_back(english_knows_.count(word.text)
-                                  && phone_count(decoder_.get(), reported) <= MOST_PHONES_TO_AGREE_ON);
+            to_agree_on.push_back(
+                english_knows_.count(word.text)
+                && (held_back_.count(word.text) || phone_count(decoder_.get(), reported) <= MOST_PHONES_TO_AGREE_ON));
             heard.push_back(std::move(word));
         }
         for (std::size_t i = 0; i < heard.size(); ++i) {
@@ -363,6 +367,7 @@ private:
     std::unique_ptr<ps_decoder_t, int (*)(ps_decoder_t*)> decoder_{nullptr, ps_free};
     int frame_rate_ = 100;
     std::set<std::string> listed_;
+    std::set<std::string> held_back_;     // agreed on whatever their length
     std::set<std::string> english_knows_; // the listed words English alone can say
     std::unique_ptr<Aligner> aligner_;
 };

@@ -242,8 +242,11 @@ DecodingPlan plan_decoding(const std::vector<WordPattern>& patterns, const std::
             plan.pronunciations.push_back({word, phones});
         }
         const std::set<std::string>& wildcards = patterns_of[word];
-        plan.listed.push_back(
-            {word, listed_word_boost(asked), {wildcards.begin(), wildcards.end()}, named.count(word) > 0});
+        plan.listed.push_back({word,
+                               listed_word_boost(asked),
+                               {wildcards.begin(), wildcards.end()},
+                               named.count(word) > 0,
+                               asked < sensitivity});
     }
     return plan;
 }

@@ -45,6 +45,9 @@ struct ListedWord {
     std::vector<std::string> patterns = {};
     // Listed as itself, so it keeps its whole boost.
     bool named = true;
+    // Listed at a lower sensitivity than the run's (a slur, a mostly
+    // innocent word): English alone must agree on it whatever its length.
+    bool held_back = false;
 };
 
 // Decoding with a language model: every word of the model's general English

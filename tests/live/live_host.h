@@ -18,6 +18,7 @@
 #include <sndfile.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <dlfcn.h>
 #include <functional>
 #include <map>
@@ -49,6 +50,24 @@ inline std::vector<float> readings()
         speech.insert(speech.end(), 8000, 0.0f);
     }
     return speech;
+}
+
+// One of Asterisk's recorded prompts (asterisk-core-sounds-en-g722), "vm-star-cancel", at 16 kHz.
+inline std::vector<float> asterisk_prompt(const std::string& name)
+{
+    const std::string command = "ffmpeg -nostdin -v error -f g722 -i /usr/share/asterisk/sounds/en_US_f_Allison/" + name
+        + ".g722 -ar 16000 -ac 1 -f f32le -";
+    FILE* pipe = popen(command.c_str(), "r");
+    std::vector<float> samples;
+    float block[4096];
+    for (std::size_t read = 0; pipe && (read = std::fread(block, sizeof(float), 4096, pipe)) > 0;) {
+        samples.insert(samples.end(), block, block + read);
+    }
+    if (!pipe || pclose(pipe) != 0 || samples.empty()) {
+        throw std::runtime_error("cannot decode the prompt " + name
+                                 + " (install ffmpeg, asterisk-core-sounds-en-g722)");
+    }
+    return samples;
 }
 
 class LiveHost {

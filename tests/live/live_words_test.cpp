@@ -165,21 +165,7 @@ TEST(LiveWords, AListSetWhileRunningIsTheOneBleepedWithOrWithoutTheHostsWorker)
 TEST(LiveWords, APresetSetsTheListOfItsGroups)
 {
     std::vector<float> in = zendrik_test::readings();
-    char dir[] = "/tmp/zendrik-live-preset-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    const std::string prompt = std::string(dir) + "/cancel.wav";
-    ASSERT_EQ(std::system(("ffmpeg -v error -f g722 -i /usr/share/asterisk/sounds/en_US_f_Allison/vm-star-cancel.g722"
-                           " -ar 16000 -ac 1 '"
-                           + prompt + "'")
-                              .c_str()),
-              0);
-    SF_INFO info{};
-    SNDFILE* sound = sf_open(prompt.c_str(), SFM_READ, &info);
-    ASSERT_NE(sound, nullptr);
-    std::vector<float> cancel(static_cast<std::size_t>(info.frames));
-    sf_readf_float(sound, cancel.data(), info.frames);
-    sf_close(sound);
-    std::system((std::string("rm -rf ") + dir).c_str());
+    const std::vector<float> cancel = zendrik_test::asterisk_prompt("vm-star-cancel");
     in.insert(in.end(), cancel.begin(), cancel.end());
     const auto delay = static_cast<std::size_t>(5.0 * zendrik_test::READINGS_RATE);
     in.resize(in.size() + delay, 0.0f);

@@ -2,8 +2,9 @@
 // zendrik live as an LV2 host runs it: found by lilv on LV2_PATH, its ports
 // reached by their symbols, its controls starting at the bundle's defaults,
 // audio run through it a block at a time, its word list given as state, as
-// a preset or as a patch:Set, through a worker or none. And the test's
-// speech: Debian's LibriVox readings one after another.
+// a preset or as a patch:Set, through a worker or none. And the tests'
+// speech: Debian's LibriVox readings one after another, and Asterisk's
+// recorded prompts.
 #ifndef ZENDRIK_TESTS_LIVE_HOST_H
 #define ZENDRIK_TESTS_LIVE_HOST_H
 
@@ -52,7 +53,8 @@ inline std::vector<float> readings()
     return speech;
 }
 
-// One of Asterisk's recorded prompts (asterisk-core-sounds-en-g722), "vm-star-cancel", at 16 kHz.
+// One of Asterisk's recorded prompts (asterisk-core-sounds-en-g722) by its
+// name, "vm-star-cancel", at 16 kHz.
 inline std::vector<float> asterisk_prompt(const std::string& name)
 {
     const std::string command = "ffmpeg -nostdin -v error -f g722 -i /usr/share/asterisk/sounds/en_US_f_Allison/" + name
